@@ -1,0 +1,36 @@
+#include "export/frame_rate.h"
+
+#include <bit>
+
+namespace tv {
+
+int PlayerExportFrameRate(uint32_t channelMask, int frameGap, int formatCode, bool lines272) {
+    const int a = lines272 ? 25 : 30;
+    const int n = std::popcount(channelMask & 0xFFFFu);
+    if (n == 0) {
+        return a;
+    }
+    int b;
+    if (formatCode == 0 || formatCode == 2) {
+        b = lines272 ? 25 : 30;
+    } else if (formatCode == 5) {
+        b = lines272 ? 100 : 120;
+    } else {
+        b = lines272 ? 50 : 60;
+    }
+    // A negative gap would divide by zero or flip the sign; the recorder never
+    // writes one, so treat it as no gap.
+    const double g = frameGap < 0 ? 1.0 : static_cast<double>(frameGap) + 1.0;
+    const double shared = static_cast<double>(b) / g / static_cast<double>(n);
+    const double rate = shared < a ? shared : static_cast<double>(a);
+    const int whole = static_cast<int>(rate);
+    // Truncation takes a slow share to 0, which the writer refuses as "no
+    // rate"; one frame per second keeps such exports working.
+    return whole < 1 ? 1 : whole;
+}
+
+int ClientExportFrameRate(bool lines272, bool timerPaced) {
+    return (lines272 || timerPaced) ? 25 : 30;
+}
+
+} // namespace tv
