@@ -1,0 +1,129 @@
+#include "engine/playback_rules.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace tv {
+
+int PlayStateForCommand(int command, int currentState) {
+    switch (command) {
+    case kCmdPause:
+        return kStatePause;
+    case kCmdPlay:
+        return kStatePlay;
+    case kCmdPlayBackward:
+        return kStatePlayBackward;
+    case kCmdStepForward:
+        return kStateStepForward;
+    case kCmdStepBackward:
+        return kStateStepBackward;
+    case kCmdSeek:
+        return kStateSearch;
+    default:
+        return currentState;
+    }
+}
+
+double ClampPlaySpeed(double x) {
+    double s = std::fabs(x);
+    if (s > 8.0) {
+        s = 8.0;
+    }
+    if (s == 0.0) {
+        s = 1.0;
+    }
+    return s;
+}
+
+double NextFastSpeed(double speed, int lastCommand, int playState, int sameCommand, int sameState) {
+    const int opposite = sameCommand == kCmdPlay ? kCmdPlayBackward : kCmdPlay;
+    if (lastCommand == opposite) {
+        return 8.0;
+    }
+    if (speed == 32.0) {
+        return speed;
+    }
+    if (playState != sameState) {
+        return 8.0;
+    }
+    return speed >= 8.0 ? speed * 2.0 : 8.0;
+}
+
+double SpeedAfterPause(double speed) {
+    if (speed == 8.0 || speed == 16.0 || speed == 32.0 || speed == 64.0) {
+        return 1.0;
+    }
+    return speed;
+}
+
+int ChannelSlotsFor(int channels) {
+    if (channels >= 10) {
+        return 16;
+    }
+    if (channels >= 5) {
+        return 9;
+    }
+    if (channels < 2) {
+        return 1;
+    }
+    return 4;
+}
+
+int FramePeriodUs(int height, int decoderMode) {
+    const bool fullRate = decoderMode == 0 || decoderMode == 2;
+    if (height == 224) {
+        return fullRate ? 33333 : 16666;
+    }
+    return fullRate ? 25000 : 12500;
+}
+
+uint32_t PacingWaitMs(int frameGap, int framePeriodUs, double speed) {
+    if (speed >= 16.0) {
+        return 0;
+    }
+    // The product wraps as an unsigned 32-bit value, as the pacing always has.
+    const uint32_t waitUs =
+        static_cast<uint32_t>(frameGap + 1) * static_cast<uint32_t>(framePeriodUs);
+    if (!(speed > 0.0)) {
+        return waitUs / 1000;
+    }
+    const auto scaled = static_cast<uint64_t>(static_cast<double>(waitUs) / speed);
+    return static_cast<uint32_t>(scaled / 1000);
+}
+
+void SplitDualPicture(const uint8_t* src, int width, int height, uint8_t* left, uint8_t* right) {
+    const int half = width / 2;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = src + static_cast<size_t>(y) * width;
+        std::memcpy(left + static_cast<size_t>(y) * half, row, half);
+        std::memcpy(right + static_cast<size_t>(y) * half, row + half, width - half);
+    }
+    const int cw = width / 2;
+    const int ch = height / 2;
+    const int cq = cw / 2;
+    const size_t srcLuma = static_cast<size_t>(width) * height;
+    const size_t halfLuma = static_cast<size_t>(half) * height;
+    const size_t halfChroma = static_cast<size_t>(cq) * ch;
+    for (int plane = 0; plane < 2; ++plane) {
+        const uint8_t* s = src + srcLuma + static_cast<size_t>(plane) * cw * ch;
+        uint8_t* l = left + halfLuma + plane * halfChroma;
+        uint8_t* r = right + halfLuma + plane * halfChroma;
+        for (int y = 0; y < ch; ++y) {
+            std::memcpy(l + static_cast<size_t>(y) * cq, s + static_cast<size_t>(y) * cw, cq);
+            std::memcpy(r + static_cast<size_t>(y) * cq, s + static_cast<size_t>(y) * cw + cq, cq);
+        }
+    }
+}
+
+bool ChannelGatePasses(const int* enabled, int channel, const DualInfo& dual) {
+    auto on = [enabled](int c) { return c >= 0 && c < 16 && enabled[c] != 0; };
+    if (!dual.dual) {
+        return on(channel);
+    }
+    if (!dual.leftAbsent && on(dual.leftChannel)) {
+        return true;
+    }
+    return !dual.rightAbsent && on(dual.rightChannel);
+}
+
+} // namespace tv
