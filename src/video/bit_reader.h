@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tv {
+
+// Most-significant-bit-first reader over one packet. It never touches a byte
+// at or past the end it was given: bits beyond the end read as 0, which the
+// decoder's rules turn into a refusal (12 leading zeros) rather than a read
+// of whatever follows the packet in memory.
+class CBitReader {
+public:
+    CBitReader() = default;
+    CBitReader(const uint8_t* data, size_t size, size_t pos) { Start(data, size, pos); }
+
+    void Start(const uint8_t* data, size_t size, size_t pos) {
+        m_data = data;
+        m_size = size;
+        m_pos = pos;
+        m_window = 0;
+        m_bits = 0;
+    }
+
+    // Makes at least 32 bits valid.
+    void Refill() {
+        if (m_bits >= 32)
+            return;
+        if (m_pos + 8 <= m_size) {
+            uint64_t v = 0;
+            for (int i = 0; i < 8; ++i)
+                v = (v << 8) | m_data[m_pos + i];
+            // Bits below the valid ones always equal the stream's next bits,
+            // so OR-ing the same bytes in again is harmless.
+            m_window |= v >> m_bits;
+            const int bytes = (63 - m_bits) >> 3;
+            m_pos += size_t(bytes);
+            m_bits += bytes * 8;
+        } else {
+            while (m_bits <= 56) {
+                const uint64_t byte = m_pos < m_size ? m_data[m_pos] : 0;
+                m_window |= byte << (56 - m_bits);
+                ++m_pos;
+                m_bits += 8;
+            }
+        }
+    }
+
+    // n from 1 to 32; the caller has made n bits valid with Refill.
+    uint32_t PeekValid(int n) const { return uint32_t(m_window >> (64 - n)); }
+    void SkipValid(int n) {
+        m_window <<= n;
+        m_bits -= n;
+    }
+    uint32_t ReadValid(int n) {
+        const uint32_t v = PeekValid(n);
+        SkipValid(n);
+        return v;
+    }
+
+    uint32_t Peek(int n) {
+        if (m_bits < n)
+            Refill();
+        return PeekValid(n);
+    }
+    uint32_t Read(int n) {
+        if (m_bits < n)
+            Refill();
+        return ReadValid(n);
+    }
+
+    int ValidBits() const { return m_bits; }
+    // Bits consumed since Start, counting zero bits past the end.
+    size_t BitPosition(size_t startPos) const { return (m_pos - startPos) * 8 - size_t(m_bits); }
+
+private:
+    const uint8_t* m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_pos = 0;
+    uint64_t m_window = 0;
+    int m_bits = 0;
+};
+
+} // namespace tv

@@ -1,0 +1,436 @@
+#include "video/idct.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tv {
+
+namespace {
+
+constexpr int W1 = 2841;
+constexpr int W2 = 2676;
+constexpr int W3 = 2408;
+constexpr int W5 = 1609;
+constexpr int W6 = 1108;
+constexpr int W7 = 565;
+
+int16_t g_blockClipStore[1024];
+std::once_flag g_blockClipOnce;
+
+void BuildBlockClip() {
+    for (int i = 0; i < 1024; ++i)
+        g_blockClipStore[i] = int16_t(std::clamp(i - 512, 0, 255));
+}
+
+inline int16_t ClipSample(const int16_t* clip, int v) {
+    if (unsigned(v + 512) < 1024u)
+        return clip[v];
+    return v < 0 ? 0 : 255;
+}
+
+void GenericRow(int16_t* x) {
+    if (!(x[1] | x[2] | x[3] | x[4] | x[5] | x[6] | x[7])) {
+        const int16_t dc = int16_t(x[0] * 8);
+        for (int i = 0; i < 8; ++i)
+            x[i] = dc;
+        return;
+    }
+    const int a0 = (int(x[0]) * 2048) + 128;
+    const int a1 = int(x[4]) * 2048;
+    int t = W7 * (x[1] + x[7]);
+    const int p4 = t + (W1 - W7) * x[1];
+    const int p5 = t - (W1 + W7) * x[7];
+    t = W3 * (x[5] + x[3]);
+    const int p6 = t - (W3 - W5) * x[5];
+    const int p7 = t - (W3 + W5) * x[3];
+    const int e8 = a0 + a1;
+    const int e0 = a0 - a1;
+    t = W6 * (x[2] + x[6]);
+    const int e2 = t - (W2 + W6) * x[6];
+    const int e3 = t + (W2 - W6) * x[2];
+    const int q1 = p4 + p6;
+    const int q4 = p4 - p6;
+    const int q6 = p5 + p7;
+    const int q5 = p5 - p7;
+    const int f7 = e8 + e3;
+    const int f8 = e8 - e3;
+    const int f3 = e0 + e2;
+    const int f0 = e0 - e2;
+    const int g2 = (181 * (q4 + q5) + 128) >> 8;
+    const int g4 = (181 * (q4 - q5) + 128) >> 8;
+    x[0] = int16_t((f7 + q1) >> 8);
+    x[1] = int16_t((f3 + g2) >> 8);
+    x[2] = int16_t((f0 + g4) >> 8);
+    x[3] = int16_t((f8 + q6) >> 8);
+    x[4] = int16_t((f8 - q6) >> 8);
+    x[5] = int16_t((f0 - g4) >> 8);
+    x[6] = int16_t((f3 - g2) >> 8);
+    x[7] = int16_t((f7 - q1) >> 8);
+}
+
+void GenericColumn(int16_t* b, const int16_t* clip) {
+    const int y0 = b[0], y1 = b[8], y2 = b[16], y3 = b[24];
+    const int y4 = b[32], y5 = b[40], y6 = b[48], y7 = b[56];
+    if (!(y1 | y2 | y3 | y4 | y5 | y6 | y7)) {
+        const int16_t v = ClipSample(clip, (y0 + 32) >> 6);
+        for (int i = 0; i < 8; ++i)
+            b[8 * i] = v;
+        return;
+    }
+    const int a0 = (y0 * 256) + 8192;
+    const int a1 = y4 * 256;
+    int t = W7 * (y1 + y7) + 4;
+    const int p4 = (t + (W1 - W7) * y1) >> 3;
+    const int p5 = (t - (W1 + W7) * y7) >> 3;
+    t = W3 * (y5 + y3) + 4;
+    const int p6 = (t - (W3 - W5) * y5) >> 3;
+    const int p7 = (t - (W3 + W5) * y3) >> 3;
+    const int e8 = a0 + a1;
+    const int e0 = a0 - a1;
+    t = W6 * (y2 + y6) + 4;
+    const int e2 = (t - (W2 + W6) * y6) >> 3;
+    const int e3 = (t + (W2 - W6) * y2) >> 3;
+    const int q1 = p4 + p6;
+    const int q4 = p4 - p6;
+    const int q6 = p5 + p7;
+    const int q5 = p5 - p7;
+    const int f7 = e8 + e3;
+    const int f8 = e8 - e3;
+    const int f3 = e0 + e2;
+    const int f0 = e0 - e2;
+    const int g2 = (181 * (q4 + q5) + 128) >> 8;
+    const int g4 = (181 * (q4 - q5) + 128) >> 8;
+    b[0] = ClipSample(clip, (f7 + q1) >> 14);
+    b[8] = ClipSample(clip, (f3 + g2) >> 14);
+    b[16] = ClipSample(clip, (f0 + g4) >> 14);
+    b[24] = ClipSample(clip, (f8 + q6) >> 14);
+    b[32] = ClipSample(clip, (f8 - q6) >> 14);
+    b[40] = ClipSample(clip, (f0 - g4) >> 14);
+    b[48] = ClipSample(clip, (f3 - g2) >> 14);
+    b[56] = ClipSample(clip, (f7 - q1) >> 14);
+}
+
+// Row constants: groups A, B, C, D of K, c2, s2, c1, c3, c5, c7.
+struct RowGroup {
+    int k, c2, s2, c1, c3, c5, c7;
+};
+constexpr RowGroup kGroupA{16384, 21407, 8867, 22725, 19266, 12873, 4520};
+constexpr RowGroup kGroupB{22725, 29692, 12299, 31521, 26722, 17855, 6270};
+constexpr RowGroup kGroupC{21407, 27969, 11585, 29692, 25172, 16819, 5906};
+constexpr RowGroup kGroupD{19266, 25172, 10426, 26722, 22654, 15137, 5315};
+constexpr const RowGroup* kRowGroup[8] = {&kGroupA, &kGroupB, &kGroupC, &kGroupD,
+                                          &kGroupA, &kGroupD, &kGroupC, &kGroupB};
+constexpr int kRowRounder[8] = {65536, 3597, 2260, 1203, 0, 120, 512, 512};
+
+constexpr int16_t kT1 = 13036;
+constexpr int16_t kT2 = 27146;
+constexpr int16_t kT3 = -21746;
+constexpr int16_t kC4 = 23170;
+
+inline int16_t Sat16(int v) {
+    return int16_t(std::clamp(v, -32768, 32767));
+}
+inline int16_t Add(int16_t a, int16_t b) {
+    return Sat16(int(a) + b);
+}
+inline int16_t Sub(int16_t a, int16_t b) {
+    return Sat16(int(a) - b);
+}
+inline int16_t MulHi(int16_t a, int16_t b) {
+    return int16_t((int(a) * int(b)) >> 16);
+}
+
+void SimdRowScalar(int16_t* x, const RowGroup& g, int r) {
+    const int x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3];
+    const int x4 = x[4], x5 = x[5], x6 = x[6], x7 = x[7];
+    const int a0 = g.k * (x0 + x4) + g.c2 * x2 + g.s2 * x6 + r;
+    const int a1 = g.k * (x0 - x4) + g.s2 * x2 - g.c2 * x6 + r;
+    const int a2 = g.k * (x0 - x4) - g.s2 * x2 + g.c2 * x6 + r;
+    const int a3 = g.k * (x0 + x4) - g.c2 * x2 - g.s2 * x6 + r;
+    const int b0 = g.c1 * x1 + g.c3 * x3 + g.c5 * x5 + g.c7 * x7;
+    const int b1 = g.c3 * x1 - g.c7 * x3 - g.c1 * x5 - g.c5 * x7;
+    const int b2 = g.c5 * x1 - g.c1 * x3 + g.c7 * x5 + g.c3 * x7;
+    const int b3 = g.c7 * x1 - g.c5 * x3 + g.c3 * x5 - g.c1 * x7;
+    x[0] = Sat16((a0 + b0) >> 11);
+    x[7] = Sat16((a0 - b0) >> 11);
+    x[1] = Sat16((a1 + b1) >> 11);
+    x[6] = Sat16((a1 - b1) >> 11);
+    x[2] = Sat16((a2 + b2) >> 11);
+    x[5] = Sat16((a2 - b2) >> 11);
+    x[3] = Sat16((a3 + b3) >> 11);
+    x[4] = Sat16((a3 - b3) >> 11);
+}
+
+void SimdColumnScalar(int16_t* b) {
+    const int16_t y0 = b[0], y1 = b[8], y2 = b[16], y3 = b[24];
+    const int16_t y4 = b[32], y5 = b[40], y6 = b[48], y7 = b[56];
+    const int16_t tm35 = Sub(Add(MulHi(kT3, y3), y3), y5);
+    const int16_t tp35 = Add(Add(MulHi(kT3, y5), y3), y5);
+    const int16_t tp17 = Add(MulHi(kT1, y7), y1);
+    const int16_t tm17 = Sub(MulHi(kT1, y1), y7);
+    const int16_t b0 = Add(tp17, tp35);
+    const int16_t b3 = Sub(tm17, tm35);
+    const int16_t t1 = Sub(tp17, tp35);
+    const int16_t t2 = Add(tm17, tm35);
+    int16_t h = MulHi(Add(t1, t2), kC4);
+    const int16_t b1 = Add(h, h);
+    h = MulHi(Sub(t1, t2), kC4);
+    const int16_t b2 = Add(h, h);
+    const int16_t tm26 = Sub(MulHi(kT2, y2), y6);
+    const int16_t tp26 = Add(MulHi(kT2, y6), y2);
+    const int16_t tp04 = Add(y0, y4);
+    const int16_t tm04 = Sub(y0, y4);
+    const int16_t a0 = Add(tp04, tp26);
+    const int16_t a3 = Sub(tp04, tp26);
+    const int16_t a1 = Add(tm04, tm26);
+    const int16_t a2 = Sub(tm04, tm26);
+    b[0] = int16_t(Add(a0, b0) >> 6);
+    b[56] = int16_t(Sub(a0, b0) >> 6);
+    b[8] = int16_t(Add(a1, b1) >> 6);
+    b[48] = int16_t(Sub(a1, b1) >> 6);
+    b[16] = int16_t(Add(a2, b2) >> 6);
+    b[40] = int16_t(Sub(a2, b2) >> 6);
+    b[24] = int16_t(Add(a3, b3) >> 6);
+    b[32] = int16_t(Sub(a3, b3) >> 6);
+}
+
+void ClearBlockPlain(int16_t* block) {
+    std::memset(block, 0, 64 * sizeof(int16_t));
+}
+
+// The generic transform already clamped every sample to 0..255.
+void StoreLowByte(const int16_t* block, uint8_t* dst, int pitch) {
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c)
+            dst[c] = uint8_t(block[8 * r + c]);
+        dst += pitch;
+    }
+}
+
+void StoreSaturatedScalar(const int16_t* block, uint8_t* dst, int pitch) {
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c)
+            dst[c] = uint8_t(std::clamp<int>(block[8 * r + c], 0, 255));
+        dst += pitch;
+    }
+}
+
+#if defined(__SSE2__)
+
+// Row coefficients for pmaddwd on the pairs (x0, x2), (x4, x6), (x1, x3),
+// (x5, x7); each 32-bit lane of a product sum is one of a0..a3 or b0..b3.
+struct alignas(16) RowTableSse2 {
+    int16_t e02[8], e46[8], o13[8], o57[8];
+    int32_t rounder[4];
+};
+
+constexpr RowTableSse2 MakeRowTable(const RowGroup& g, int r) {
+    const int16_t k = int16_t(g.k), c2 = int16_t(g.c2), s2 = int16_t(g.s2);
+    const int16_t c1 = int16_t(g.c1), c3 = int16_t(g.c3), c5 = int16_t(g.c5), c7 = int16_t(g.c7);
+    return RowTableSse2{{k, c2, k, s2, k, int16_t(-s2), k, int16_t(-c2)},
+                        {k, s2, int16_t(-k), int16_t(-c2), int16_t(-k), c2, k, int16_t(-s2)},
+                        {c1, c3, c3, int16_t(-c7), c5, int16_t(-c1), c7, int16_t(-c5)},
+                        {c5, c7, int16_t(-c1), int16_t(-c5), c7, c3, c3, int16_t(-c1)},
+                        {r, r, r, r}};
+}
+
+alignas(16) constexpr RowTableSse2 kRowTables[8] = {
+    MakeRowTable(kGroupA, 65536), MakeRowTable(kGroupB, 3597), MakeRowTable(kGroupC, 2260),
+    MakeRowTable(kGroupD, 1203),  MakeRowTable(kGroupA, 0),    MakeRowTable(kGroupD, 120),
+    MakeRowTable(kGroupC, 512),   MakeRowTable(kGroupB, 512)};
+
+inline __m128i RowSse2(__m128i x, const RowTableSse2& t) {
+    // (x0, x2, x1, x3, x4, x6, x5, x7)
+    __m128i s = _mm_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 2, 0));
+    s = _mm_shufflehi_epi16(s, _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i p02 = _mm_shuffle_epi32(s, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128i p13 = _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128i p46 = _mm_shuffle_epi32(s, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m128i p57 = _mm_shuffle_epi32(s, _MM_SHUFFLE(3, 3, 3, 3));
+    __m128i a = _mm_add_epi32(_mm_madd_epi16(p02, _mm_load_si128((const __m128i*)t.e02)),
+                              _mm_madd_epi16(p46, _mm_load_si128((const __m128i*)t.e46)));
+    a = _mm_add_epi32(a, _mm_load_si128((const __m128i*)t.rounder));
+    const __m128i b = _mm_add_epi32(_mm_madd_epi16(p13, _mm_load_si128((const __m128i*)t.o13)),
+                                    _mm_madd_epi16(p57, _mm_load_si128((const __m128i*)t.o57)));
+    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(a, b), 11);
+    __m128i hi = _mm_srai_epi32(_mm_sub_epi32(a, b), 11);
+    hi = _mm_shuffle_epi32(hi, _MM_SHUFFLE(0, 1, 2, 3));
+    return _mm_packs_epi32(lo, hi);
+}
+
+inline __m128i Set1(int16_t v) {
+    return _mm_set1_epi16(v);
+}
+
+#endif
+
+} // namespace
+
+const int16_t* BlockClipTable() {
+    std::call_once(g_blockClipOnce, BuildBlockClip);
+    return g_blockClipStore + 512;
+}
+
+void IdctGeneric(int16_t* block) {
+    const int16_t* clip = BlockClipTable();
+    for (int r = 0; r < 8; ++r)
+        GenericRow(block + 8 * r);
+    for (int c = 0; c < 8; ++c)
+        GenericColumn(block + c, clip);
+}
+
+void IdctSimdScalar(int16_t* block) {
+    for (int r = 0; r < 8; ++r)
+        SimdRowScalar(block + 8 * r, *kRowGroup[r], kRowRounder[r]);
+    for (int c = 0; c < 8; ++c)
+        SimdColumnScalar(block + c);
+}
+
+#if defined(__SSE2__)
+
+void IdctSimdSse2(int16_t* block) {
+    __m128i* b = reinterpret_cast<__m128i*>(block);
+    __m128i y0 = RowSse2(_mm_load_si128(b + 0), kRowTables[0]);
+    __m128i y1 = RowSse2(_mm_load_si128(b + 1), kRowTables[1]);
+    __m128i y2 = RowSse2(_mm_load_si128(b + 2), kRowTables[2]);
+    __m128i y3 = RowSse2(_mm_load_si128(b + 3), kRowTables[3]);
+    __m128i y4 = RowSse2(_mm_load_si128(b + 4), kRowTables[4]);
+    __m128i y5 = RowSse2(_mm_load_si128(b + 5), kRowTables[5]);
+    __m128i y6 = RowSse2(_mm_load_si128(b + 6), kRowTables[6]);
+    __m128i y7 = RowSse2(_mm_load_si128(b + 7), kRowTables[7]);
+
+    const __m128i t1c = Set1(kT1), t2c = Set1(kT2), t3c = Set1(kT3), c4 = Set1(kC4);
+    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y3), y3), y5);
+    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y5), y3), y5);
+    const __m128i tp17 = _mm_adds_epi16(_mm_mulhi_epi16(t1c, y7), y1);
+    const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(t1c, y1), y7);
+    const __m128i b0 = _mm_adds_epi16(tp17, tp35);
+    const __m128i b3 = _mm_subs_epi16(tm17, tm35);
+    const __m128i t1 = _mm_subs_epi16(tp17, tp35);
+    const __m128i t2 = _mm_adds_epi16(tm17, tm35);
+    __m128i h = _mm_mulhi_epi16(_mm_adds_epi16(t1, t2), c4);
+    const __m128i b1 = _mm_adds_epi16(h, h);
+    h = _mm_mulhi_epi16(_mm_subs_epi16(t1, t2), c4);
+    const __m128i b2 = _mm_adds_epi16(h, h);
+    const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(t2c, y2), y6);
+    const __m128i tp26 = _mm_adds_epi16(_mm_mulhi_epi16(t2c, y6), y2);
+    const __m128i tp04 = _mm_adds_epi16(y0, y4);
+    const __m128i tm04 = _mm_subs_epi16(y0, y4);
+    const __m128i a0 = _mm_adds_epi16(tp04, tp26);
+    const __m128i a3 = _mm_subs_epi16(tp04, tp26);
+    const __m128i a1 = _mm_adds_epi16(tm04, tm26);
+    const __m128i a2 = _mm_subs_epi16(tm04, tm26);
+    _mm_store_si128(b + 0, _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6));
+    _mm_store_si128(b + 7, _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6));
+    _mm_store_si128(b + 1, _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6));
+    _mm_store_si128(b + 6, _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6));
+    _mm_store_si128(b + 2, _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6));
+    _mm_store_si128(b + 5, _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6));
+    _mm_store_si128(b + 3, _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6));
+    _mm_store_si128(b + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6));
+}
+
+namespace {
+
+void ClearBlockSse2(int16_t* block) {
+    __m128i* b = reinterpret_cast<__m128i*>(block);
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i)
+        _mm_store_si128(b + i, z);
+}
+
+void StoreSaturatedSse2(const int16_t* block, uint8_t* dst, int pitch) {
+    const __m128i* b = reinterpret_cast<const __m128i*>(block);
+    for (int r = 0; r < 8; r += 2) {
+        const __m128i p = _mm_packus_epi16(_mm_load_si128(b + r), _mm_load_si128(b + r + 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + pitch), _mm_unpackhi_epi64(p, p));
+        dst += 2 * ptrdiff_t(pitch);
+    }
+}
+
+} // namespace
+
+#endif
+
+void IdctSimd(int16_t* block) {
+#if defined(__SSE2__)
+    IdctSimdSse2(block);
+#else
+    IdctSimdScalar(block);
+#endif
+}
+
+int SelectIdctVariant(const CpuFeatures& cpu) {
+    int v = kVariantGeneric;
+    if (cpu.mmx)
+        v = kVariantMmx;
+    if (cpu.cmov && cpu.sse)
+        v = kVariantMmxSse;
+    if (cpu.cmov && cpu.sse2)
+        v = kVariantSse2;
+    return v;
+}
+
+int InitDspContext(DspContext& ctx, int variant) {
+    BlockClipTable();
+    if (variant < kVariantGeneric || variant >= kVariantCount)
+        variant = kVariantGeneric;
+    ctx.variant = variant;
+    ctx.clearBlock = ClearBlockPlain;
+    ctx.idct = IdctGeneric;
+    ctx.storeBlock = StoreLowByte;
+    // The MMX variant runs the portable realisation of the SIMD arithmetic, so
+    // every build exercises it; the later variants use SSE2 where it exists.
+    if (variant >= kVariantMmx) {
+        ctx.idct = IdctSimdScalar;
+        ctx.storeBlock = StoreSaturatedScalar;
+    }
+#if defined(__SSE2__)
+    if (variant >= kVariantMmxSse) {
+        ctx.idct = IdctSimdSse2;
+        ctx.storeBlock = StoreSaturatedSse2;
+    }
+    if (variant >= kVariantSse2)
+        ctx.clearBlock = ClearBlockSse2;
+#endif
+    return variant;
+}
+
+const char* IdctVariantName(int variant) {
+    switch (variant) {
+    case kVariantGeneric:
+        return "generic";
+    case kVariantMmx:
+        return "mmx";
+    case kVariantMmxSse:
+        return "mmx-sse";
+    case kVariantSse2:
+        return "sse2";
+    default:
+        return "unknown";
+    }
+}
+
+int IdctVariantFromName(const char* name) {
+    if (name == nullptr)
+        return -1;
+    const std::string_view n(name);
+    if (n == "generic")
+        return kVariantGeneric;
+    if (n == "mmx")
+        return kVariantMmx;
+    if (n == "mmx-sse")
+        return kVariantMmxSse;
+    if (n == "sse2" || n == "simd")
+        return kVariantSse2;
+    return -1;
+}
+
+} // namespace tv

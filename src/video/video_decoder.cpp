@@ -1,0 +1,274 @@
+#include "video/video_decoder.h"
+
+#include "platform/system.h"
+#include "video/bit_reader.h"
+#include "video/color_convert.h"
+#include "video/video_tables.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace tv {
+
+namespace {
+
+const char* const kFormatNames[VF_COUNT] = {"QZ_QZF",  "QZ_QZE",  "QZ_QZD", "QZ_QZB",
+                                            "QZ_QZB2", "QZ_QZB3", "QZ_QZA"};
+
+struct PictureSize {
+    int width, height;
+};
+
+// Indexed by the number of slice start codes found.
+constexpr PictureSize kPictureSize[18] = {
+    {320, 112}, {320, 112}, {320, 112}, {320, 112}, {320, 112}, {320, 112},
+    {320, 112}, {320, 112}, {320, 128}, {320, 128}, {640, 224}, {640, 224},
+    {640, 224}, {640, 224}, {640, 224}, {640, 272}, {640, 272}, {640, 272}};
+
+} // namespace
+
+const char* VideoFormatName(int code) {
+    return code >= 0 && code < VF_COUNT ? kFormatNames[code] : nullptr;
+}
+
+int VideoFormatFromName(const char* name) {
+    if (name == nullptr)
+        return -1;
+    for (int i = 0; i < VF_COUNT; ++i) {
+        if (std::string_view(name) == kFormatNames[i])
+            return i;
+    }
+    return -1;
+}
+
+CVideoDecoder::CVideoDecoder() {
+    SetMode(0);
+    InitColorTables();
+}
+
+CVideoDecoder::~CVideoDecoder() = default;
+
+void CVideoDecoder::SelectVariant() {
+    const int variant =
+        m_forcedVariant >= 0 ? m_forcedVariant : SelectIdctVariant(GetCpuFeatures());
+    InitDspContext(m_dsp, variant);
+}
+
+int CVideoDecoder::SetMode(int videoFormat) {
+    if (videoFormat < 0 || videoFormat >= VF_COUNT)
+        return 0;
+    m_videoFormat = videoFormat;
+    m_quantScale = 0;
+    m_width = 0;
+    m_height = 0;
+    m_format2Value = 0;
+    SelectVariant();
+    return 1;
+}
+
+int CVideoDecoder::ForceVariant(int variant) {
+    m_forcedVariant = (variant >= kVariantGeneric && variant < kVariantCount) ? variant : -1;
+    SelectVariant();
+    return m_dsp.variant;
+}
+
+int CVideoDecoder::ParseHeader(const uint8_t* p, int length) {
+    m_scanState = 0xFFFFFFFFu;
+    if (p == nullptr || length <= 5)
+        return 0;
+    if (p[0] != 0 || p[1] != 0 || p[2] != 1 || (p[3] != 0xF8 && p[3] != 0xF9))
+        return 0;
+
+    const uint8_t b4 = p[4];
+    const int startKey = p[3] == 0xF9 ? 1 : 0;
+    switch (m_videoFormat) {
+    case VF_QZF:
+        m_channel = (b4 & 7) >= 4 ? 0 : (b4 & 7);
+        m_quantScale = (b4 >> 3) & 0xF;
+        m_keyPicture = b4 >> 7;
+        break;
+    case VF_QZD:
+        m_channel = 0;
+        m_quantScale = (b4 >> 3) & 0xF;
+        m_keyPicture = b4 >> 7;
+        // A 6-byte packet has no byte 6; it reads as 0 rather than past the end.
+        m_format2Value = (p[5] << 8) | (length > 6 ? p[6] : 0);
+        break;
+    default:
+        m_channel = b4 & 0xF;
+        m_quantScale = b4 >> 4;
+        m_keyPicture = startKey;
+        break;
+    }
+    if (m_videoFormat == VF_QZB3) {
+        const uint8_t b5 = p[5];
+        m_leftChannel = m_channel;
+        m_dualPicture = b5 >> 7;
+        m_rightChannel = (b5 >> 3) & 0xF;
+        m_leftAbsent = (b5 >> 2) & 1;
+        m_rightAbsent = (b5 >> 1) & 1;
+    } else {
+        m_dualPicture = 0;
+    }
+    if (m_quantScale == 15)
+        return 0;
+
+    unsigned count = 0;
+    int i = 5;
+    uint32_t state = m_scanState;
+    for (; i < length; ++i) {
+        state = (state << 8) | p[i];
+        if (state >= 0x000001F8u && state <= 0x000001FDu)
+            break;
+        if ((state & 0xFFFFFF00u) == 0x00000100u) {
+            if (count < unsigned(kMaxSlices))
+                m_sliceTable[count] = unsigned(i - 3);
+            ++count;
+        }
+    }
+    m_scanState = state;
+    m_sliceCount = count;
+    if (count < 18) {
+        m_width = kPictureSize[count].width;
+        m_height = kPictureSize[count].height;
+    }
+    if (count != 14 && count != 17)
+        return 0;
+    return i;
+}
+
+void CVideoDecoder::BuildQuantTable() {
+    for (int i = 0; i < 64; ++i)
+        m_quantTable[i] = uint32_t(m_quantScale) * kIntraQuantMatrix[i];
+}
+
+int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture) {
+    if (packet == nullptr || picture == nullptr || length < 5)
+        return 0;
+    if (m_quantScale == 0 || m_width == 0 || m_height == 0)
+        return 0;
+    if (m_quantScale != m_cachedQuantScale) {
+        m_cachedQuantScale = m_quantScale;
+        BuildQuantTable();
+    }
+    const unsigned slices = std::min(m_sliceCount, unsigned(kMaxSlices));
+    for (unsigned s = 0; s < slices; ++s) {
+        if (!DecodeSlice(packet, size_t(length), m_sliceTable[s], picture))
+            return 0;
+    }
+    return 1;
+}
+
+int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture, size_t capacity) {
+    if (capacity < GetPictureBytes())
+        return 0;
+    return Decode(packet, length, picture);
+}
+
+bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t offset,
+                                uint8_t* picture) {
+    CBitReader br(packet, length, offset);
+    if (br.Read(24) != 1)
+        return false;
+    const int row = int(br.Read(5));
+    const int width = m_width;
+    const int mbCols = width / 16;
+    if (row >= m_height / 16)
+        return false;
+
+    const int chromaPitch = width / 2;
+    uint8_t* lumaRow = picture + size_t(row) * 16 * width;
+    uint8_t* cbRow = picture + size_t(width) * m_height + size_t(row) * 8 * chromaPitch;
+    uint8_t* crRow = cbRow + size_t(width) * m_height / 4;
+    const bool key = m_keyPicture != 0;
+
+    for (int c = 0; c < mbCols; ++c) {
+        unsigned cbp = 0xF;
+        if (!key) {
+            br.Refill();
+            const int increment = int(br.ReadValid(6));
+            if (increment == 0)
+                return true;
+            c += increment - 1;
+            // Skipping past the row's last macroblock would place blocks
+            // outside the picture.
+            if (c >= mbCols)
+                return false;
+            cbp = br.ReadValid(4);
+        }
+        for (int b = 0; b < 6; ++b) {
+            if (b < 4 && !(cbp & (1u << b)))
+                continue;
+            if (!DecodeBlock(br))
+                return false;
+            m_dsp.idct(m_block);
+            uint8_t* dst;
+            int pitch;
+            if (b < 4) {
+                dst = lumaRow + 16 * c + 8 * (b & 1) + size_t(8 * (b >> 1)) * width;
+                pitch = width;
+            } else {
+                dst = (b == 4 ? cbRow : crRow) + 8 * c;
+                pitch = chromaPitch;
+            }
+            m_dsp.storeBlock(m_block, dst, pitch);
+        }
+    }
+    return true;
+}
+
+bool CVideoDecoder::DecodeBlock(CBitReader& br) {
+    int16_t* block = m_block;
+    m_dsp.clearBlock(block);
+    block[0] = int16_t(8 * br.Read(8));
+    int k = 0;
+    for (;;) {
+        ++k;
+        br.Refill();
+        const unsigned v = br.PeekValid(16);
+        if (v < 16)
+            return false;
+        const CoeffEntry& e = LookupCoeff(v);
+        int run;
+        int level;
+        bool negative;
+        if (e.kind == kCoeffRunLevel) {
+            br.SkipValid(e.length);
+            run = e.run;
+            level = e.level;
+            negative = br.ReadValid(1) != 0;
+        } else if (e.kind == kCoeffEob) {
+            br.SkipValid(e.length);
+            return true;
+        } else if (e.kind == kCoeffEscape) {
+            br.SkipValid(e.length);
+            run = int(br.ReadValid(6));
+            const int l = int(br.ReadValid(8));
+            if (l == 0) {
+                level = int(br.ReadValid(8));
+                negative = false;
+            } else if (l < 128) {
+                level = l;
+                negative = false;
+            } else if (l == 128) {
+                level = (256 - int(br.ReadValid(8))) & 0xFF;
+                negative = true;
+            } else {
+                level = 256 - l;
+                negative = true;
+            }
+        } else {
+            return false;
+        }
+        k += run;
+        if (k >= 64)
+            return false;
+        const int p = kZigzag[k];
+        const uint32_t q = (uint32_t(level) * m_quantTable[p]) >> 2;
+        block[p] = negative ? int16_t(-int(std::min<uint32_t>(q, 2048)))
+                            : int16_t(std::min<uint32_t>(q, 2047));
+    }
+}
+
+} // namespace tv

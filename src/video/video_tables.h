@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tv {
+
+// Scan position 0..63 to raster position (row * 8 + column).
+extern const uint8_t kZigzag[64];
+// Default intra quantiser matrix, raster order.
+extern const uint8_t kIntraQuantMatrix[64];
+
+// One variable-length code for an AC coefficient: the code's bits (without the
+// trailing sign bit) right-aligned in `bits`, its length, and run/level.
+struct CoeffCode {
+    uint16_t bits;
+    uint8_t length;
+    uint8_t run;
+    uint8_t level;
+};
+constexpr int kCoeffCodeCount = 111;
+extern const CoeffCode kCoeffCodes[kCoeffCodeCount];
+
+// End of block "10" and escape "000001".
+constexpr uint16_t kEobBits = 0x2;
+constexpr int kEobLength = 2;
+constexpr uint16_t kEscapeBits = 0x1;
+constexpr int kEscapeLength = 6;
+
+// Fast decode of the next coefficient code from 16 peeked bits, by the
+// position of their highest set bit (the caller has already refused 12 or more
+// leading zeros).
+enum CoeffKind : uint8_t { kCoeffRunLevel = 0, kCoeffEob = 1, kCoeffEscape = 2, kCoeffInvalid = 3 };
+struct CoeffEntry {
+    uint8_t length; // bits consumed, sign bit excluded
+    uint8_t run;
+    uint8_t level;
+    uint8_t kind;
+};
+struct CoeffClass {
+    int shift;
+    int offset;
+    int count;
+    int base; // first entry of the class in kCoeffEntries
+};
+extern const CoeffClass kCoeffClasses[8];
+// Highest set bit (4..15) minus 4 to class.
+extern const uint8_t kCoeffClassOf[12];
+struct CoeffEntryTable {
+    CoeffEntry e[160];
+};
+extern const CoeffEntryTable kCoeffEntries;
+
+// v is the next 16 bits, v >= 16.
+inline const CoeffEntry& LookupCoeff(unsigned v) {
+    const int top = 31 - __builtin_clz(v);
+    const CoeffClass& cls = kCoeffClasses[kCoeffClassOf[top - 4]];
+    return kCoeffEntries.e[cls.base + int(v >> cls.shift) - cls.offset];
+}
+
+} // namespace tv
