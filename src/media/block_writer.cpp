@@ -143,6 +143,13 @@ int CQzfBlockWriter::Pad() {
     return 1;
 }
 
+int CQzfBlockWriter::Finish() {
+    if (!WriteAudioPacket(0, nullptr, 0) || !Pad()) {
+        return 0;
+    }
+    return Flush();
+}
+
 int CQzfBlockWriter::Emit(size_t end) {
     if (end <= m_emitted) {
         return 1;

@@ -24,7 +24,7 @@
 //   w.SetTime(time(nullptr)); w.SetChannelMask(0x0001); w.SetFrameGap(1);
 //   w.WritePacket(0xF9, payload, n);          // 00 00 01 F9 + payload
 //   w.WriteAudioPacket(0, samples, m);        // 00 00 01 FA, 2 bytes, samples
-//   w.Pad();                                  // end on a whole block
+//   w.Finish();                               // end mark, whole block
 
 #include "media/qzf_block.h"
 #include "platform/win_types.h"
@@ -83,6 +83,11 @@ public:
     // Fills the current block with zero bytes and writes it; nothing to do at
     // a block boundary.
     int Pad();
+
+    // Ends a recording: writes an end mark (00 00 01 FA and its two bytes, a
+    // packet with no samples) so that readers see where the last packet ends,
+    // pads to a whole block and flushes.
+    int Finish();
 
     // Bytes produced so far, headers and padding included (file length once
     // flushed).

@@ -1,0 +1,696 @@
+#include "media/stream_file.h"
+
+#include "platform/notifier.h"
+#include "platform/system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tv {
+
+namespace {
+
+constexpr uint64_t kBlock = kQzfBlockSize;
+constexpr size_t kCacheBytes = 32 * kQzfBlockSize;
+constexpr uint64_t kCopyLimit = 0x40000000; // 1 GiB
+constexpr uint64_t kProbeBlocks = 256;      // how far a time probe looks for a valid block
+constexpr uint64_t kLinearBlocks = 256;     // bisection stops at this width
+constexpr uint64_t kTrailingBlocks = 16384; // how far past the bracket a scan may go
+
+inline uint64_t BlockOf(uint64_t pos) {
+    return pos & ~(kBlock - 1);
+}
+
+// Stream-byte steps: header bytes are not part of the stream.
+uint64_t StreamBack(uint64_t pos, int n) {
+    while (n-- > 0 && pos > 0) {
+        --pos;
+        if (pos % kBlock < kQzfHeaderSize) {
+            if (BlockOf(pos) == 0) {
+                return kQzfHeaderSize;
+            }
+            pos = BlockOf(pos) - 1;
+        }
+    }
+    return pos;
+}
+
+uint64_t StreamForward(uint64_t pos, int n) {
+    while (n-- > 0) {
+        ++pos;
+        if (pos % kBlock < kQzfHeaderSize) {
+            pos = BlockOf(pos) + kQzfHeaderSize;
+        }
+    }
+    return pos;
+}
+
+inline bool IsForwardStart(uint32_t r) {
+    return (r & 0xFFFFFF00u) == 0x00000100u && IsPacketCode(static_cast<uint8_t>(r));
+}
+inline bool IsBackwardStart(uint32_t r) {
+    return (r & 0x00FFFFFFu) == 0x00010000u && IsPacketCode(static_cast<uint8_t>(r >> 24));
+}
+
+bool PreadAll(int fd, uint8_t* p, size_t n, uint64_t off, size_t* got) {
+    *got = 0;
+    while (*got < n) {
+        const ssize_t r = ::pread(fd, p + *got, n - *got, static_cast<off_t>(off + *got));
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (r == 0) {
+            break;
+        }
+        *got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+} // namespace
+
+CStreamFile::CStreamFile()
+    : m_forward(kMaxPacketSize), m_backward(kMaxPacketSize), m_cache(kCacheBytes) {
+    m_forward[0] = 0x00;
+    m_forward[1] = 0x00;
+    m_forward[2] = 0x01;
+    m_forward[3] = kVideoCode;
+}
+
+CStreamFile::~CStreamFile() {
+    Close();
+}
+
+int CStreamFile::Open(const std::string& path, int diskMode) {
+    if (m_fd >= 0) {
+        Close();
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    m_channelMask = 0;
+    m_audioChannelMask = 0;
+    m_position = 0;
+    struct stat st;
+    bool sized = ::fstat(fd, &st) == 0;
+    uint64_t size = 0;
+    if (sized) {
+        if (S_ISBLK(st.st_mode)) {
+            uint64_t bytes = 0;
+            sized = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+            size = bytes;
+        } else if (S_ISREG(st.st_mode)) {
+            size = static_cast<uint64_t>(st.st_size);
+        } else {
+            sized = false; // pipes and the like have no size to play by
+        }
+    }
+    if (!sized) {
+        ShowMessageBox("Open Error");
+        ::close(fd);
+        return 0;
+    }
+    m_fd = fd;
+    m_size = size;
+    m_diskMode = diskMode ? 1 : 0;
+    m_path = path;
+    m_bias = tv::GetTimeZoneBias();
+    m_cacheLen = 0;
+    m_haveBlockTime = false;
+    m_blockTime = 0;
+    m_direction = 0;
+    ResetPacket();
+    return 1;
+}
+
+void CStreamFile::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_fd = -1;
+    m_size = 0;
+    m_position = 0;
+    m_seekTarget = 0;
+    m_path.clear();
+    m_audioSeen = 0;
+    m_channelMask = 0;
+    m_cacheLen = 0;
+    m_block = nullptr;
+}
+
+int CStreamFile::SetFormat(int videoFormat) {
+    m_format = videoFormat;
+    m_bigEndian = (videoFormat == kFormatQza) ? 1 : 0;
+    return 1;
+}
+
+void CStreamFile::ResetPacket() {
+    m_inPacket = 0;
+    m_complete = 0;
+    m_count = 0;
+    m_total = 0;
+    m_register = 0xFFFFFFFF;
+    m_history = ~0ull;
+}
+
+const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockStatus* st) {
+    if (blockStart + kBlock > m_size) {
+        *st = kBlockEnd;
+        return nullptr;
+    }
+    if (m_cacheLen > 0 && blockStart >= m_cacheStart &&
+        blockStart + kBlock <= m_cacheStart + m_cacheLen) {
+        *st = kBlockOk;
+        return m_cache.data() + (blockStart - m_cacheStart);
+    }
+    // A window of blocks in the direction of reading; the last whole block of
+    // the source bounds it.
+    const uint64_t lastEnd = BlockOf(m_size);
+    uint64_t start = blockStart;
+    if (!forward) {
+        start = blockStart + kBlock >= kCacheBytes ? blockStart + kBlock - kCacheBytes : 0;
+    }
+    const uint64_t len = std::min<uint64_t>(kCacheBytes, lastEnd - start);
+    size_t got = 0;
+    m_cacheLen = 0;
+    if (!PreadAll(m_fd, m_cache.data(), len, start, &got) || got < blockStart + kBlock - start) {
+        // A bad sector spoils a whole window read: fall back to the one block,
+        // and count it as a bad block when even that fails.
+        if (!PreadAll(m_fd, m_cache.data(), kBlock, blockStart, &got)) {
+            *st = kBlockBad;
+            return nullptr;
+        }
+        if (got < kBlock) {
+            *st = kBlockEnd; // the source shrank since it was opened
+            return nullptr;
+        }
+        start = blockStart;
+    }
+    got = static_cast<size_t>(BlockOf(got));
+    if (m_diskMode) {
+        SwapWords(m_cache.data(), got);
+    }
+    m_cacheStart = start;
+    m_cacheLen = got;
+    *st = kBlockOk;
+    return m_cache.data() + (blockStart - start);
+}
+
+CStreamFile::BlockStatus CStreamFile::EnterBlock(uint64_t blockStart, bool forward) {
+    BlockStatus st;
+    const uint8_t* b = LoadBlock(blockStart, forward, &st);
+    if (b == nullptr) {
+        return st;
+    }
+    QzfBlockHeader h;
+    if (!DecodeBlockHeader(b, m_bigEndian != 0, &h)) {
+        return kBlockBad; // the reader's block fields stay as they were
+    }
+    m_frameGap = h.frameGap;
+    m_channelMask = h.channelMask;
+    m_blockTime = h.time;
+    m_haveBlockTime = true;
+    m_block = b;
+    return kBlockOk;
+}
+
+int CStreamFile::FailRead(BlockStatus st, uint64_t blockStart, bool forward) {
+    ResetPacket();
+    if (st == kBlockBad) {
+        m_position = forward ? blockStart + kBlock : blockStart;
+    } else if (forward) {
+        m_position = std::min(std::max(m_position, blockStart), m_size);
+    }
+    return 0;
+}
+
+void CStreamFile::AppendForward(const uint8_t* p, size_t n) {
+    const size_t room = static_cast<size_t>(kMaxPacketSize - m_count);
+    const size_t k = std::min(room, n);
+    if (k > 0) {
+        std::memcpy(m_forward.data() + m_count, p, k);
+        m_count += static_cast<int>(k);
+    }
+    m_total += n;
+}
+
+// p[0..n) in stream order, scanned from its end; the buffer fills from its end.
+void CStreamFile::AppendBackward(const uint8_t* p, size_t n) {
+    const size_t room = static_cast<size_t>(kMaxPacketSize - m_count);
+    const size_t k = std::min(room, n);
+    if (k > 0) {
+        std::memcpy(m_backward.data() + (kMaxPacketSize - m_count - k), p + (n - k), k);
+        m_count += static_cast<int>(k);
+    }
+    m_total += n;
+}
+
+bool CStreamFile::StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result) {
+    if (m_inPacket) {
+        const uint8_t own = m_forward[3];
+        const uint64_t length = m_total - 4; // the next start code is not part of it
+        const int kept = static_cast<int>(std::min<uint64_t>(length, kMaxPacketSize));
+        const bool audio = IsAudioCode(own);
+        if (!(audio && kept <= 6)) {
+            int n;
+            if (audio) {
+                m_isAudio = 1;
+                m_channel = own - kAudioCode;
+                m_audioChannelMask |= 1 << m_channel;
+                n = kept - 6;
+                std::memcpy(dst, m_forward.data() + 6, static_cast<size_t>(n));
+            } else {
+                m_isAudio = 0;
+                m_channel = kept >= 5 ? (m_forward[4] & 0x0F) : 0;
+                n = kept;
+                std::memcpy(dst, m_forward.data(), static_cast<size_t>(n));
+            }
+            m_forward[3] = code;
+            m_inPacket = 0;
+            m_complete = 1;
+            m_count = 0;
+            m_total = 0;
+            m_length = n;
+            // Back onto the new start code, so the next read finds it first.
+            m_position = StreamBack(codePos + 1, 4);
+            *result = n;
+            return true;
+        }
+        // An audio packet with no samples delivers nothing; the start code
+        // just found opens the next packet.
+    }
+    m_inPacket = 1;
+    m_complete = 0;
+    m_count = 4;
+    m_total = 4;
+    m_forward[3] = code;
+    return false;
+}
+
+int CStreamFile::ReadForward(uint8_t* dst) {
+    if (m_fd < 0) {
+        return 0;
+    }
+    m_direction = 0;
+    ResetPacket();
+    uint64_t blockStart = BlockOf(m_position);
+    BlockStatus st = EnterBlock(blockStart, true);
+    if (st != kBlockOk) {
+        return FailRead(st, blockStart, true);
+    }
+    size_t off = std::max<size_t>(m_position - blockStart, kQzfHeaderSize);
+    int result = 0;
+    for (;;) {
+        const uint8_t* b = m_block;
+        // The first stream bytes of a block may complete a start code begun in
+        // the block before; the register carries it across.
+        while (off < kQzfHeaderSize + 3) {
+            const uint8_t x = b[off];
+            m_register = (m_register << 8) | x;
+            if (m_inPacket) {
+                AppendForward(&x, 1);
+            }
+            if (IsForwardStart(m_register) && StartForward(blockStart + off, x, dst, &result)) {
+                return result;
+            }
+            ++off;
+        }
+        while (off < kBlock) {
+            // A start code 00 00 01 xx ends at j: look for its 01 at j - 1.
+            size_t end = kBlock;
+            bool found = false;
+            const uint8_t* hit =
+                static_cast<const uint8_t*>(std::memchr(b + off - 1, 0x01, kBlock - off));
+            while (hit != nullptr) {
+                const size_t k = static_cast<size_t>(hit - b);
+                if (b[k - 1] == 0 && b[k - 2] == 0 && IsPacketCode(b[k + 1])) {
+                    end = k + 2;
+                    found = true;
+                    break;
+                }
+                hit = static_cast<const uint8_t*>(std::memchr(hit + 1, 0x01, kBlock - 2 - k));
+            }
+            if (m_inPacket) {
+                AppendForward(b + off, end - off);
+            }
+            for (size_t i = std::max(off, end - 4); i < end; ++i) {
+                m_register = (m_register << 8) | b[i];
+            }
+            off = end;
+            if (found && StartForward(blockStart + end - 1, b[end - 1], dst, &result)) {
+                return result;
+            }
+        }
+        blockStart += kBlock;
+        m_position = blockStart;
+        st = EnterBlock(blockStart, true);
+        if (st != kBlockOk) {
+            return FailRead(st, blockStart, true);
+        }
+        off = kQzfHeaderSize;
+    }
+}
+
+bool CStreamFile::StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result) {
+    if (m_inPacket) {
+        const uint64_t length = m_total; // its own start code included
+        const bool audio = IsAudioCode(code);
+        if (!(audio && length <= 6)) {
+            int n;
+            if (audio) {
+                m_isAudio = 1;
+                m_channel = code - kAudioCode;
+                n = static_cast<int>(std::min<uint64_t>(length - 6, kMaxPacketSize));
+            } else {
+                m_isAudio = 0;
+                m_channel = length >= 5 ? static_cast<int>((m_history >> 32) & 0x0F) : 0;
+                n = static_cast<int>(std::min<uint64_t>(length, kMaxPacketSize));
+            }
+            std::memcpy(dst, m_backward.data() + (kMaxPacketSize - n), static_cast<size_t>(n));
+            m_inPacket = 0;
+            m_complete = 1;
+            m_count = 0;
+            m_total = 0;
+            m_length = n;
+            // Onto byte 4 of the packet just delivered: its start code then
+            // opens the next backward read and ends the packet before it.
+            m_position = StreamForward(codePos, 4);
+            *result = n;
+            return true;
+        }
+    }
+    // This start code belongs to the packet after the one to deliver.
+    m_inPacket = 1;
+    m_complete = 0;
+    m_count = 0;
+    m_total = 0;
+    return false;
+}
+
+int CStreamFile::ReadBackward(uint8_t* dst) {
+    if (m_fd < 0) {
+        return 0;
+    }
+    m_direction = 1;
+    ResetPacket();
+    const uint64_t lastEnd = BlockOf(m_size);
+    uint64_t pos = std::min(m_position, lastEnd);
+    if (pos == 0) {
+        return 0;
+    }
+    --pos;
+    uint64_t blockStart = BlockOf(pos);
+    BlockStatus st = EnterBlock(blockStart, false);
+    if (st != kBlockOk) {
+        return FailRead(st, blockStart, false);
+    }
+    int64_t off = static_cast<int64_t>(pos - blockStart);
+    int result = 0;
+    for (;;) {
+        const uint8_t* b = m_block;
+        const int64_t top = off;
+        // The top three bytes may finish (backward) a start code that runs on
+        // into the block after; the register carries it.
+        while (off >= kQzfHeaderSize && off > top - 3) {
+            const uint8_t x = b[off];
+            m_register = (m_register << 8) | x;
+            m_history = (m_history << 8) | x;
+            if (m_inPacket) {
+                AppendBackward(&x, 1);
+            }
+            if (IsBackwardStart(m_register) &&
+                StartBackward(blockStart + static_cast<uint64_t>(off),
+                              static_cast<uint8_t>(m_register >> 24), dst, &result)) {
+                return result;
+            }
+            --off;
+        }
+        while (off >= kQzfHeaderSize) {
+            // Start codes wholly at or below off: j, j+1 = 00, j+2 = 01, j+3 = code.
+            int64_t low = kQzfHeaderSize;
+            bool found = false;
+            if (off + 2 >= kQzfHeaderSize + 2) {
+                const uint8_t* base = b + kQzfHeaderSize + 2;
+                size_t len = static_cast<size_t>(off + 2 - (kQzfHeaderSize + 2) + 1);
+                while (len > 0) {
+                    const uint8_t* hit = static_cast<const uint8_t*>(memrchr(base, 0x01, len));
+                    if (hit == nullptr) {
+                        break;
+                    }
+                    const int64_t k = hit - b;
+                    if (b[k - 1] == 0 && b[k - 2] == 0 && IsPacketCode(b[k + 1])) {
+                        low = k - 2;
+                        found = true;
+                        break;
+                    }
+                    len = static_cast<size_t>(hit - base);
+                }
+            }
+            const size_t n = static_cast<size_t>(off - low + 1);
+            if (m_inPacket) {
+                AppendBackward(b + low, n);
+            }
+            for (int64_t i = std::min<int64_t>(off, low + 7); i >= low; --i) {
+                m_history = (m_history << 8) | b[i];
+            }
+            m_register = static_cast<uint32_t>(m_history);
+            off = low - 1;
+            if (found &&
+                StartBackward(blockStart + static_cast<uint64_t>(low), b[low + 3], dst, &result)) {
+                return result;
+            }
+        }
+        if (blockStart == 0) {
+            m_position = 0;
+            ResetPacket();
+            return 0;
+        }
+        blockStart -= kBlock;
+        m_position = blockStart + kBlock;
+        st = EnterBlock(blockStart, false);
+        if (st != kBlockOk) {
+            return FailRead(st, blockStart, false);
+        }
+        off = kBlock - 1;
+    }
+}
+
+int CStreamFile::SetSeekTarget(uint64_t offset) {
+    if (m_size == 0 || offset >= m_size) {
+        return 0;
+    }
+    m_seekTarget = offset;
+    return 1;
+}
+
+int CStreamFile::ReadAtSeekTarget(uint8_t* dst) {
+    m_direction = 0;
+    ResetPacket();
+    if (m_fd < 0 || m_size == 0 || m_seekTarget >= m_size - 1) {
+        return 0;
+    }
+    m_position = BlockOf(m_seekTarget);
+    for (;;) {
+        const int n = ReadForward(dst);
+        if (n == 0 || !m_isAudio) {
+            return n;
+        }
+        m_audioSeen = 1;
+    }
+}
+
+int CStreamFile::SetPosition(uint64_t offset) {
+    if (offset < m_size) {
+        m_position = offset;
+    }
+    return 1;
+}
+
+int CStreamFile::GetBlockTime(SYSTEMTIME* out) const {
+    SYSTEMTIME st;
+    if (m_haveBlockTime) {
+        st = BlockTimeToLocal(m_blockTime, m_bias);
+    } else {
+        st.wYear = 2000; // before the first block: fails the check below
+        st.wMonth = 1;
+        st.wDay = 0;
+        st.wHour = 1;
+    }
+    if (m_fd < 0 || !IsValidBlockTime(st)) {
+        return 0;
+    }
+    *out = st;
+    return 1;
+}
+
+int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path) {
+    if (m_fd < 0 || start >= end || start >= m_size || end >= m_size) {
+        return 0;
+    }
+    const uint64_t from = BlockOf(start);
+    const uint64_t to = BlockOf(end + kBlock - 1);
+    if (to - from > kCopyLimit) {
+        return 0;
+    }
+    // Truncating the recording itself (by whatever name) would destroy it.
+    struct stat src;
+    struct stat dstStat;
+    if (::fstat(m_fd, &src) == 0 && ::stat(path.c_str(), &dstStat) == 0 &&
+        src.st_dev == dstStat.st_dev && src.st_ino == dstStat.st_ino) {
+        return 0;
+    }
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        return 0;
+    }
+    struct stat outStat;
+    const bool regular = ::fstat(out, &outStat) == 0 && S_ISREG(outStat.st_mode);
+    std::vector<uint8_t> buf(64 * kBlock);
+    bool ok = true;
+    for (uint64_t off = from; off < to && ok;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - off));
+        size_t got = 0;
+        if (!PreadAll(m_fd, buf.data(), want, off, &got)) {
+            ok = false;
+            break;
+        }
+        if (m_diskMode) {
+            SwapWords(buf.data(), got & ~static_cast<size_t>(1));
+        }
+        if (got > 0 && !WriteAll(out, buf.data(), got)) {
+            ok = false;
+            break;
+        }
+        if (got < want) {
+            break; // the source ends inside the range: what it holds is copied
+        }
+        off += got;
+    }
+    if (::close(out) != 0) {
+        ok = false;
+    }
+    if (!ok && regular) {
+        ::unlink(path.c_str());
+    }
+    return ok ? 1 : 0;
+}
+
+int CStreamFile::ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h) {
+    if (m_fd < 0) {
+        return -1;
+    }
+    BlockStatus st;
+    const uint8_t* b = LoadBlock(block * kBlock, true, &st);
+    if (b == nullptr) {
+        return st == kBlockEnd ? -1 : 0;
+    }
+    return DecodeBlockHeader(b, m_bigEndian != 0, h);
+}
+
+int64_t CStreamFile::LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime) {
+    for (uint64_t blk = from; blk < to; ++blk) {
+        QzfBlockHeader h;
+        const int r = ReadBlockHeaderAt(blk, &h);
+        if (r < 0) {
+            break;
+        }
+        if (r == 1 && h.time >= t) {
+            if (foundTime != nullptr) {
+                *foundTime = h.time;
+            }
+            return static_cast<int64_t>(blk * kBlock);
+        }
+    }
+    return -1;
+}
+
+int64_t CStreamFile::FindTime(uint32_t t, uint32_t* foundTime) {
+    const uint64_t count = GetBlockCount();
+    if (m_fd < 0 || count == 0) {
+        return -1;
+    }
+    uint64_t lo = 0;
+    uint64_t hi = count;
+    uint32_t loTime = 0;
+    uint32_t hiTime = 0xFFFFFFFFu;
+    while (hi - lo > kLinearBlocks) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        // The first valid block at or after mid, within reach.
+        uint64_t v = mid;
+        uint32_t tv = 0;
+        bool valid = false;
+        const uint64_t reach = std::min(hi, mid + kProbeBlocks);
+        for (; v < reach; ++v) {
+            QzfBlockHeader h;
+            const int r = ReadBlockHeaderAt(v, &h);
+            if (r < 0) {
+                break;
+            }
+            if (r == 1) {
+                valid = true;
+                tv = h.time;
+                break;
+            }
+        }
+        if (valid && (tv < loTime || tv > hiTime)) {
+            // Times run backwards somewhere in [lo, hi): bisection cannot tell
+            // which side holds the first match, so a small enough stretch is
+            // scanned whole.
+            if (hi - lo <= kTrailingBlocks) {
+                break;
+            }
+        }
+        if (!valid || tv >= t) {
+            hi = mid;
+            if (valid) {
+                hiTime = tv;
+            }
+        } else {
+            lo = v + 1;
+            loTime = tv;
+        }
+    }
+    return LinearFind(lo, std::min(count, hi + kTrailingBlocks), t, foundTime);
+}
+
+int64_t CStreamFile::FindTime(const SYSTEMTIME& local, uint32_t* foundTime) {
+    const int64_t t = LocalToBlockTime(local, m_bias);
+    if (t < 0) {
+        return FindTime(0u, foundTime);
+    }
+    if (t > 0xFFFFFFFFll) {
+        return -1;
+    }
+    return FindTime(static_cast<uint32_t>(t), foundTime);
+}
+
+} // namespace tv

@@ -1,0 +1,126 @@
+#pragma once
+
+// CStreamFile: the reader of recordings, from a QZF file or a recorder's disk
+// (disk mode: every 16-bit word swapped, sized as a block device). One call
+// hands over one frame packet, reading forward or backward; every block header
+// is checked, and a block whose checksum fails is skipped whole.
+
+#include "media/qzf_block.h"
+#include "platform/win_types.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+class CStreamFile {
+public:
+    CStreamFile();
+    virtual ~CStreamFile();
+    CStreamFile(const CStreamFile&) = delete;
+    CStreamFile& operator=(const CStreamFile&) = delete;
+
+    // Read-only; a regular file may be opened in disk mode too (a disk image).
+    int Open(const std::string& path, int diskMode);
+    void Close();
+    int SetFormat(int videoFormat);
+
+    // dst holds at least kMaxPacketSize bytes. Result the packet's length
+    // (video: the whole packet; audio: its samples), 0 when none was read.
+    int ReadForward(uint8_t* dst);
+    int ReadBackward(uint8_t* dst);
+    int SetSeekTarget(uint64_t offset);
+    // The first video packet at or after the seek target's block.
+    int ReadAtSeekTarget(uint8_t* dst);
+    int SetPosition(uint64_t offset);
+
+    uint64_t GetSize() const { return m_size; }
+    uint64_t GetPosition() const { return m_position; }
+    int IsOpen() const { return m_fd >= 0 ? 1 : 0; }
+    const std::string& GetPath() const { return m_path; }
+    int GetBlockTime(SYSTEMTIME* out) const;
+    // Seconds since 1970 UTC of the last block read; 0 before any.
+    uint32_t GetBlockTimeUtc() const { return m_blockTime; }
+    int GetChannel() const { return m_channel; }
+    int IsAudio() const { return m_isAudio; }
+    int GetFrameGap() const { return m_frameGap; }
+    int GetChannelMask() const { return m_channelMask; }
+    int GetAudioChannelMask() const { return m_audioChannelMask; }
+    int GetLength() const { return m_length; }
+    int GetFormat() const { return m_format; }
+    int IsDiskMode() const { return m_diskMode; }
+
+    // Kept for the engine's wrapper around ReadForward.
+    int GetAudioSeen() const { return m_audioSeen; }
+    void SetAudioSeen(int seen) { m_audioSeen = seen; }
+    void ClearIsAudio() { m_isAudio = 0; }
+
+    // Copies whole blocks covering [start, end] into a new QZF file in file
+    // byte order. Refuses the open recording itself as destination; on a read
+    // or write failure removes what it wrote. Result 1 or 0.
+    int CopyRange(uint64_t start, uint64_t end, const std::string& path);
+
+    // The header of block n without moving the reader: 1 valid, 0 checksum
+    // failed or unreadable, -1 past the last whole block.
+    int ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h);
+    uint64_t GetBlockCount() const { return m_size / kQzfBlockSize; }
+
+    // Time search: the byte offset of the first valid block whose time is at
+    // or after utcSeconds, -1 when there is none. Bisects over block times;
+    // stretches of bad blocks count as later than any time, and the final
+    // stretch (or one where the times were seen to run backwards) is scanned
+    // block by block.
+    int64_t FindTime(uint32_t utcSeconds, uint32_t* foundTime = nullptr);
+    // The same for a local standard time as shown by GetBlockTime.
+    int64_t FindTime(const SYSTEMTIME& local, uint32_t* foundTime = nullptr);
+    long GetTimeZoneBias() const { return m_bias; }
+
+private:
+    enum BlockStatus { kBlockOk, kBlockBad, kBlockEnd };
+    const uint8_t* LoadBlock(uint64_t blockStart, bool forward, BlockStatus* st);
+    BlockStatus EnterBlock(uint64_t blockStart, bool forward);
+    void ResetPacket();
+    int FailRead(BlockStatus st, uint64_t blockStart, bool forward);
+    bool StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
+    bool StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
+    void AppendForward(const uint8_t* p, size_t n);
+    void AppendBackward(const uint8_t* p, size_t n);
+    int64_t LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime);
+
+    std::string m_path;
+    uint64_t m_size = 0;
+    uint64_t m_position = 0;
+    int m_audioSeen = 0;
+    int m_frameGap = 0;
+    int m_isAudio = 0;
+    int m_audioChannelMask = 0;
+    int m_channelMask = 0;
+    int m_length = 0;
+    int m_channel = 0;
+    int m_count = 0;
+    uint64_t m_total = 0; // the packet's true length so far, beyond the cap too
+    uint32_t m_blockTime = 0;
+    bool m_haveBlockTime = false;
+    int m_bigEndian = 0;
+    int m_fd = -1;
+    uint64_t m_seekTarget = 0;
+    uint32_t m_register = 0xFFFFFFFF;
+    uint64_t m_history = ~0ull; // the last eight bytes scanned backward
+    std::vector<uint8_t> m_forward;
+    std::vector<uint8_t> m_backward;
+    int m_inPacket = 0;
+    int m_complete = 0;
+    int m_direction = 0;
+    int m_format = kFormatQzb2;
+    int m_diskMode = 0;
+    long m_bias = 0;
+
+    // Read-ahead window of whole blocks, already in file byte order.
+    std::vector<uint8_t> m_cache;
+    uint64_t m_cacheStart = 0;
+    uint64_t m_cacheLen = 0;
+    const uint8_t* m_block = nullptr;
+};
+
+} // namespace tv
