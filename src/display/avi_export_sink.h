@@ -1,0 +1,21 @@
+#pragma once
+
+#include "display/export_sink.h"
+
+namespace tv {
+
+class CAviWriter;
+
+// The engine's AVI writer as the video window's export sink: the frame size
+// comes from the frame header the export was opened with.
+class CAviExportSink : public IExportSink {
+public:
+    explicit CAviExportSink(CAviWriter* writer) : m_writer(writer) {}
+    int GetExportFrameSize(int* width, int* height, int* topDown) override;
+    int WriteVideoFrame(const uint8_t* pixels, int keyFrameFlag) override;
+
+private:
+    CAviWriter* m_writer;
+};
+
+} // namespace tv

@@ -1,0 +1,244 @@
+#pragma once
+
+// The video window: keeps the newest picture of every channel, converts it and
+// draws each visible channel into its cell of the split grid, with its label,
+// through display-format surfaces or through the plain 24-bit path; composes
+// export frames while an AVI export runs and saves the window's picture.
+//
+// Render runs on the engine's worker thread. It converts and composes into the
+// back image under the window's re-entrant lock and then asks the GUI thread
+// to repaint; the paint event only copies the back image to the screen. Every
+// other entry is for the GUI thread and takes the same lock.
+
+#include <QFont>
+#include <QImage>
+#include <QWidget>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "display/export_sink.h"
+#include "display/surface_slot.h"
+#include "platform/clock.h"
+#include "platform/win_types.h"
+
+namespace tv {
+
+class CAviWriter;
+
+constexpr int kMaxChannels = 16;
+constexpr int kPictureBufferSize = 261120; // 640 x 272 YUV 4:2:0
+constexpr int kRgbBufferSize = 522240;     // 640 x 272 x 3
+constexpr int kExportBufferSize = 1244160; // 720 x 576 x 3, the largest export frame
+constexpr uint32_t kSurfaceFillColour = 0x0A0A0A;
+
+// Mouse event codes sent to a recorder for remote control.
+enum MouseEventCode {
+    kMouseMove = 0,        // moved with no button, or left button released
+    kMouseLeftDown = 1,    // left pressed, or moved with the left button down
+    kMouseRightDrag = 2,   // moved with the right button down
+    kMouseLeftDouble = 3,  // left double-click
+    kMouseRightDouble = 4, // right double-click
+};
+
+struct MouseRecord {
+    int eventCode = 0;
+    int x = 0;
+    int y = 0;
+    int clientWidth = 0;
+    int clientHeight = 0;
+    int pending = 0;
+};
+
+class CVideoWnd : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CVideoWnd(QWidget* parent = nullptr);
+    ~CVideoWnd() override;
+    CVideoWnd(const CVideoWnd&) = delete;
+    CVideoWnd& operator=(const CVideoWnd&) = delete;
+
+    // Stores a decoded picture (planar YUV 4:2:0) of a channel and draws it.
+    // Channels 0 .. count-1; widths 320 or 640; heights 112, 136, 224 or 272.
+    // 1 when the picture was drawn, 0 when it was refused or not drawn.
+    int Render(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width, int height);
+
+    int SetUseDirectDraw(int on);
+    int GetUseDirectDraw() const;
+    int IsDirectDrawActive() const;
+    int SetExportMode(int on);
+    int GetExportMode() const;
+    // Where export frames go (not owned); the frame size comes from it.
+    void SetExportSink(IExportSink* sink);
+    // The engine's AVI writer as the export sink (not owned; null detaches).
+    void SetExportWriter(CAviWriter* writer);
+    void SetEngineMode(int mode);
+    int GetEngineMode() const;
+
+    void Repaint();
+    void Refresh();
+    void Clear();
+    // Writes what the client area shows, labels included, as a bitmap file and
+    // puts the picture on the clipboard. 1 when the file was written.
+    int SaveImage(const std::string& path);
+    std::string GetLastErrorText() const;
+
+    // Layout.
+    void SetChannelCount(int count);
+    int GetChannelCount() const;
+    int GetSplit(int* split, int* page) const;
+    // split 1, 4, 9 or 16 up to the channel count; a negative page moves to the
+    // next page of the same split (wrapping), or to page 0 of a new split.
+    int SetSplit(int split, int page);
+    // Cells of the split grid over a width x height target for the channels;
+    // writes rects[0 .. count-1] and the visible flags.
+    void ComputeLayout(int width, int height, RECT* rects);
+    void RecomputeWindowLayout();
+    RECT GetChannelRect(int channel) const;
+    RECT GetExportRect(int channel) const;
+    int IsChannelVisible(int channel) const;
+    int HasPicture(int channel) const;
+
+    // Labels.
+    int SetShowLabels(int on);
+    int GetShowLabels() const;
+    int SetLabelFont(int height, int width, int weight, int italic, const std::string& face);
+    QFont GetLabelFont() const;
+    int SetTextColour(COLORREF colour);
+    int SetOutlineColour(COLORREF colour);
+    COLORREF GetTextColour() const;
+    COLORREF GetOutlineColour() const;
+    int SetShowTime(int flag);
+    int GetShowTime() const;
+    int SetTimeFormat(const std::string& format);
+    std::string GetTimeFormat() const;
+    std::string GetLabelText(int channel) const;
+    void DrawLabel(int channel, const SYSTEMTIME& time, int x, int y);
+    void DrawExportLabel(int channel, const SYSTEMTIME& time, int x, int y);
+
+    // Mouse remote control: the latest event in client coordinates.
+    MouseRecord GetMouseRecord() const;
+    // 1 and the record when an event is pending (it then no longer is), else 0.
+    int TakeMouseEvent(MouseRecord* record);
+    void ClearMousePending();
+
+    // What the client area shows, as a 32-bit image.
+    QImage GrabClient() const;
+    // A copy of the back surface in its own pixel format (null with the plain path).
+    QImage GetBackSurface() const;
+    // Pixel format code of the surfaces, 0 with the plain path.
+    int GetPixelFormat() const;
+
+    // The surface pixel format for every window (0: the screen's own). A change
+    // acts as a display mode switch: existing surfaces are lost.
+    static void ForcePixelFormat(int code);
+    static void SetDisplayFormat(int bitsPerPixel, uint32_t redMask, int palettized);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    struct LabelCache {
+        std::string text;
+        uint32_t textColour = 0;
+        uint32_t outlineColour = 0;
+        uint32_t fontSerial = 0;
+        QImage image; // outline and text on transparent, anchored at (-2, -2)
+    };
+
+    int DrawChannelDirect(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
+                          int height);
+    int DrawChannelGdi(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
+                       int height);
+    void StorePicture(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
+                      int height);
+    int SetUp();
+    void ClearDisplaySlots();
+    int CreateOffscreen(SurfaceSlot& slot, int width, int height);
+    int ConvertInto(SurfaceSlot& slot, const uint8_t* picture, int width, int height);
+    void BlitVideoTo(SurfaceSlot& target, const RECT& rect);
+    void DrawDibTo(QImage& target, const RECT& rect, int width, int height);
+    void Present();
+    void RequestUpdate();
+
+    bool ExportFrameSize(int* width, int* height, int* topDown);
+    bool Composing() const;
+    void ComposeExportDirect(int channel, const SYSTEMTIME& time);
+    void ComposeExportGdi(int channel, const SYSTEMTIME& time);
+    int FlushExportFrame();
+    void RecomputeExportLayout(int width, int height);
+
+    void DrawLabelOn(QImage& target, int format, int channel, const SYSTEMTIME& time, int x, int y);
+    const QImage& LabelImage(int channel, const std::string& text);
+    bool RecordMouse(int x, int y, int code, bool setCode);
+    void SetError(const std::string& text);
+
+    mutable CriticalSection m_lock;
+
+    int m_channelCount = 1;
+    int m_page = 0;
+    int m_split = 1;
+    int m_rememberedSplit = 1;
+    int m_rememberedPage = 0;
+    int m_showTime = 1;
+    int m_showLabels = 0;
+
+    mutable std::mutex m_mouseLock;
+    MouseRecord m_mouse;
+
+    SurfaceSlot m_primary;
+    SurfaceSlot m_back;
+    SurfaceSlot m_video;
+    SurfaceSlot m_export;
+    bool m_clipper = false;
+
+    IExportSink* m_exportSink = nullptr;
+    std::unique_ptr<IExportSink> m_aviSink;
+    std::unique_ptr<uint8_t[]> m_exportRgb;
+    int m_exportMask = 0;
+    int m_ddWanted = 1;
+
+    std::array<RECT, kMaxChannels> m_windowRects{};
+    std::array<RECT, kMaxChannels> m_exportRects{};
+    std::array<int, kMaxChannels> m_visible{};
+    std::array<int, kMaxChannels> m_hasPicture{};
+
+    COLORREF m_outlineColour = 0x141414;
+    COLORREF m_textColour = 0x80FFFF;
+    int m_clearFlag = 0;
+    std::string m_lastError;
+    int m_setupNeeded = 1;
+
+    std::unique_ptr<uint8_t[]> m_rgb;
+    int m_exportModeFlag = 0;
+    QImage m_exportGdi; // 24-bit export frame of the plain path
+    int m_engineMode = 1;
+    int m_ddActive = 0;
+    QFont m_labelFont;
+    uint32_t m_fontSerial = 1;
+    std::array<LabelCache, kMaxChannels> m_labelCache;
+
+    std::array<std::unique_ptr<uint8_t[]>, kMaxChannels> m_pictures;
+    std::array<SYSTEMTIME, kMaxChannels> m_times{};
+    std::array<int, kMaxChannels> m_widths{};
+    std::array<int, kMaxChannels> m_heights{};
+    std::string m_timeFormat = "%Y/%m/%d %H:%M:%S";
+
+    // The window as the plain path draws it, and the client size the worker
+    // thread may read (it must not ask the widget).
+    QImage m_gdi;
+    int m_clientWidth = 0;
+    int m_clientHeight = 0;
+    std::atomic<bool> m_updatePending{false};
+};
+
+} // namespace tv
