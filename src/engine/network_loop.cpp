@@ -1,0 +1,127 @@
+// The network loop: draws and plays what the network client's thread puts
+// into its two frame queues, records it locally and feeds an AVI export.
+
+#include "engine/player_engine.h"
+
+#include "platform/clock.h"
+
+#include <cstring>
+
+namespace tv {
+
+namespace {
+
+// The queues' events wake the loop; the time-out only keeps the wave output
+// pumped while nothing arrives.
+constexpr uint32_t kNetWaitMs = 20;
+constexpr uint32_t kAudioRetryWaitMs = 2;
+
+SYSTEMTIME TimeFromMetadata(const FrameRecord& r) {
+    SYSTEMTIME t;
+    std::memcpy(&t, r.metadata, sizeof t);
+    return t;
+}
+
+} // namespace
+
+int CPlayerEngine::RunNetworkLoop() {
+    if (!m_livePicture) {
+        m_livePicture.reset(new uint8_t[kEnginePictureSize]);
+    }
+    m_liveWidth = 0;
+    m_liveHeight = 0;
+    std::unique_ptr<uint8_t[]> exportFrame(new uint8_t[kLiveExportFrameSize]);
+    std::unique_ptr<uint8_t[]> audio(new uint8_t[kEngineNetAudioSize]);
+    FrameRecord videoRecord(kNetVideoRecordSize);
+    FrameRecord audioRecord(kNetAudioRecordSize);
+    IFrameSource* videoQueue = m_netClient.GetVideoSource();
+    IFrameSource* audioQueue = m_netClient.GetAudioSource();
+    Event* events[4] = {&m_stopEvent, videoQueue->GetReadyEvent(), audioQueue->GetReadyEvent(),
+                        &m_exportTickEvent};
+    WaveStart();
+
+    auto writeLiveFrame = [&]() {
+        if (m_liveWidth <= 0 || m_liveHeight <= 0) {
+            return;
+        }
+        m_aviWriter.ConvertLiveFrame(exportFrame.get(), m_livePicture.get(), m_liveWidth,
+                                     m_liveHeight);
+        m_aviWriter.WriteVideoFrame(exportFrame.get(), 1);
+    };
+
+    while (m_running.load()) {
+        const int woke = WaitAny(events, 4, kNetWaitMs);
+        if (woke == 0) {
+            break;
+        }
+        if (woke == kWaitTimeout) {
+            WavePump();
+            continue;
+        }
+        // Both queues are served on every wake, so a busy video queue never
+        // starves the sound.
+        if (events[1]->IsSet() && videoQueue->Get(videoRecord)) {
+            const uint8_t* p = videoRecord.data;
+            const int n = static_cast<int>(videoRecord.length);
+            if (m_decoder.ParseHeader(p, n) != 0 &&
+                m_decoder.Decode(p, n, m_livePicture.get(), kEnginePictureSize) != 0) {
+                m_liveWidth = m_decoder.GetWidth();
+                m_liveHeight = m_decoder.GetHeight();
+                m_framePeriod.store(FramePeriodUs(m_liveHeight, m_decoder.GetMode()));
+                RenderPicture(m_decoder.GetChannel(), TimeFromMetadata(videoRecord),
+                              m_livePicture.get(), m_liveWidth, m_liveHeight);
+                {
+                    std::lock_guard<std::mutex> lock(m_recorderLock);
+                    if (m_recorder.IsOpen()) {
+                        m_recorder.WriteVideo(videoRecord.data, n);
+                    }
+                }
+                if (m_exportActive.load() && m_exportKind.load() == kExportPerPicture) {
+                    writeLiveFrame();
+                }
+            }
+        }
+        if (events[2]->IsSet() && audioQueue->Get(audioRecord)) {
+            const int n = static_cast<int>(audioRecord.length);
+            int converted = 0;
+            m_audioConverter.Convert(audioRecord.data, n, audio.get(), &converted);
+            // No device, or a stop: the packet is dropped rather than retried for ever.
+            while (!StopRequested()) {
+                const int took = WaveWrite(audio.get(), converted);
+                if (took < 0) {
+                    break;
+                }
+                if (took > 0) {
+                    m_audioPlayed.fetch_add(1);
+                    break;
+                }
+                WavePump();
+                m_stopEvent.Wait(kAudioRetryWaitMs);
+            }
+            if (m_exportActive.load()) {
+                m_aviWriter.WriteAudio(audioRecord.data, n);
+                Sleep(10);
+            }
+            std::lock_guard<std::mutex> lock(m_recorderLock);
+            if (m_recorder.IsOpen()) {
+                m_recorder.WriteAudio(audioRecord.data, n);
+            }
+        }
+        if (events[3]->IsSet()) {
+            m_exportTickEvent.Reset();
+            if (m_exportActive.load() && m_exportKind.load() == kExportPerTick) {
+                writeLiveFrame();
+                Sleep(10);
+            }
+        }
+        WavePump();
+    }
+
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    if (m_recorder.IsOpen()) {
+        m_recorder.Close();
+    }
+    return 1;
+}
+
+} // namespace tv

@@ -1,0 +1,490 @@
+#include "engine/player_engine.h"
+
+#include "platform/clock.h"
+#include "platform/system.h"
+
+#include "display/messages.h"
+
+#include <QWidget>
+
+namespace tv {
+
+namespace {
+
+std::mutex g_engineCountLock;
+int g_engineCount = 0;
+
+bool TimeIsValid(const SYSTEMTIME& t) {
+    return t.wYear >= 1900 && t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31 &&
+           t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59;
+}
+
+} // namespace
+
+void CNetWindowNotifier::PostNetMessage(int msg, intptr_t wParam, intptr_t lParam) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    PostWindowMessage(m_target, msg, wParam, lParam);
+}
+
+void CNetWindowNotifier::SetTarget(QObject* target) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_target = target;
+}
+
+int CVideoMouseSource::TakeMouseEvent(NetMouseEvent& event) {
+    MouseRecord r;
+    if (!m_wnd->TakeMouseEvent(&r)) {
+        return 0;
+    }
+    event.code = r.eventCode;
+    event.x = r.x;
+    event.y = r.y;
+    event.width = r.clientWidth;
+    event.height = r.clientHeight;
+    return 1;
+}
+
+CPlayerEngine::CPlayerEngine() {
+    for (auto& e : m_channelEnable) {
+        e.store(1);
+    }
+    m_videoWnd.SetExportWriter(&m_aviWriter);
+    m_netClient.SetMouseSource(&m_mouseSource);
+    std::lock_guard<std::mutex> lock(g_engineCountLock);
+    if (g_engineCount == 0) {
+        StartMediaClock();
+    }
+    ++g_engineCount;
+}
+
+CPlayerEngine::~CPlayerEngine() {
+    // The network client first: its thread feeds the queues the loop reads.
+    m_netClient.StopBounded();
+    m_netClient.StopFull();
+    StopBounded();
+    StopFull();
+    {
+        std::lock_guard<std::mutex> lock(m_recorderLock);
+        m_recorder.Close();
+    }
+    std::lock_guard<std::mutex> lock(g_engineCountLock);
+    if (--g_engineCount == 0) {
+        StopMediaClock();
+    }
+}
+
+int CPlayerEngine::Run() {
+    if (m_mode.load() == kEngineModeLocal) {
+        return RunLocalLoop();
+    }
+    return RunNetworkLoop();
+}
+
+int CPlayerEngine::Init(QWidget* parent, const RECT& rect, int videoFormat, int audioFormat,
+                        int channels, int sampleRate, int reserved) {
+    m_slotCount.store(ChannelSlotsFor(channels));
+    m_videoFormat = videoFormat;
+    m_audioFormat = audioFormat;
+    m_channels = channels;
+    m_sampleRate = sampleRate;
+    m_reserved = reserved;
+    m_videoWnd.SetChannelCount(m_slotCount.load());
+    m_videoWnd.SetUseDirectDraw(0);
+    {
+        std::lock_guard<std::mutex> lock(m_readerLock);
+        m_file.SetFormat(videoFormat);
+    }
+    m_netNotifier.SetTarget(parent);
+    m_netClient.SetNotifier(&m_netNotifier);
+    m_decoder.SetMode(videoFormat);
+    m_aviWriter.SetRecorderFormats(videoFormat, audioFormat, channels, sampleRate);
+    m_recorder.Configure(2, videoFormat, m_slotCount.load());
+    ReopenWaveOut();
+    if (parent != nullptr) {
+        m_videoWnd.setParent(parent);
+    }
+    m_videoWnd.setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
+    m_videoWnd.show();
+    m_videoWnd.SetChannelCount(1);
+    m_videoWnd.SetShowLabels(0);
+    return 1;
+}
+
+void CPlayerEngine::ReopenWaveOut() {
+    WAVEFORMATEX wf;
+    m_audioConverter.Configure(m_audioFormat, m_sampleRate, &wf);
+    m_waveOut.Open(wf);
+}
+
+int CPlayerEngine::WaveWrite(const uint8_t* data, int length) {
+    if (m_waveOut.Write(data, length)) {
+        return 1;
+    }
+    // Without a device, or with more than the ring holds, no retry can succeed.
+    const int why = m_waveOut.GetLastRefusal();
+    return why == kWaveNoDevice || why == kWaveTooLarge ? -1 : 0;
+}
+
+void CPlayerEngine::WavePump() {
+    m_waveOut.Pump();
+}
+
+void CPlayerEngine::WaveStart() {
+    m_waveOut.Start();
+}
+
+void CPlayerEngine::StopWorker() {
+    StopFull();
+}
+
+int CPlayerEngine::SetMode(int mode, int slotCount) {
+    if (mode != kEngineModeLocal && mode != kEngineModeNetwork) {
+        return 0;
+    }
+    // The stops come before the wave output is reopened; a loop that keeps
+    // running finds its writes refused while the device reopens, and retries.
+    if (mode == kEngineModeLocal) {
+        if (m_netClient.IsConnected() || m_netClient.HasThread()) {
+            m_netClient.Disconnect();
+            StopWorker();
+        }
+    } else if (IsStreamOpen()) {
+        StopWorker();
+        m_playState.store(kStateReady);
+    }
+    ReopenWaveOut();
+    if (mode == kEngineModeLocal) {
+        if (static_cast<unsigned>(slotCount) <= 16u) {
+            m_slotCount.store(slotCount);
+        }
+        m_decoder.SetMode(m_videoFormat);
+        m_videoWnd.SetChannelCount(m_slotCount.load());
+        m_videoWnd.SetShowLabels(1);
+    } else {
+        m_decoder.SetMode(2);
+        m_videoWnd.SetChannelCount(1);
+        m_videoWnd.SetShowLabels(0);
+    }
+    m_videoWnd.Clear();
+    m_mode.store(mode);
+    m_videoWnd.SetEngineMode(mode);
+    return 1;
+}
+
+int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
+    // A running loop must not read while the reader reopens.
+    StopWorker();
+    int ok;
+    {
+        std::lock_guard<std::mutex> lock(m_readerLock);
+        ok = m_file.Open(path, diskMode);
+        m_streamSize.store(ok ? m_file.GetSize() : 0);
+        m_position.store(ok ? m_file.GetPosition() : 0);
+    }
+    if (!ok) {
+        return 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_timeLock);
+        m_blockTimeValid = false;
+    }
+    m_videoWnd.Clear();
+    Start(THREAD_PRIORITY_NORMAL);
+    return 1;
+}
+
+int CPlayerEngine::StopPlayback() {
+    if (IsStreamOpen()) {
+        StopWorker();
+        m_playState.store(kStateReady);
+    }
+    return 1;
+}
+
+int CPlayerEngine::IsStreamOpen() {
+    std::lock_guard<std::mutex> lock(m_readerLock);
+    return m_file.IsOpen() ? 1 : 0;
+}
+
+std::string CPlayerEngine::GetStreamPath() {
+    std::lock_guard<std::mutex> lock(m_readerLock);
+    return m_file.GetPath();
+}
+
+uint64_t CPlayerEngine::GetStreamSize() {
+    return m_streamSize.load();
+}
+
+int CPlayerEngine::GetFrameTime(SYSTEMTIME* out) {
+    if (out == nullptr || m_playState.load() == kStateReady) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    if (!m_blockTimeValid || !TimeIsValid(m_blockTime)) {
+        return 0;
+    }
+    *out = m_blockTime;
+    return 1;
+}
+
+void CPlayerEngine::PostCommand(int command) {
+    m_command.store(command);
+    m_commandEvent.Set();
+}
+
+int CPlayerEngine::Pause() {
+    m_speed.store(SpeedAfterPause(m_speed.load()));
+    PostCommand(kCmdPause);
+    return 1;
+}
+
+int CPlayerEngine::Play(double speed) {
+    m_speed.store(ClampPlaySpeed(speed));
+    PostCommand(kCmdPlay);
+    return 1;
+}
+
+int CPlayerEngine::PlayBackward(double speed) {
+    m_speed.store(ClampPlaySpeed(speed));
+    PostCommand(kCmdPlayBackward);
+    return 1;
+}
+
+int CPlayerEngine::FastForward() {
+    m_speed.store(
+        NextFastSpeed(m_speed.load(), m_command.load(), m_playState.load(), kCmdPlay, kStatePlay));
+    PostCommand(kCmdPlay);
+    return 1;
+}
+
+int CPlayerEngine::FastBackward() {
+    m_speed.store(NextFastSpeed(m_speed.load(), m_command.load(), m_playState.load(),
+                                kCmdPlayBackward, kStatePlayBackward));
+    PostCommand(kCmdPlayBackward);
+    return 1;
+}
+
+int CPlayerEngine::StepForward() {
+    PostCommand(kCmdStepForward);
+    return 1;
+}
+
+int CPlayerEngine::StepBackward() {
+    PostCommand(kCmdStepBackward);
+    return 1;
+}
+
+int CPlayerEngine::Seek(uint64_t position) {
+    m_seekPosition.store(position);
+    PostCommand(kCmdSeek);
+    return 1;
+}
+
+int CPlayerEngine::SetRepeat(int flag) {
+    m_repeat.store(flag);
+    return 1;
+}
+
+int CPlayerEngine::ExportRange(uint64_t start, uint64_t end, const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_readerLock);
+    return m_file.CopyRange(start, end, path);
+}
+
+int CPlayerEngine::SetChannelEnable(int channel, int enabled) {
+    if (channel < 0 || channel >= 16) {
+        return 0;
+    }
+    m_channelEnable[channel].store(enabled ? 1 : 0);
+    return 1;
+}
+
+int CPlayerEngine::GetChannelEnable(int channel) const {
+    if (channel < 0 || channel >= 16) {
+        return 0;
+    }
+    return m_channelEnable[channel].load();
+}
+
+int CPlayerEngine::SetVolume(int volume) {
+    m_waveOut.SetVolume(static_cast<unsigned>(volume));
+    return 1;
+}
+
+int CPlayerEngine::GetVolume() {
+    return static_cast<int>(m_waveOut.GetVolume() & 0xFFFF);
+}
+
+int CPlayerEngine::SetMute(int flag) {
+    m_waveOut.SetMute(flag);
+    return 1;
+}
+
+int CPlayerEngine::GetMute() {
+    return m_waveOut.GetMute();
+}
+
+int CPlayerEngine::SetSplit(int split, int page) {
+    return m_videoWnd.SetSplit(split, page);
+}
+
+int CPlayerEngine::GetSplit(int* split, int* page) {
+    return m_videoWnd.GetSplit(split, page);
+}
+
+int CPlayerEngine::SetTimeFormat(const std::string& format) {
+    return m_videoWnd.SetTimeFormat(format);
+}
+
+int CPlayerEngine::SetShowTime(int flag) {
+    return m_videoWnd.SetShowTime(flag);
+}
+
+int CPlayerEngine::GetShowTime() {
+    return m_videoWnd.GetShowTime();
+}
+
+int CPlayerEngine::SetTextColour(COLORREF colour) {
+    return m_videoWnd.SetTextColour(colour == 0 ? 0x050505 : colour);
+}
+
+int CPlayerEngine::SetOutlineColour(COLORREF colour) {
+    return m_videoWnd.SetOutlineColour(colour == 0 ? 0x050505 : colour);
+}
+
+int CPlayerEngine::SetLabelFont(int height, int width, int weight, int italic,
+                                const std::string& face) {
+    return m_videoWnd.SetLabelFont(height, width, weight, italic, face);
+}
+
+int CPlayerEngine::SetUseDirectDraw(int flag) {
+    return m_videoWnd.SetUseDirectDraw(flag);
+}
+
+int CPlayerEngine::GetUseDirectDraw() {
+    return m_videoWnd.GetUseDirectDraw();
+}
+
+int CPlayerEngine::SaveImage(const std::string& path) {
+    return m_videoWnd.SaveImage(path);
+}
+
+int CPlayerEngine::SetExport(int active, int kind) {
+    m_exportKind.store(kind);
+    m_exportActive.store(active ? 1 : 0);
+    return 1;
+}
+
+int CPlayerEngine::SignalExportTick() {
+    m_exportTickEvent.Set();
+    return 1;
+}
+
+void CPlayerEngine::SetPictureSink(PictureSink sink) {
+    std::lock_guard<std::mutex> lock(m_sinkLock);
+    m_sink = std::move(sink);
+    m_hasSink.store(static_cast<bool>(m_sink));
+}
+
+void CPlayerEngine::RenderPicture(int channel, const SYSTEMTIME& time, const uint8_t* picture,
+                                  int width, int height) {
+    m_picturesShown.fetch_add(1);
+    if (m_hasSink.load()) {
+        std::lock_guard<std::mutex> lock(m_sinkLock);
+        if (m_sink) {
+            m_sink(channel, time, picture, width, height);
+            return;
+        }
+    }
+    m_videoWnd.Render(channel, time, picture, width, height);
+}
+
+// Network live view and local recording.
+
+int CPlayerEngine::Connect(const std::string& host, int port, const std::string& user,
+                           const std::string& password) {
+    m_decoder.SetMode(2);
+    if (!m_netClient.Connect(host, static_cast<uint16_t>(port), user, password)) {
+        m_lastErrorText = m_netClient.GetLastErrorText();
+        return 0;
+    }
+    Start(THREAD_PRIORITY_NORMAL);
+    m_netClient.Start(THREAD_PRIORITY_NORMAL);
+    return 1;
+}
+
+int CPlayerEngine::ConnectDynamic(const std::string& server, int serverPort,
+                                  const std::string& name, const std::string& password) {
+    m_decoder.SetMode(2);
+    if (!m_netClient.ConnectDynamic(server, static_cast<uint16_t>(serverPort), name, password)) {
+        m_lastErrorText = m_netClient.GetLastErrorText();
+        return 0;
+    }
+    Start(THREAD_PRIORITY_NORMAL);
+    m_netClient.Start(THREAD_PRIORITY_NORMAL);
+    return 1;
+}
+
+int CPlayerEngine::Disconnect() {
+    m_netClient.Disconnect();
+    StopWorker();
+    return 1;
+}
+
+int CPlayerEngine::IsConnected() {
+    return m_netClient.IsConnected();
+}
+
+int CPlayerEngine::SendRemoteKey(int code) {
+    return m_netClient.SendRemoteKey(code);
+}
+
+int CPlayerEngine::SetTimeout(int ms) {
+    m_netClient.SetTimeout(static_cast<uint32_t>(ms));
+    return 1;
+}
+
+int CPlayerEngine::GetTimeout() {
+    return static_cast<int>(m_netClient.GetTimeout());
+}
+
+int CPlayerEngine::GetNetworkState() {
+    return m_netClient.GetNetworkState();
+}
+
+std::string CPlayerEngine::GetLastErrorText() {
+    return m_lastErrorText;
+}
+
+int CPlayerEngine::StartRecording(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    if (m_recorder.IsOpen()) {
+        m_recorder.Close();
+    }
+    return m_recorder.Open(path);
+}
+
+int CPlayerEngine::StopRecording() {
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    if (!m_recorder.IsOpen()) {
+        return 0;
+    }
+    m_recorder.Close();
+    return 1;
+}
+
+int CPlayerEngine::IsRecording() {
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    return m_recorder.IsOpen() ? 1 : 0;
+}
+
+uint64_t CPlayerEngine::GetBytesRecorded() {
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    return m_recorder.GetBytesWritten();
+}
+
+int CPlayerEngine::SetAutoReconnect(int flag) {
+    m_autoReconnect.store(flag);
+    return 1;
+}
+
+} // namespace tv

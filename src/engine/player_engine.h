@@ -1,0 +1,271 @@
+#pragma once
+
+#include "audio/audio_converter.h"
+#include "audio/wave_out.h"
+#include "display/video_wnd.h"
+#include "engine/frame_queue.h"
+#include "engine/playback_rules.h"
+#include "engine/worker_thread.h"
+#include "export/avi_writer.h"
+#include "media/stream_file.h"
+#include "media/stream_recorder.h"
+#include "net/net_client.h"
+#include "platform/event.h"
+#include "platform/win_types.h"
+#include "video/video_decoder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class QObject;
+class QWidget;
+
+namespace tv {
+
+// Hands the network client's notifications to the main window as posted
+// messages; the client calls it on its own thread.
+class CNetWindowNotifier : public INetNotifier {
+public:
+    void PostNetMessage(int msg, intptr_t wParam, intptr_t lParam) override;
+    void SetTarget(QObject* target);
+
+private:
+    std::mutex m_lock;
+    QObject* m_target = nullptr;
+};
+
+// The dual-picture fields of the decoder's last header parse.
+DualInfo DualInfoOf(const CVideoDecoder& decoder);
+
+// Hands the video window's mouse events to the network client for remote
+// control.
+class CVideoMouseSource : public INetMouseSource {
+public:
+    explicit CVideoMouseSource(CVideoWnd* wnd) : m_wnd(wnd) {}
+    int TakeMouseEvent(NetMouseEvent& event) override;
+
+private:
+    CVideoWnd* m_wnd;
+};
+
+// Where decoded pictures go instead of the video window when a headless
+// caller (the recording tool) wants them counted but not drawn.
+using PictureSink = std::function<void(int channel, const SYSTEMTIME& time, const uint8_t* picture,
+                                       int width, int height)>;
+
+// Export kinds: one export frame per tick of the main window's 40 ms timer, or
+// one per decoded picture.
+constexpr int kExportPerTick = 6;
+constexpr int kExportPerPicture = 7;
+
+// The one object that plays video and sound. Owns the reader, the network
+// client, the decoder, the AVI writer, the video window, the audio converter,
+// the wave output and the stream recorder, and runs one worker thread: the
+// local playback loop in engine mode 1, the network loop otherwise.
+//
+// Every public operation is called from the user-interface thread. Play
+// commands only store their values and signal the command event; the worker
+// thread takes them on its next pass.
+class CPlayerEngine : public CWorkerThread {
+public:
+    CPlayerEngine();
+    ~CPlayerEngine() override;
+
+    int Run() override;
+
+    // Configuration, once, from the main window.
+    int Init(QWidget* parent, const RECT& rect, int videoFormat, int audioFormat, int channels,
+             int sampleRate, int reserved);
+    int SetMode(int mode, int slotCount);
+    int GetMode() const { return m_mode.load(); }
+
+    // Local playback.
+    int OpenStream(const std::string& path, int diskMode);
+    int StopPlayback();
+    int IsStreamOpen();
+    std::string GetStreamPath();
+    uint64_t GetStreamSize();
+    uint64_t GetPosition() const { return m_position.load(); }
+    int GetFrameTime(SYSTEMTIME* out);
+    int Pause();
+    int Play(double speed);
+    int PlayBackward(double speed);
+    int FastForward();
+    int FastBackward();
+    int StepForward();
+    int StepBackward();
+    int Seek(uint64_t position);
+    int GetPlayState() const { return m_playState.load(); }
+    double GetSpeed() const { return m_speed.load(); }
+    int SetRepeat(int flag);
+    int GetRepeat() const { return m_repeat.load(); }
+    int ExportRange(uint64_t start, uint64_t end, const std::string& path);
+    // What the recording's blocks said last: channel mask and frame gap.
+    uint32_t GetChannelMask() const { return m_channelMask.load(); }
+    int GetFrameGap() const { return m_frameGap.load(); }
+    int SetChannelEnable(int channel, int enabled);
+    int GetChannelEnable(int channel) const;
+
+    // Audio, both modes.
+    int SetVolume(int volume);
+    int GetVolume();
+    int SetMute(int flag);
+    int GetMute();
+
+    // Video window pass-throughs.
+    CVideoWnd* GetVideoWindow() { return &m_videoWnd; }
+    int SetSplit(int split, int page);
+    int GetSplit(int* split, int* page);
+    int SetTimeFormat(const std::string& format);
+    int SetShowTime(int flag);
+    int GetShowTime();
+    int SetTextColour(COLORREF colour);
+    int SetOutlineColour(COLORREF colour);
+    int SetLabelFont(int height, int width, int weight, int italic, const std::string& face);
+    int SetUseDirectDraw(int flag);
+    int GetUseDirectDraw();
+    int SaveImage(const std::string& path);
+
+    // Network live view and local recording.
+    int Connect(const std::string& host, int port, const std::string& user,
+                const std::string& password);
+    int ConnectDynamic(const std::string& server, int serverPort, const std::string& name,
+                       const std::string& password);
+    int Disconnect();
+    int IsConnected();
+    int SendRemoteKey(int code);
+    int SetTimeout(int ms);
+    int GetTimeout();
+    int GetNetworkState();
+    std::string GetLastErrorText();
+    int StartRecording(const std::string& path);
+    int StopRecording();
+    int IsRecording();
+    int SetAutoReconnect(int flag);
+    int GetAutoReconnect() const { return m_autoReconnect.load(); }
+
+    // AVI export: the main window opens and closes the writer and tells the
+    // engine which kind of export runs; the 40 ms tick signals SignalExportTick.
+    CAviWriter* GetAviWriter() { return &m_aviWriter; }
+    int SetExport(int active, int kind);
+    int IsExporting() const { return m_exportActive.load(); }
+    int SignalExportTick();
+
+    // Configuration as stored by Init.
+    int GetVideoFormat() const { return m_videoFormat; }
+    int GetAudioFormat() const { return m_audioFormat; }
+    int GetChannelCount() const { return m_channels; }
+    int GetSampleRate() const { return m_sampleRate; }
+    int GetSlotCount() const { return m_slotCount.load(); }
+
+    // Headless use: pictures go to the sink instead of the video window.
+    void SetPictureSink(PictureSink sink);
+    // Counters for monitoring and tests; the worker thread writes them.
+    uint64_t GetPicturesShown() const { return m_picturesShown.load(); }
+    uint64_t GetAudioPacketsPlayed() const { return m_audioPlayed.load(); }
+    uint64_t GetPacingWaits() const { return m_pacingWaits.load(); }
+    // Passes that ended in the pacing tail while playing forward or backward.
+    uint64_t GetPacedPasses() const { return m_pacedPasses.load(); }
+    uint64_t GetBytesRecorded();
+    // Current frame period in microseconds (set per decoded picture).
+    int GetFramePeriod() const { return m_framePeriod.load(); }
+
+private:
+    struct LocalBuffers;
+
+    int RunLocalLoop();
+    int RunNetworkLoop();
+
+    // Engine's wrapper of the forward read: notes audio seen and clears the
+    // audio kind after a failed read.
+    int ReadForwardWrapped(uint8_t* dest);
+    void NoteReaderState();
+    void TakeFrameTime();
+    // Audio packet at speed 1 while playing forward. 1 when written.
+    int PlayLocalAudio(const uint8_t* samples, int length, LocalBuffers& b);
+    // Header parse, decode and render. 1 when a picture was handed on.
+    int ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool gate);
+    void RenderPicture(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
+                       int height);
+    void PostCommand(int command);
+    bool StopRequested() const;
+    void ReopenWaveOut();
+    // WaveWrite: 1 taken, 0 refused for now (retry), -1 never to be taken.
+    int WaveWrite(const uint8_t* data, int length);
+    void WavePump();
+    void WaveStart();
+    void StopWorker();
+
+    // Members, in the order the parts are built and torn down.
+    CStreamFile m_file;
+    CNetWindowNotifier m_netNotifier;
+    CNetClient m_netClient;
+    CVideoDecoder m_decoder;
+    CAviWriter m_aviWriter;
+    CVideoWnd m_videoWnd;
+    CAudioConverter m_audioConverter;
+    CWaveOut m_waveOut;
+    CStreamRecorder m_recorder;
+    CVideoMouseSource m_mouseSource{&m_videoWnd};
+
+    std::atomic<int> m_mode{kEngineModeNetwork};
+    std::atomic<int> m_exportActive{0};
+    std::atomic<int> m_exportKind{0};
+    Event m_exportTickEvent;
+    std::atomic<double> m_speed{1.0};
+    std::atomic<int> m_repeat{0};
+    std::atomic<int> m_framePeriod{33333};
+    std::atomic<int> m_slotCount{4};
+    uint32_t m_frameStart = 0;
+    uint32_t m_decodeTime = 0;
+    std::atomic<int> m_channelEnable[16];
+
+    int m_videoFormat = 4;
+    int m_audioFormat = 5;
+    int m_channels = 8;
+    int m_sampleRate = 8000;
+    int m_reserved = 8;
+
+    Event m_commandEvent;
+    std::atomic<uint64_t> m_seekPosition{0};
+    std::atomic<int> m_command{0};
+    std::atomic<int> m_playState{kStateReady};
+
+    std::string m_lastErrorText;
+    std::atomic<int> m_autoReconnect{1};
+
+    // The worker thread reads through the reader while the user-interface
+    // thread asks for its path, size or a range copy.
+    std::mutex m_readerLock;
+    // Opening and closing the recorder never overlaps a write.
+    std::mutex m_recorderLock;
+    // The block time the worker saw last, for GetFrameTime.
+    mutable std::mutex m_timeLock;
+    SYSTEMTIME m_frameTime{};
+    SYSTEMTIME m_blockTime{};
+    bool m_blockTimeValid = false;
+
+    std::atomic<uint64_t> m_position{0};
+    std::atomic<uint64_t> m_streamSize{0};
+    std::atomic<uint32_t> m_channelMask{0};
+    std::atomic<int> m_frameGap{0};
+    std::atomic<uint64_t> m_picturesShown{0};
+    std::atomic<uint64_t> m_audioPlayed{0};
+    std::atomic<uint64_t> m_pacingWaits{0};
+    std::atomic<uint64_t> m_pacedPasses{0};
+
+    std::mutex m_sinkLock;
+    PictureSink m_sink;
+    std::atomic<bool> m_hasSink{false};
+
+    // Decoded picture of the network loop, kept for the export tick.
+    std::unique_ptr<uint8_t[]> m_livePicture;
+    int m_liveWidth = 0;
+    int m_liveHeight = 0;
+};
+
+} // namespace tv
