@@ -33,7 +33,14 @@ void CSkinDialog::SetCornerEllipse(int width, int height) {
     ApplyShape();
 }
 
-void CSkinDialog::RebuildCanvas() {
+const QImage& CSkinDialog::BackgroundImage() const {
+    if (!m_background.isNull() && m_canvas.size() != size()) {
+        RebuildCanvas();
+    }
+    return m_canvas;
+}
+
+void CSkinDialog::RebuildCanvas() const {
     if (m_background.isNull() || width() <= 0 || height() <= 0) {
         m_canvas = QImage();
         return;
@@ -62,12 +69,13 @@ void CSkinDialog::resizeEvent(QResizeEvent* event) {
 }
 
 void CSkinDialog::paintEvent(QPaintEvent* event) {
-    if (m_canvas.isNull()) {
+    const QImage& canvas = BackgroundImage();
+    if (canvas.isNull()) {
         QDialog::paintEvent(event);
         return;
     }
     QPainter p(this);
-    p.drawImage(event->rect().topLeft(), m_canvas, event->rect());
+    p.drawImage(event->rect().topLeft(), canvas, event->rect());
 }
 
 void CSkinDialog::BeginWindowMove(QMouseEvent* event) {
@@ -116,12 +124,13 @@ QImage CSkinDialog::BackgroundUnder(const QWidget* widget) {
         if (!skin) {
             continue;
         }
-        if (skin->m_canvas.isNull()) {
+        const QImage& canvas = skin->BackgroundImage();
+        if (canvas.isNull()) {
             break;
         }
         const QPoint at = widget->mapTo(skin, QPoint(0, 0));
         QPainter p(&out);
-        p.drawImage(QPoint(0, 0), skin->m_canvas, QRect(at, widget->size()));
+        p.drawImage(QPoint(0, 0), canvas, QRect(at, widget->size()));
         break;
     }
     return out;

@@ -22,7 +22,7 @@ public:
     int GetDragByClient() const { return m_dragByClient; }
     const QImage& BackgroundBitmap() const { return m_background; }
     // The background as painted at the current client size.
-    const QImage& BackgroundImage() const { return m_canvas; }
+    const QImage& BackgroundImage() const;
 
     // What the skin paints under `widget`, for controls that draw over it. When
     // the widget sits on no skinned dialog, its parent's window colour.
@@ -39,11 +39,12 @@ protected:
     void BeginWindowMove(QMouseEvent* event);
 
 private:
-    void RebuildCanvas();
+    void RebuildCanvas() const;
     void ApplyShape();
 
     QImage m_background;
-    QImage m_canvas;
+    // Rebuilt on demand: a hidden window gets no resize events.
+    mutable QImage m_canvas;
     int m_cornerWidth = 0;
     int m_cornerHeight = 0;
     int m_dragByClient = 0;

@@ -262,11 +262,7 @@ void CSkinSlider::resizeEvent(QResizeEvent* event) {
 }
 
 void CSkinSlider::Post(int message) {
-    if (parentWidget()) {
-        QCoreApplication::postEvent(
-            parentWidget(),
-            new CAppMessage(message, m_controlId, static_cast<intptr_t>(m_position)));
-    }
+    PostWindowMessage(parentWidget(), message, m_controlId, static_cast<intptr_t>(m_position));
 }
 
 void CSkinSlider::MoveThumbTo(int centre) {
