@@ -109,8 +109,10 @@ int CQzfBlockWriter::WritePacket(uint8_t code, const uint8_t* payload, size_t n)
 }
 
 int CQzfBlockWriter::WriteAudioPacket(int channel, const uint8_t* samples, size_t n) {
+    // The two bytes readers skip are not zero: zeros there could join the
+    // first samples into a false start code.
     const uint8_t head[6] = {0x00, 0x00, 0x01, static_cast<uint8_t>(kAudioCode + (channel & 3)),
-                             0x00, 0x00};
+                             0xFF, 0xFF};
     if (!Write(head, 6)) {
         return 0;
     }

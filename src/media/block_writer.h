@@ -23,7 +23,7 @@
 //   w.AttachFd(fd);
 //   w.SetTime(time(nullptr)); w.SetChannelMask(0x0001); w.SetFrameGap(1);
 //   w.WritePacket(0xF9, payload, n);          // 00 00 01 F9 + payload
-//   w.WriteAudioPacket(0, samples, m);        // 00 00 01 FA, 2 bytes, samples
+//   w.WriteAudioPacket(0, samples, m);        // 00 00 01 FA FF FF samples
 //   w.Finish();                               // end mark, whole block
 
 #include "media/qzf_block.h"
@@ -76,7 +76,7 @@ public:
     int Write(const uint8_t* data, size_t n);
     // 00 00 01 code followed by the payload.
     int WritePacket(uint8_t code, const uint8_t* payload, size_t n);
-    // 00 00 01 (FA + channel), two zero bytes (skipped by readers), samples.
+    // 00 00 01 (FA + channel), two bytes FF FF (skipped by readers), samples.
     int WriteAudioPacket(int channel, const uint8_t* samples, size_t n);
     // Writes the filled part of the current block (headers already in place).
     int Flush();

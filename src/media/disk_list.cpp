@@ -57,15 +57,24 @@ bool SizeOf(const std::string& path, uint64_t* size) {
     return ok;
 }
 
-// sda < sdb < sdz < sdaa; nvme0n2 < nvme0n10.
-bool NaturalLess(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        const auto alpha = [](const std::string& s) {
-            return s.substr(0, s.find_first_of("0123456789"));
-        };
-        if (alpha(a) == alpha(b)) {
-            return a.size() < b.size();
+std::string KindOf(const std::string& name) {
+    for (const char* k : {"xvd", "sd", "hd", "vd", "nvme", "mmcblk", "loop"}) {
+        if (name.rfind(k, 0) == 0) {
+            return k;
         }
+    }
+    return name;
+}
+
+// Kernel order within a kind: sda < sdb < sdz < sdaa, nvme0n2 < nvme0n10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    const std::string ka = KindOf(a);
+    const std::string kb = KindOf(b);
+    if (ka != kb) {
+        return ka < kb;
+    }
+    if (a.size() != b.size()) {
+        return a.size() < b.size();
     }
     return a < b;
 }

@@ -44,7 +44,8 @@ void CStreamRecorder::Close() {
     }
     // Every format ends on a whole block, or a reader would take the last
     // part for the end of the file.
-    if (!m_writer->Finish() || !m_writer->Close()) {
+    const bool empty = m_writer->GetBytesWritten() == 0;
+    if ((!empty && !m_writer->Finish()) || !m_writer->Close()) {
         m_error = "Recording stopped: " + m_path + ": " + m_writer->GetErrorText();
     }
     m_lastBytes = m_writer->GetBytesWritten();
