@@ -107,10 +107,9 @@ int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffe
 }
 
 int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool parsed) {
-    if (!parsed && m_decoder.ParseHeader(packet, length) == 0) {
-        return 0;
-    }
-    if (m_decoder.Decode(packet, length, b.picture.get(), kEnginePictureSize) == 0) {
+    if ((!parsed && m_decoder.ParseHeader(packet, length) == 0) ||
+        m_decoder.Decode(packet, length, b.picture.get(), kEnginePictureSize) == 0) {
+        m_refusedPictures.fetch_add(1);
         return 0;
     }
     const int width = m_decoder.GetWidth();
@@ -139,7 +138,6 @@ int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& 
 int CPlayerEngine::RunLocalLoop() {
     LocalBuffers b;
     uint8_t* packet = b.packet.get();
-    PostCommand(kCmdPlay);
     WaveStart();
     int skip = 0;
     int failures = 0;

@@ -79,6 +79,8 @@ int CPlayerEngine::RunNetworkLoop() {
                 if (m_exportActive.load() && m_exportKind.load() == kExportPerPicture) {
                     writeLiveFrame();
                 }
+            } else {
+                m_refusedPictures.fetch_add(1);
             }
         }
         if (events[2]->IsSet() && audioQueue->Get(audioRecord)) {

@@ -189,6 +189,9 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
         m_blockTimeValid = false;
     }
     m_videoWnd.Clear();
+    // The loop plays forward at once; the command is posted before the thread
+    // starts so that a command given right after the open is not overwritten.
+    PostCommand(kCmdPlay);
     Start(THREAD_PRIORITY_NORMAL);
     return 1;
 }

@@ -168,6 +168,9 @@ public:
     uint64_t GetPicturesShown() const { return m_picturesShown.load(); }
     uint64_t GetAudioPacketsPlayed() const { return m_audioPlayed.load(); }
     uint64_t GetPacingWaits() const { return m_pacingWaits.load(); }
+    // Video packets whose header parse or decode failed.
+    uint64_t GetRefusedPictures() const { return m_refusedPictures.load(); }
+    CNetClient* GetNetClient() { return &m_netClient; }
     // Passes that ended in the pacing tail while playing forward or backward.
     uint64_t GetPacedPasses() const { return m_pacedPasses.load(); }
     uint64_t GetBytesRecorded();
@@ -257,6 +260,7 @@ private:
     std::atomic<uint64_t> m_audioPlayed{0};
     std::atomic<uint64_t> m_pacingWaits{0};
     std::atomic<uint64_t> m_pacedPasses{0};
+    std::atomic<uint64_t> m_refusedPictures{0};
 
     std::mutex m_sinkLock;
     PictureSink m_sink;

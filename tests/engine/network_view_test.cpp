@@ -1,0 +1,168 @@
+#include "dvrsim/dvr_sim.h"
+#include "engine/player_engine.h"
+#include "engine_test_util.h"
+#include "media/stream_file.h"
+#include "video/video_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+using namespace tv;
+using namespace tv::enginetest;
+
+namespace {
+
+// Video packets in a QZF file that the decoder takes, read front to back.
+int CountDecodablePictures(const std::string& path, int format) {
+    CStreamFile file;
+    file.SetFormat(format);
+    if (!file.Open(path, 0)) {
+        return -1;
+    }
+    CVideoDecoder decoder;
+    decoder.SetMode(format);
+    std::vector<uint8_t> packet(kEnginePacketSize);
+    std::vector<uint8_t> picture(kEnginePictureSize);
+    int pictures = 0;
+    int failures = 0;
+    while (failures < 5) {
+        const int n = file.ReadForward(packet.data());
+        if (n <= 0) {
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        if (!file.IsAudio() && decoder.ParseHeader(packet.data(), n) &&
+            decoder.Decode(packet.data(), n, picture.data(), picture.size())) {
+            ++pictures;
+        }
+    }
+    return pictures;
+}
+
+class LiveViewTest : public ::testing::Test {
+protected:
+    void StartSim(bool realPictures) {
+        DvrSimOptions opt;
+        opt.password = "1234";
+        opt.channels = 1;
+        opt.fps = 25;
+        opt.keyInterval = 5;
+        if (realPictures) {
+            RecordingBuilder rec;
+            for (int i = 0; i < 10; ++i) {
+                rec.Picture(0);
+                rec.Audio(320);
+            }
+            opt.source = rec.Save(dir.File("source.qzf"));
+        }
+        sim = std::make_unique<CDvrSim>(opt);
+        ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+    }
+    void StartEngine() {
+        engine = std::make_unique<CPlayerEngine>();
+        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        engine->SetMode(2, -1);
+        engine->SetPictureSink(log.Sink());
+    }
+    void TearDown() override {
+        engine.reset();
+        if (sim) {
+            sim->Stop();
+        }
+    }
+
+    TempDir dir;
+    PictureLog log;
+    std::unique_ptr<CDvrSim> sim;
+    std::unique_ptr<CPlayerEngine> engine;
+};
+
+TEST_F(LiveViewTest, PicturesAreShownAndRecordingsStartRestartAndStop) {
+    StartSim(true);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    EXPECT_TRUE(engine->HasThread());
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 3; }));
+    EXPECT_EQ(engine->IsConnected(), 1);
+    EXPECT_EQ(engine->GetNetworkState(), 3);
+    EXPECT_EQ(log.Last().width, 640);
+    // Live view leaves the play state alone.
+    EXPECT_EQ(engine->GetPlayState(), kStateReady);
+
+    EXPECT_EQ(engine->StopRecording(), 0);
+    const std::string first = dir.File("first.QZF");
+    const std::string second = dir.File("second.QZF");
+    ASSERT_EQ(engine->StartRecording(first), 1);
+    EXPECT_EQ(engine->IsRecording(), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetBytesRecorded() > 8192; }));
+    // A new start closes the running file first.
+    ASSERT_EQ(engine->StartRecording(second), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetBytesRecorded() > 8192; }));
+    EXPECT_EQ(engine->StopRecording(), 1);
+    EXPECT_EQ(engine->IsRecording(), 0);
+    EXPECT_EQ(engine->StopRecording(), 0);
+    for (const auto& path : {first, second}) {
+        const auto size = std::filesystem::file_size(path);
+        EXPECT_GT(size, 0u) << path;
+        EXPECT_EQ(size % 4096, 0u) << path;
+        EXPECT_GE(CountDecodablePictures(path, 4), 1) << path;
+    }
+
+    EXPECT_EQ(engine->SendRemoteKey(7), 1);
+    ASSERT_TRUE(WaitFor([&] { return sim->GetStats().keys >= 1; }));
+
+    EXPECT_EQ(engine->Disconnect(), 1);
+    EXPECT_FALSE(engine->HasThread());
+    EXPECT_EQ(engine->IsConnected(), 0);
+}
+
+TEST_F(LiveViewTest, NetworkLoopClosesARunningRecordingWhenItEnds) {
+    StartSim(true);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 1; }));
+    const std::string path = dir.File("open.QZF");
+    ASSERT_EQ(engine->StartRecording(path), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetBytesRecorded() > 0; }));
+    // Switching to player mode disconnects; the loop's end closes the file, padded.
+    EXPECT_EQ(engine->SetMode(1, -1), 1);
+    EXPECT_FALSE(engine->HasThread());
+    EXPECT_EQ(engine->IsConnected(), 0);
+    EXPECT_EQ(engine->IsRecording(), 0);
+    EXPECT_EQ(std::filesystem::file_size(path) % 4096, 0u);
+}
+
+TEST_F(LiveViewTest, PacketsThatDoNotDecodeAreNeitherShownNorRecorded) {
+    StartSim(false);
+    ASSERT_STREQ(sim->GetPictureKind(), "plain");
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    const std::string path = dir.File("plain.QZF");
+    ASSERT_EQ(engine->StartRecording(path), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetRefusedPictures() >= 10; }));
+    EXPECT_EQ(log.Count(), 0u);
+    EXPECT_EQ(engine->GetBytesRecorded(), 0u);
+    engine->Disconnect();
+}
+
+TEST_F(LiveViewTest, ARefusedConnectStartsNoThread) {
+    StartEngine();
+    EXPECT_EQ(engine->Connect("not an address", 9000, "", "pw"), 0);
+    EXPECT_FALSE(engine->HasThread());
+    EXPECT_FALSE(engine->GetLastErrorText().empty());
+    EXPECT_EQ(engine->GetLastErrorText(), "Invalid IP address");
+    EXPECT_EQ(engine->IsConnected(), 0);
+}
+
+TEST_F(LiveViewTest, TimeoutAndAutoReconnectAreKept) {
+    StartEngine();
+    engine->SetTimeout(7000);
+    EXPECT_EQ(engine->GetTimeout(), 7000);
+    engine->SetAutoReconnect(0);
+    EXPECT_EQ(engine->GetAutoReconnect(), 0);
+}
+
+} // namespace
