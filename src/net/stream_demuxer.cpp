@@ -75,7 +75,7 @@ void CStreamDemuxer::FeedControl(uint8_t b) {
     if (m_controlLength == 8) {
         m_controlExpected = GetHex16(m_control + 4);
         // A length the assembly cannot hold, or shorter than the header, is no
-        // message: give the bytes back to the stream.
+        // message: drop it and go back to the stream.
         if (m_controlExpected < kControlHeaderSize || m_controlExpected > kControlCapacity) {
             m_state = m_returnState;
             m_controlLength = 4;
