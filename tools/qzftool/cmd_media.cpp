@@ -1,0 +1,430 @@
+// Recording inspection commands: info, packets, verify, copy, find-time.
+
+#include "media/qzf_block.h"
+#include "media/stream_file.h"
+#include "qzftool/command.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using tv::CStreamFile;
+
+struct Options {
+    std::vector<std::string> args;
+    bool disk = false;
+    bool json = false;
+    bool backward = false;
+    bool utc = false;
+    bool help = false;
+    int format = tv::kFormatQzb2;
+};
+
+// Parses the flags a command allows; positional arguments are kept in order.
+bool ParseOptions(int argc, char** argv, const char* allowed, Options* o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto allows = [&](const char* flag) { return std::strstr(allowed, flag) != nullptr; };
+        if (a == "--help" || a == "-h") {
+            o->help = true;
+        } else if (a == "--disk" && allows("disk")) {
+            o->disk = true;
+        } else if (a == "--json" && allows("json")) {
+            o->json = true;
+        } else if (a == "--backward" && allows("backward")) {
+            o->backward = true;
+        } else if (a == "--utc" && allows("utc")) {
+            o->utc = true;
+        } else if (a == "--format" && allows("format")) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "qzftool %s: --format needs a name such as QZ_QZB2\n",
+                             argv[0]);
+                return false;
+            }
+            o->format = tv::FormatFromName(argv[++i]);
+            if (o->format < 0) {
+                std::fprintf(stderr,
+                             "qzftool %s: unknown format '%s' (QZ_QZF, QZ_QZE, QZ_QZD, QZ_QZB, "
+                             "QZ_QZB2, QZ_QZB3, QZ_QZA)\n",
+                             argv[0], argv[i]);
+                return false;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "qzftool %s: unknown option '%s'\n", argv[0], a.c_str());
+            return false;
+        } else {
+            o->args.push_back(a);
+        }
+    }
+    return true;
+}
+
+bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
+    const std::string& path = o.args[0];
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "qzftool %s: cannot open %s: %s\n", cmd, path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "qzftool %s: %s is a folder\n", cmd, path.c_str());
+        return false;
+    }
+    if (!f->Open(path, o.disk ? 1 : 0)) {
+        std::fprintf(stderr, "qzftool %s: cannot open %s: %s\n", cmd, path.c_str(),
+                     errno ? std::strerror(errno) : "no size");
+        return false;
+    }
+    f->SetFormat(o.format);
+    return true;
+}
+
+std::string FormatTime(uint32_t t, bool utc, long bias) {
+    const tv::SYSTEMTIME s = tv::BlockTimeToLocal(t, utc ? 0 : bias);
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
+                  s.wHour, s.wMinute, s.wSecond);
+    return buf;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Sha256Hex(const uint8_t* p, size_t n) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
+    std::string hex;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof(buf), "%02x", md[i]);
+        hex += buf;
+    }
+    return hex;
+}
+
+// Reads packet after packet in one direction, going on past bad blocks, and
+// calls fn(length) for each; stops at the end of the recording.
+template <typename Fn> void ForEachPacket(CStreamFile& f, bool backward, uint8_t* buf, Fn fn) {
+    f.SetPosition(0);
+    if (backward) {
+        f.SetPosition(f.GetSize() - 1);
+    }
+    for (;;) {
+        const uint64_t before = f.GetPosition();
+        const int n = backward ? f.ReadBackward(buf) : f.ReadForward(buf);
+        if (n > 0) {
+            fn(n);
+            continue;
+        }
+        const uint64_t at = f.GetPosition();
+        const bool end = backward ? at == 0 : at + tv::kQzfBlockSize > f.GetSize() || at == before;
+        if (end || (backward && at == before)) {
+            return;
+        }
+    }
+}
+
+bool Usage(const Options& o, const char* text, size_t needArgs) {
+    if (o.help) {
+        std::fputs(text, stdout);
+        return false;
+    }
+    if (o.args.size() != needArgs) {
+        std::fputs(text, stderr);
+        return false;
+    }
+    return true;
+}
+
+int RunInfo(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool info FILE [--disk] [--format NAME] [--json]\n"
+        "Size, blocks, blocks with bad checksums, channel masks, first and last block time,\n"
+        "and video and audio packet counts per channel.\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "disk format json", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 1)) {
+        return o.help ? 0 : 2;
+    }
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    uint64_t blocks = f.GetBlockCount();
+    uint64_t bad = 0;
+    unsigned mask = 0;
+    bool haveTime = false;
+    uint32_t first = 0;
+    uint32_t last = 0;
+    for (uint64_t b = 0; b < blocks; ++b) {
+        tv::QzfBlockHeader h;
+        if (f.ReadBlockHeaderAt(b, &h) != 1) {
+            ++bad;
+            continue;
+        }
+        mask |= h.channelMask;
+        if (!haveTime) {
+            first = h.time;
+            haveTime = true;
+        }
+        last = h.time;
+    }
+    uint64_t video[16] = {};
+    uint64_t audio[4] = {};
+    std::vector<uint8_t> buf(tv::kMaxPacketSize);
+    ForEachPacket(f, false, buf.data(), [&](int) {
+        if (f.IsAudio()) {
+            ++audio[f.GetChannel() & 3];
+        } else {
+            ++video[f.GetChannel() & 15];
+        }
+    });
+    const long bias = f.GetTimeZoneBias();
+    const std::string t0 = haveTime ? FormatTime(first, false, bias) : "";
+    const std::string t1 = haveTime ? FormatTime(last, false, bias) : "";
+    if (o.json) {
+        std::printf("{\"file\":%s,\"format\":\"%s\",\"size\":%" PRIu64 ",\"blocks\":%" PRIu64
+                    ",\"bad_blocks\":%" PRIu64 ",\"channel_mask\":%u,\"audio_channel_mask\":%d,"
+                    "\"first_time\":%s,\"last_time\":%s,\"video\":[",
+                    JsonString(o.args[0]).c_str(), tv::FormatName(o.format), f.GetSize(), blocks,
+                    bad, mask, f.GetAudioChannelMask(), haveTime ? JsonString(t0).c_str() : "null",
+                    haveTime ? JsonString(t1).c_str() : "null");
+        for (int c = 0; c < 16; ++c) {
+            std::printf("%s%" PRIu64, c ? "," : "", video[c]);
+        }
+        std::printf("],\"audio\":[");
+        for (int c = 0; c < 4; ++c) {
+            std::printf("%s%" PRIu64, c ? "," : "", audio[c]);
+        }
+        std::printf("]}\n");
+        return 0;
+    }
+    std::printf("file:               %s\n", o.args[0].c_str());
+    std::printf("format:             %s\n", tv::FormatName(o.format));
+    std::printf("size:               %" PRIu64 " bytes\n", f.GetSize());
+    std::printf("blocks:             %" PRIu64 "%s\n", blocks,
+                f.GetSize() % tv::kQzfBlockSize ? " (and a partial block)" : "");
+    std::printf("bad blocks:         %" PRIu64 "\n", bad);
+    std::printf("channel mask:       0x%04X\n", mask);
+    std::printf("audio channel mask: 0x%X\n", static_cast<unsigned>(f.GetAudioChannelMask()));
+    std::printf("first block time:   %s\n", haveTime ? t0.c_str() : "-");
+    std::printf("last block time:    %s\n", haveTime ? t1.c_str() : "-");
+    for (int c = 0; c < 16; ++c) {
+        if (video[c] != 0) {
+            std::printf("video channel %-2d    %" PRIu64 " packets\n", c, video[c]);
+        }
+    }
+    for (int c = 0; c < 4; ++c) {
+        if (audio[c] != 0) {
+            std::printf("audio channel %-2d    %" PRIu64 " packets\n", c, audio[c]);
+        }
+    }
+    return 0;
+}
+
+int RunPackets(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool packets FILE [--disk] [--format NAME] [--backward] [--utc] [--json]\n"
+        "One line per packet in read order: kind, channel, length, sha256 of the delivered\n"
+        "bytes and block time (local standard time, or UTC with --utc).\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "disk format backward utc json", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 1)) {
+        return o.help ? 0 : 2;
+    }
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    std::vector<uint8_t> buf(tv::kMaxPacketSize);
+    const long bias = f.GetTimeZoneBias();
+    ForEachPacket(f, o.backward, buf.data(), [&](int n) {
+        const char* kind = f.IsAudio() ? "audio" : "video";
+        const std::string sha = Sha256Hex(buf.data(), static_cast<size_t>(n));
+        const std::string t = FormatTime(f.GetBlockTimeUtc(), o.utc, bias);
+        if (o.json) {
+            std::printf("{\"kind\":\"%s\",\"channel\":%d,\"length\":%d,\"sha256\":\"%s\","
+                        "\"time\":\"%s\"}\n",
+                        kind, f.GetChannel(), n, sha.c_str(), t.c_str());
+        } else {
+            std::printf("%s %d %d %s %s\n", kind, f.GetChannel(), n, sha.c_str(), t.c_str());
+        }
+    });
+    return 0;
+}
+
+int RunVerify(int argc, char** argv) {
+    static const char* kHelp = "usage: qzftool verify FILE [--disk] [--format NAME]\n"
+                               "Exit status 0 when every block's checksum holds, 1 otherwise;\n"
+                               "lists the offsets of bad blocks.\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "disk format", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 1)) {
+        return o.help ? 0 : 2;
+    }
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    uint64_t bad = 0;
+    for (uint64_t b = 0; b < f.GetBlockCount(); ++b) {
+        tv::QzfBlockHeader h;
+        if (f.ReadBlockHeaderAt(b, &h) != 1) {
+            std::printf("bad block at offset %" PRIu64 "\n", b * tv::kQzfBlockSize);
+            ++bad;
+        }
+    }
+    const uint64_t tail = f.GetSize() % tv::kQzfBlockSize;
+    if (tail != 0) {
+        std::printf("partial block at offset %" PRIu64 " (%" PRIu64 " bytes)\n", f.GetSize() - tail,
+                    tail);
+    }
+    std::printf("%" PRIu64 " blocks, %" PRIu64 " bad\n", f.GetBlockCount(), bad);
+    return (bad == 0 && tail == 0) ? 0 : 1;
+}
+
+bool ParseOffset(const std::string& s, uint64_t* out) {
+    if (s.empty() || s[0] == '-') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
+    if (errno != 0 || end == nullptr || *end != '\0') {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+int RunCopy(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool copy FILE START END OUT [--disk]\n"
+        "Copies the whole blocks covering byte offsets START to END (at most 1 GiB) into a\n"
+        "new QZF file OUT, in file byte order.\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "disk", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 4)) {
+        return o.help ? 0 : 2;
+    }
+    uint64_t start = 0;
+    uint64_t end = 0;
+    if (!ParseOffset(o.args[1], &start) || !ParseOffset(o.args[2], &end)) {
+        std::fprintf(stderr, "qzftool copy: START and END must be byte offsets\n");
+        return 2;
+    }
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    if (start >= end || end >= f.GetSize()) {
+        std::fprintf(stderr, "qzftool copy: need START < END < size (%" PRIu64 ")\n", f.GetSize());
+        return 2;
+    }
+    if (!f.CopyRange(start, end, o.args[3])) {
+        std::fprintf(stderr,
+                     "qzftool copy: could not copy to %s (the source itself, a range over 1 GiB, "
+                     "or a write failure)\n",
+                     o.args[3].c_str());
+        return 1;
+    }
+    return 0;
+}
+
+bool ParseTime(const std::string& s, tv::SYSTEMTIME* t) {
+    unsigned y, mo, d, h, mi, se;
+    char tail;
+    if (std::sscanf(s.c_str(), "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) {
+        return false;
+    }
+    if (y < 1970 || y > 2106 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        se > 59) {
+        return false;
+    }
+    t->wYear = static_cast<uint16_t>(y);
+    t->wMonth = static_cast<uint16_t>(mo);
+    t->wDay = static_cast<uint16_t>(d);
+    t->wHour = static_cast<uint16_t>(h);
+    t->wMinute = static_cast<uint16_t>(mi);
+    t->wSecond = static_cast<uint16_t>(se);
+    return true;
+}
+
+int RunFindTime(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool find-time FILE \"YYYY-MM-DD hh:mm:ss\" [--utc] [--disk] [--format NAME]\n"
+        "Prints the byte offset of the first valid block whose time is at or after the given\n"
+        "time (local standard time, or UTC with --utc), and that block's time.\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "utc disk format", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 2)) {
+        return o.help ? 0 : 2;
+    }
+    tv::SYSTEMTIME t;
+    if (!ParseTime(o.args[1], &t)) {
+        std::fprintf(stderr,
+                     "qzftool find-time: '%s' is not a time of the form "
+                     "\"YYYY-MM-DD hh:mm:ss\"\n",
+                     o.args[1].c_str());
+        return 2;
+    }
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    const int64_t secs = tv::LocalToBlockTime(t, o.utc ? 0 : f.GetTimeZoneBias());
+    uint32_t found = 0;
+    int64_t off = -1;
+    if (secs <= 0xFFFFFFFFll) {
+        off = f.FindTime(static_cast<uint32_t>(secs < 0 ? 0 : secs), &found);
+    }
+    if (off < 0) {
+        std::fprintf(stderr, "qzftool find-time: no block at or after %s\n", o.args[1].c_str());
+        return 1;
+    }
+    std::printf("%" PRId64 " %s\n", off, FormatTime(found, o.utc, f.GetTimeZoneBias()).c_str());
+    return 0;
+}
+
+} // namespace
+
+QZF_COMMAND("info", "size, blocks, bad blocks, channels, times and packet counts", RunInfo);
+QZF_COMMAND("packets", "one line per packet: kind, channel, length, sha256, time", RunPackets);
+QZF_COMMAND("verify", "check every block's checksum; exit 1 when any fails", RunVerify);
+QZF_COMMAND("copy", "copy the blocks covering a byte range into a new QZF file", RunCopy);
+QZF_COMMAND("find-time", "byte offset of the first block at or after a time", RunFindTime);
