@@ -1,0 +1,150 @@
+#include "media_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tv;
+using namespace tv::test;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun Tool(const std::string& args) {
+    // The tool sits in the build tree, two folders above this test.
+    std::string root;
+    if (const char* bin = std::getenv("TV_BINARY_DIR")) {
+        root = bin;
+    } else {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+        root = std::string(self, n > 0 ? static_cast<size_t>(n) : 0);
+        root = root.substr(0, root.rfind('/')) + "/../..";
+    }
+    const std::string cmd = root + "/tools/qzftool/qzftool " + args + " 2>/dev/null";
+    ToolRun r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) {
+        return r;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) {
+        r.out.append(buf, n);
+    }
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+    std::vector<std::string> v;
+    size_t a = 0;
+    for (size_t b; (b = s.find('\n', a)) != std::string::npos; a = b + 1) {
+        v.push_back(s.substr(a, b - a));
+    }
+    return v;
+}
+
+class QzfToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CQzfBlockWriter w;
+        w.AttachVector(&m_file);
+        std::mt19937 rng(8);
+        for (int i = 0; i < 40; ++i) {
+            w.SetTime(static_cast<time_t>(1600000000 + 10 * i)); // 2020-09-13 12:26:40 UTC
+            std::vector<uint8_t> v = Payload(rng, 1500 + 37 * static_cast<size_t>(i));
+            v[0] = static_cast<uint8_t>(i % 3);
+            w.WritePacket(0xF8, v.data(), v.size());
+            if (i % 4 == 0) {
+                w.WriteAudioPacket(1, v.data(), 300);
+            }
+        }
+        w.Finish();
+        m_path = m_dir.File("s.qzf");
+        WriteBytes(m_path, m_file);
+    }
+    TempDir m_dir;
+    std::vector<uint8_t> m_file;
+    std::string m_path;
+};
+
+} // namespace
+
+TEST_F(QzfToolTest, InfoAndPackets) {
+    ToolRun info = Tool("info " + m_path + " --json");
+    ASSERT_EQ(info.status, 0);
+    ASSERT_EQ(Lines(info.out).size(), 1u);
+    EXPECT_NE(info.out.find("\"bad_blocks\":0"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"audio_channel_mask\":2"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"video\":[14,13,13,0,"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"audio\":[0,10,0,0]"), std::string::npos) << info.out;
+
+    ToolRun fwd = Tool("packets " + m_path + " --json --utc");
+    ToolRun back = Tool("packets " + m_path + " --json --utc --backward");
+    ASSERT_EQ(fwd.status, 0);
+    ASSERT_EQ(back.status, 0);
+    std::vector<std::string> f = Lines(fwd.out);
+    std::vector<std::string> b = Lines(back.out);
+    // The last packet in the file is followed only by the end mark: all 50 come back.
+    ASSERT_EQ(f.size(), 50u);
+    EXPECT_EQ(f[0].rfind("{\"kind\":\"video\",\"channel\":0,\"length\":1504,\"sha256\":\"", 0), 0u);
+    EXPECT_NE(f[0].find("\"time\":\"2020-09-13 12:26:40\""), std::string::npos) << f[0];
+    // sha256 of an empty-free audio packet: 300 sample bytes.
+    EXPECT_NE(f[1].find("\"kind\":\"audio\",\"channel\":1,\"length\":300"), std::string::npos);
+    // Backward reading yields the same packets in reverse (times may differ:
+    // a packet read backward reports the block where its start lies).
+    ASSERT_EQ(b.size(), f.size());
+    for (size_t i = 0; i < f.size(); ++i) {
+        const std::string& x = f[i];
+        const std::string& y = b[f.size() - 1 - i];
+        EXPECT_EQ(x.substr(0, x.find("\"time\"")), y.substr(0, y.find("\"time\"")));
+    }
+    ToolRun text = Tool("packets " + m_path);
+    EXPECT_EQ(Lines(text.out).size(), 50u);
+}
+
+TEST_F(QzfToolTest, VerifyCopyAndFindTime) {
+    EXPECT_EQ(Tool("verify " + m_path).status, 0);
+    std::vector<uint8_t> bad = m_file;
+    bad[2 * kQzfBlockSize + 3] ^= 1;
+    const std::string badPath = m_dir.File("bad.qzf");
+    WriteBytes(badPath, bad);
+    ToolRun v = Tool("verify " + badPath);
+    EXPECT_EQ(v.status, 1);
+    EXPECT_NE(v.out.find("bad block at offset 8192"), std::string::npos) << v.out;
+
+    const std::string out = m_dir.File("part.qzf");
+    ASSERT_EQ(Tool("copy " + m_path + " 5000 9000 " + out).status, 0);
+    EXPECT_EQ(ReadBytes(out).size(), 2u * kQzfBlockSize);
+    EXPECT_NE(Tool("copy " + m_path + " 9000 5000 " + out).status, 0);
+    EXPECT_NE(Tool("copy " + m_path + " 0 100 " + m_path).status, 0);
+    EXPECT_EQ(ReadBytes(m_path), m_file);
+
+    ToolRun t = Tool("find-time " + m_path + " \"2020-09-13 12:29:00\" --utc");
+    ASSERT_EQ(t.status, 0);
+    const long long off = std::atoll(t.out.c_str());
+    EXPECT_EQ(off % kQzfBlockSize, 0);
+    EXPECT_NE(t.out.find("2020-09-13 12:29:"), std::string::npos) << t.out;
+    EXPECT_EQ(Tool("find-time " + m_path + " \"2030-01-01 00:00:00\" --utc").status, 1);
+    EXPECT_EQ(Tool("find-time " + m_path + " yesterday").status, 2);
+}
+
+TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {
+    EXPECT_EQ(Tool("").status, 2);
+    EXPECT_EQ(Tool("--help").status, 0);
+    EXPECT_EQ(Tool("frobnicate x").status, 2);
+    EXPECT_EQ(Tool("info " + m_dir.File("missing.qzf")).status, 2);
+    EXPECT_EQ(Tool("info " + m_dir.Path()).status, 2);
+    EXPECT_EQ(Tool("info " + m_path + " --format QZ_NOPE").status, 2);
+    EXPECT_EQ(Tool("info " + m_path + " --bogus").status, 2);
+    EXPECT_EQ(Tool("info --help").status, 0);
+    EXPECT_EQ(Tool("info " + m_path + " --format QZ_QZA").status, 0);
+}
