@@ -19,6 +19,8 @@
 //
 // Write and Pump never block: they refuse at once when there is no device,
 // when the ring has no room, or while another thread reopens the device.
+// Until Start follows an Open the device does not play, so a full ring stays
+// full: a retry loop must also watch for its own stop request.
 
 #include <array>
 #include <atomic>
@@ -89,7 +91,9 @@ public:
     uint32_t GetDeviceVolume() const;
 
     // The audio callback: hands the next len bytes of the ring to the device
-    // with the volume applied and advances the play position by len.
+    // with the volume applied and advances the play position by len. SDL calls
+    // it only while the device plays; on an opened but never started device a
+    // caller may drive it to step the play position by hand.
     static void FillDeviceBuffer(void* self, uint8_t* stream, int len);
 
 private:
