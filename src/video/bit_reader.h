@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tv {
 
@@ -27,9 +28,9 @@ public:
         if (m_bits >= 32)
             return;
         if (m_pos + 8 <= m_size) {
-            uint64_t v = 0;
-            for (int i = 0; i < 8; ++i)
-                v = (v << 8) | m_data[m_pos + i];
+            uint64_t v;
+            std::memcpy(&v, m_data + m_pos, 8);
+            v = __builtin_bswap64(v);
             // Bits below the valid ones always equal the stream's next bits,
             // so OR-ing the same bytes in again is harmless.
             m_window |= v >> m_bits;

@@ -4,6 +4,11 @@
 
 #include <cstring>
 #include <mutex>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tv {
 
@@ -48,26 +53,92 @@ inline void Store16(uint8_t* p, uint16_t v) {
     std::memcpy(p, &v, 2);
 }
 
+#if defined(__SSE2__)
+// 16 pixels of 8-bit R, G, B (already clipped) to 16-bit words.
+inline void Store16Words(uint8_t* d, __m128i lo, __m128i hi) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), hi);
+}
+inline __m128i Widen(__m128i v, bool high) {
+    const __m128i z = _mm_setzero_si128();
+    return high ? _mm_unpackhi_epi8(v, z) : _mm_unpacklo_epi8(v, z);
+}
+template <int TopShift, int TopMask, int MidMask, bool SwapRB>
+inline void Simd16Bit(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+    if (SwapRB)
+        std::swap(r, b);
+    __m128i out[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m128i r16 = Widen(r, h), g16 = Widen(g, h), b16 = Widen(b, h);
+        const __m128i top = _mm_slli_epi16(_mm_and_si128(r16, _mm_set1_epi16(TopMask)), TopShift);
+        const __m128i mid =
+            _mm_slli_epi16(_mm_and_si128(g16, _mm_set1_epi16(MidMask)), TopShift == 8 ? 3 : 2);
+        out[h] = _mm_or_si128(_mm_or_si128(top, mid), _mm_srli_epi16(b16, 3));
+    }
+    Store16Words(d, out[0], out[1]);
+}
+// 16 pixels as B, G, R, 0 dwords, four per register.
+inline void BgrxQuads(__m128i r, __m128i g, __m128i b, __m128i q[4]) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+    const __m128i rzLo = _mm_unpacklo_epi8(r, z), rzHi = _mm_unpackhi_epi8(r, z);
+    q[0] = _mm_unpacklo_epi16(bgLo, rzLo);
+    q[1] = _mm_unpackhi_epi16(bgLo, rzLo);
+    q[2] = _mm_unpacklo_epi16(bgHi, rzHi);
+    q[3] = _mm_unpackhi_epi16(bgHi, rzHi);
+}
+#endif
+
 struct Pack555 {
     static constexpr int kBytes = 2;
+#if defined(__SSE2__)
+    static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+        Simd16Bit<7, 0xF8, 0xF8, false>(d, r, g, b);
+    }
+#endif
     static void Put(uint8_t* p, Rgb c) {
         Store16(p, static_cast<uint16_t>(((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3)));
     }
 };
 struct Pack565 {
     static constexpr int kBytes = 2;
+#if defined(__SSE2__)
+    static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+        Simd16Bit<8, 0xF8, 0xFC, false>(d, r, g, b);
+    }
+#endif
     static void Put(uint8_t* p, Rgb c) {
         Store16(p, static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)));
     }
 };
 struct PackBgr565 {
     static constexpr int kBytes = 2;
+#if defined(__SSE2__)
+    static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+        Simd16Bit<8, 0xF8, 0xFC, true>(d, r, g, b);
+    }
+#endif
     static void Put(uint8_t* p, Rgb c) {
         Store16(p, static_cast<uint16_t>(((c.b >> 3) << 11) | ((c.g >> 2) << 5) | (c.r >> 3)));
     }
 };
 struct Pack24 {
     static constexpr int kBytes = 3;
+#if defined(__SSE2__)
+    static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+        __m128i q[4];
+        BgrxQuads(r, g, b, q);
+        alignas(16) uint32_t px[16];
+        for (int i = 0; i < 4; ++i)
+            _mm_store_si128(reinterpret_cast<__m128i*>(px) + i, q[i]);
+        // Four B, G, R, 0 dwords make three dwords of B, G, R bytes.
+        for (int i = 0; i < 16; i += 4) {
+            const uint32_t w[3] = {px[i] | (px[i + 1] << 24), (px[i + 1] >> 8) | (px[i + 2] << 16),
+                                   (px[i + 2] >> 16) | (px[i + 3] << 8)};
+            std::memcpy(d + 3 * i, w, 12);
+        }
+    }
+#endif
     static void Put(uint8_t* p, Rgb c) {
         p[0] = c.b;
         p[1] = c.g;
@@ -76,11 +147,64 @@ struct Pack24 {
 };
 struct Pack32 {
     static constexpr int kBytes = 4;
+#if defined(__SSE2__)
+    static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+        __m128i q[4];
+        BgrxQuads(r, g, b, q);
+        for (int i = 0; i < 4; ++i)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d) + i, q[i]);
+    }
+#endif
     static void Put(uint8_t* p, Rgb c) {
         const uint32_t v = (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b;
         std::memcpy(p, &v, 4);
     }
 };
+
+#if defined(__SSE2__)
+// Y * 1024 is a multiple of 1024, so (Y * 1024 + t) >> 10 = Y + (t >> 10): the
+// table arithmetic reduces to a per-chroma offset added to luma, clamped to
+// 1..255, which 16-bit lanes do exactly.
+inline __m128i ChromaOffset(__m128i uvLo, __m128i uvHi, __m128i coefs) {
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(uvLo, coefs), 10),
+                           _mm_srai_epi32(_mm_madd_epi16(uvHi, coefs), 10));
+}
+
+inline __m128i AddClip(__m128i y, __m128i dLo, __m128i dHi) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(y, z), dLo);
+    const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(y, z), dHi);
+    return _mm_max_epu8(_mm_packus_epi16(lo, hi), _mm_set1_epi8(1));
+}
+
+// Two rows of 16 pixels sharing 8 chroma samples.
+template <class Pack>
+inline void ConvertSimd16(uint8_t* d0, uint8_t* d1, const uint8_t* y0, const uint8_t* y1,
+                          const uint8_t* u, const uint8_t* v) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i uu = _mm_sub_epi16(
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), z), bias);
+    const __m128i vv = _mm_sub_epi16(
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), z), bias);
+    const __m128i uvLo = _mm_unpacklo_epi16(uu, vv); // u0 v0 u1 v1 ...
+    const __m128i uvHi = _mm_unpackhi_epi16(uu, vv);
+    // Each 32-bit lane: u coefficient in the low half, v coefficient in the high half.
+    const __m128i kR = _mm_set1_epi32(int32_t(uint32_t(1436) << 16));
+    const __m128i kG = _mm_set1_epi32(int32_t((uint32_t(uint16_t(-731)) << 16) | uint16_t(-352)));
+    const __m128i kB = _mm_set1_epi32(1815);
+    const __m128i dr = ChromaOffset(uvLo, uvHi, kR);
+    const __m128i dg = ChromaOffset(uvLo, uvHi, kG);
+    const __m128i db = ChromaOffset(uvLo, uvHi, kB);
+    const __m128i drLo = _mm_unpacklo_epi16(dr, dr), drHi = _mm_unpackhi_epi16(dr, dr);
+    const __m128i dgLo = _mm_unpacklo_epi16(dg, dg), dgHi = _mm_unpackhi_epi16(dg, dg);
+    const __m128i dbLo = _mm_unpacklo_epi16(db, db), dbHi = _mm_unpackhi_epi16(db, db);
+    const __m128i ya = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y0));
+    Pack::Simd16(d0, AddClip(ya, drLo, drHi), AddClip(ya, dgLo, dgHi), AddClip(ya, dbLo, dbHi));
+    const __m128i yb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1));
+    Pack::Simd16(d1, AddClip(yb, drLo, drHi), AddClip(yb, dgLo, dgHi), AddClip(yb, dbLo, dbHi));
+}
+#endif
 
 // firstRow is where picture row 0 goes, rowStep the (possibly negative) byte
 // distance from the destination row of picture row y to that of row y + 1.
@@ -97,7 +221,15 @@ void Convert(uint8_t* firstRow, ptrdiff_t rowStep, const uint8_t* src, int width
         const uint8_t* v = cr + size_t(j) * cw;
         uint8_t* d0 = firstRow + rowStep * (2 * j);
         uint8_t* d1 = d0 + rowStep;
-        for (int i = 0; i < cw; ++i) {
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 8 <= cw; i += 8) {
+            ConvertSimd16<Pack>(d0, d1, y0 + 2 * i, y1 + 2 * i, u + i, v + i);
+            d0 += 16 * Pack::kBytes;
+            d1 += 16 * Pack::kBytes;
+        }
+#endif
+        for (; i < cw; ++i) {
             const int r = g_crR[v[i]];
             const int g = g_cbG[u[i]] + g_crG[v[i]];
             const int b = g_cbB[u[i]];

@@ -218,57 +218,71 @@ bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t off
     return true;
 }
 
-bool CVideoDecoder::DecodeBlock(CBitReader& br) {
+bool CVideoDecoder::DecodeBlock(CBitReader& reader) {
+    // A local copy keeps the reader's state in registers across the stores
+    // into the block.
+    CBitReader br = reader;
     int16_t* block = m_block;
     m_dsp.clearBlock(block);
-    block[0] = int16_t(8 * br.Read(8));
+    br.Refill();
+    block[0] = int16_t(8 * br.ReadValid(8));
+    bool ok = true;
     int k = 0;
     for (;;) {
         ++k;
         br.Refill();
-        const unsigned v = br.PeekValid(16);
-        if (v < 16)
-            return false;
-        const CoeffEntry& e = LookupCoeff(v);
+        const FastCoeff& f = kFastCoeffs.e[br.PeekValid(kFastBits)];
         int run;
-        int level;
-        bool negative;
-        if (e.kind == kCoeffRunLevel) {
-            br.SkipValid(e.length);
-            run = e.run;
-            level = e.level;
-            negative = br.ReadValid(1) != 0;
-        } else if (e.kind == kCoeffEob) {
-            br.SkipValid(e.length);
-            return true;
-        } else if (e.kind == kCoeffEscape) {
-            br.SkipValid(e.length);
+        int level; // signed
+        if (f.run < 64) {
+            br.SkipValid(f.length);
+            run = f.run;
+            level = f.level;
+        } else if (f.run == kFastEob) {
+            br.SkipValid(f.length);
+            break;
+        } else if (f.run == kFastEscape) {
+            br.SkipValid(f.length);
             run = int(br.ReadValid(6));
             const int l = int(br.ReadValid(8));
-            if (l == 0) {
+            if (l == 0)
                 level = int(br.ReadValid(8));
-                negative = false;
-            } else if (l < 128) {
+            else if (l < 128)
                 level = l;
-                negative = false;
-            } else if (l == 128) {
-                level = (256 - int(br.ReadValid(8))) & 0xFF;
-                negative = true;
-            } else {
-                level = 256 - l;
-                negative = true;
-            }
+            else if (l == 128)
+                level = -((256 - int(br.ReadValid(8))) & 0xFF);
+            else
+                level = l - 256;
         } else {
-            return false;
+            // Codes of 12 bits or more; 12 leading zeros is no code at all.
+            const unsigned v = br.PeekValid(16);
+            if (v < 16) {
+                ok = false;
+                break;
+            }
+            const CoeffEntry& e = LookupCoeff(v);
+            if (e.kind != kCoeffRunLevel) {
+                ok = false;
+                break;
+            }
+            br.SkipValid(e.length);
+            run = e.run;
+            level = br.ReadValid(1) ? -int(e.level) : int(e.level);
         }
         k += run;
-        if (k >= 64)
-            return false;
+        if (k >= 64) {
+            ok = false;
+            break;
+        }
+        // Branch-free sign: the sign of random coefficients defeats prediction.
         const int p = kZigzag[k];
-        const uint32_t q = (uint32_t(level) * m_quantTable[p]) >> 2;
-        block[p] = negative ? int16_t(-int(std::min<uint32_t>(q, 2048)))
-                            : int16_t(std::min<uint32_t>(q, 2047));
+        const int32_t s = level >> 31; // 0 or -1
+        const uint32_t mag = uint32_t((level ^ s) - s);
+        const uint32_t q = std::min<uint32_t>((mag * m_quantTable[p]) >> 2, uint32_t(2047 - s));
+        block[p] = int16_t((int32_t(q) ^ s) - s);
     }
+    reader = br;
+    return ok;
 }
 
 } // namespace tv

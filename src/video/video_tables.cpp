@@ -92,7 +92,32 @@ constexpr CoeffEntryTable BuildEntries(const CoeffCode (&codes)[kCoeffCodeCount]
     return t;
 }
 
+constexpr FastCoeffTable BuildFast(const CoeffCode (&codes)[kCoeffCodeCount]) {
+    FastCoeffTable t{};
+    for (unsigned v = 0; v < (1u << kFastBits); ++v) {
+        FastCoeff e{0, kFastLong, 0};
+        const unsigned v16 = v << (16 - kFastBits);
+        if (Matches(v16, kEobBits, kEobLength)) {
+            e = {0, kFastEob, kEobLength};
+        } else if (Matches(v16, kEscapeBits, kEscapeLength)) {
+            e = {0, kFastEscape, kEscapeLength};
+        } else {
+            for (const CoeffCode& c : codes) {
+                if (c.length + 1 <= kFastBits && Matches(v16, c.bits, c.length)) {
+                    const bool negative = (v16 >> (15 - c.length)) & 1;
+                    e = {int16_t(negative ? -c.level : c.level), c.run, uint8_t(c.length + 1)};
+                    break;
+                }
+            }
+        }
+        t.e[v] = e;
+    }
+    return t;
+}
+
 } // namespace
+
+constinit const FastCoeffTable kFastCoeffs = BuildFast(kCoeffCodes);
 
 constinit const CoeffEntryTable kCoeffEntries = BuildEntries(kCoeffCodes);
 

@@ -57,4 +57,23 @@ inline const CoeffEntry& LookupCoeff(unsigned v) {
     return kCoeffEntries.e[cls.base + int(v >> cls.shift) - cls.offset];
 }
 
+// One-look-up decode of the codes that fit in the next 11 bits together with
+// their sign bit (all but the 12 to 16-bit codes), indexed by those 11 bits.
+// run < 64: a coefficient, `length` bits including the sign, signed level.
+// kFastEob / kFastEscape: consume `length` bits. kFastLong: the code is
+// longer; decode it with LookupCoeff.
+constexpr int kFastBits = 11;
+constexpr uint8_t kFastEob = 64;
+constexpr uint8_t kFastEscape = 65;
+constexpr uint8_t kFastLong = 66;
+struct FastCoeff {
+    int16_t level;
+    uint8_t run;
+    uint8_t length;
+};
+struct FastCoeffTable {
+    FastCoeff e[1 << kFastBits];
+};
+extern const FastCoeffTable kFastCoeffs;
+
 } // namespace tv

@@ -74,7 +74,7 @@ TEST(VideoColor, WorkedExamplesInEveryFormat) {
 // Random pictures against the arithmetic done longhand: catches table,
 // chroma-siting and packing mistakes in every conversion at once.
 TEST(VideoColor, RandomPicturesMatchLonghandArithmetic) {
-    const int w = 18, h = 10;
+    const int w = 50, h = 10;
     std::mt19937 rng(7);
     std::vector<uint8_t> src(size_t(w) * h * 3 / 2);
     for (auto& b : src)
@@ -96,7 +96,10 @@ TEST(VideoColor, RandomPicturesMatchLonghandArithmetic) {
             ASSERT_EQ(d24[3 * i], e.b);
             ASSERT_EQ(d24[3 * i + 1], e.g);
             ASSERT_EQ(d24[3 * i + 2], e.r);
+            ASSERT_EQ(d32[4 * i], e.b);
+            ASSERT_EQ(d32[4 * i + 1], e.g);
             ASSERT_EQ(d32[4 * i + 2], e.r);
+            ASSERT_EQ(d32[4 * i + 3], 0);
             ASSERT_EQ(Word16(d555, 2 * i), ((e.r >> 3) << 10) | ((e.g >> 3) << 5) | (e.b >> 3));
             ASSERT_EQ(Word16(d565, 2 * i), ((e.r >> 3) << 11) | ((e.g >> 2) << 5) | (e.b >> 3));
             ASSERT_EQ(Word16(dbgr, 2 * i), ((e.b >> 3) << 11) | ((e.g >> 2) << 5) | (e.r >> 3));
