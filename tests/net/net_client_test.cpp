@@ -1,7 +1,11 @@
 #include "dvrsim/dvr_sim.h"
+#include "media/block_writer.h"
 #include "net/net_client.h"
 #include "net/net_message.h"
 #include "net_test_util.h"
+#include "synth/test_pattern.h"
+#include "synth/video_encoder.h"
+#include "video/video_decoder.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -11,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 namespace tv {
 namespace {
@@ -88,6 +93,15 @@ TEST_F(NetClientTest, LoggedInClientQueuesPicturesSoundAndStatus) {
     }
     EXPECT_EQ(slices, 17);
     EXPECT_EQ(GetLe16(video.metadata), 2008);
+    // The live layout decodes as the engine will decode it.
+    ASSERT_STREQ(m_sim->GetPictureKind(), "synth");
+    CVideoDecoder decoder;
+    decoder.SetMode(2);
+    std::vector<uint8_t> picture(CVideoDecoder::kMaxPictureBytes);
+    ASSERT_GT(decoder.ParseHeader(video.data, static_cast<int>(video.length)), 0);
+    EXPECT_EQ(decoder.Decode(video.data, static_cast<int>(video.length), picture.data()), 1);
+    EXPECT_EQ(decoder.GetWidth(), 640);
+    EXPECT_EQ(decoder.GetHeight(), 272);
 
     FrameRecord audio(CNetClient::kAudioRecordSize);
     ASSERT_TRUE(WaitUntil([&] { return m_client.GetAudioSource()->Get(audio) == 1; }));
@@ -390,6 +404,82 @@ TEST_F(NetClientTest, ConnectChecksItsInput) {
     StartClient(5000);
     ASSERT_TRUE(WaitLoggedIn());
     EXPECT_EQ(m_sim->GetStats().logins, 2u);
+}
+
+TEST_F(NetClientTest, RecordingIsStreamedInTheLiveLayout) {
+    // A small QZF recording in format 4 (key flag in the start code, quantiser
+    // in the top bits of byte 4), pictures of two channels and sound.
+    char path[] = "/tmp/tv_net_sourceXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    {
+        CQzfBlockWriter w;
+        w.SetFormat(4);
+        w.AttachFd(fd);
+        w.SetTime(static_cast<time_t>(1700000000));
+        w.SetChannelMask(0x0003);
+        w.SetFrameGap(1);
+        synth::CVideoEncoder encoder;
+        std::vector<uint8_t> yuv(640 * 224 * 3 / 2);
+        std::vector<uint8_t> packet;
+        const std::vector<uint8_t> samples(200, 0x90);
+        for (int i = 0; i < 6; ++i) {
+            synth::DrawTestPattern(yuv.data(), 640, 224, i % 2, i, nullptr);
+            synth::PictureHeader h;
+            h.format = 4;
+            h.channel = i % 2;
+            h.quantScale = 5;
+            h.key = i < 2;
+            ASSERT_GT(encoder.EncodePicture(yuv.data(), 224, h, nullptr, packet), 0u);
+            ASSERT_EQ(w.Write(packet.data(), packet.size()), 1);
+            ASSERT_EQ(w.WriteAudioPacket(0, samples.data(), samples.size()), 1);
+        }
+        ASSERT_EQ(w.Finish(), 1);
+    }
+    close(fd);
+
+    DvrSimOptions o = SimOptions();
+    o.source = path;
+    o.sourceFormat = 4;
+    StartSim(o);
+    EXPECT_STREQ(m_sim->GetPictureKind(), "file");
+    StartClient(5000);
+    CVideoDecoder decoder;
+    decoder.SetMode(2);
+    std::vector<uint8_t> picture(CVideoDecoder::kMaxPictureBytes);
+    FrameRecord video(CNetClient::kVideoRecordSize);
+    int decoded = 0;
+    std::vector<int> keys;
+    ASSERT_TRUE(WaitUntil([&] {
+        while (m_client.GetVideoSource()->Get(video)) {
+            if (decoder.ParseHeader(video.data, static_cast<int>(video.length)) > 0 &&
+                decoder.Decode(video.data, static_cast<int>(video.length), picture.data()) == 1) {
+                ++decoded;
+                keys.push_back((video.data[4] & 0x80) != 0);
+                EXPECT_EQ(decoder.GetHeight(), 224);
+                EXPECT_EQ((video.data[4] >> 3) & 0x0F, 5);
+            }
+        }
+        return decoded >= 12; // the file runs round
+    }));
+    // The file's key pictures stay key pictures: two in every six, round after round.
+    for (size_t i = 0; i + 6 <= keys.size(); ++i) {
+        EXPECT_EQ(std::accumulate(keys.begin() + static_cast<long>(i),
+                                  keys.begin() + static_cast<long>(i) + 6, 0),
+                  2)
+            << "window at " << i;
+    }
+    FrameRecord audio(CNetClient::kAudioRecordSize);
+    ASSERT_TRUE(WaitUntil([&] { return m_client.GetAudioSource()->Get(audio) == 1; }));
+    EXPECT_EQ(audio.length, 200u);
+    EXPECT_EQ(audio.data[0], 0x90);
+    unlink(path);
+
+    DvrSimOptions missing = SimOptions();
+    missing.source = "/nonexistent/file.qzf";
+    CDvrSim bad(missing);
+    EXPECT_EQ(bad.Start(), 0);
+    EXPECT_NE(bad.GetError().find("cannot open"), std::string::npos);
 }
 
 TEST_F(NetClientTest, QueuesDropWhenTheConsumerFallsBehind) {

@@ -117,6 +117,9 @@ int CDvrSim::Start() {
         }
     }
     m_stop.store(false);
+    if (UsesPictureCache(m_opt) && !m_cache) {
+        m_cache = std::make_unique<CPictureCache>(m_opt);
+    }
     m_listenFd = Listen(m_opt.bind, m_opt.port, m_port);
     if (m_listenFd < 0) {
         return 0;
@@ -134,6 +137,15 @@ int CDvrSim::Start() {
         m_acceptThreads.emplace_back([this] { AcceptLoop(m_ddnsFd, true); });
     }
     return 1;
+}
+
+void CDvrSim::PreparePictures() {
+    if (UsesPictureCache(m_opt)) {
+        if (!m_cache) {
+            m_cache = std::make_unique<CPictureCache>(m_opt);
+        }
+        m_cache->PrepareAll();
+    }
 }
 
 void CDvrSim::Stop() {
@@ -403,7 +415,7 @@ void CDvrSim::ServeRecorder(int fd, int id) {
     }
     Log("{\"event\":\"login\",\"session\":" + sid + ",\"ok\":true}");
 
-    std::unique_ptr<PictureSource> pictures = MakePictureSource(m_opt);
+    std::unique_ptr<PictureSource> pictures = MakePictureSource(m_opt, m_cache.get());
     const uint32_t period = static_cast<uint32_t>(1000 / (m_opt.fps > 0 ? m_opt.fps : 25));
     const uint32_t start = GetTickCount();
     uint32_t nextFrame = start;

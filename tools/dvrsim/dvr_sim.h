@@ -35,7 +35,12 @@ struct DvrSimOptions {
     int channels = 1;
     int fps = 25;
     int keyInterval = 25;     // every n-th picture of a channel is a key picture
-    int pictureBytes = 12000; // size of a made-up picture when no encoder is built in
+    int pictureBytes = 12000; // size of a made-up picture (--plain, or no encoder built in)
+    bool plain = false;       // made-up pictures even when the encoder is built in
+    int quant = 4;            // quantiser scale of encoded pictures (1 finest .. 14)
+    int cycle = 25;           // encoded pictures per channel before the animation repeats
+    int audioFormat = 1;      // audio format code of the tone (1 "QZ_UPCM8" .. 6 "QZ_MLAW")
+    int sourceFormat = -1;    // video format code of --source; -1 the reader's default
     bool audio = true;
     int audioBytes = 320; // samples per audio packet (8 kHz, 8-bit: 40 ms)
     int statusEveryMs = 1000;
@@ -69,6 +74,8 @@ struct DvrSimStats {
     uint64_t ddnsRequests = 0;
 };
 
+class CPictureCache;
+
 class CDvrSim {
 public:
     explicit CDvrSim(DvrSimOptions options);
@@ -78,6 +85,9 @@ public:
 
     // Binds the listeners and starts serving; 0 with GetError on failure.
     int Start();
+    // Encodes every picture of the animation cycle now instead of on first use,
+    // so that a load run measures sending, not encoding.
+    void PreparePictures();
     void Stop();
 
     uint16_t GetPort() const { return m_port; }
@@ -122,6 +132,7 @@ private:
 
     mutable std::mutex m_statsLock;
     DvrSimStats m_stats;
+    std::unique_ptr<CPictureCache> m_cache;
 };
 
 // Parses dvrsim's command line into options; false with a message on bad input.

@@ -1,5 +1,6 @@
 #include "dvrsim/dvr_sim.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -140,6 +141,24 @@ bool ParseDvrSimArgs(int argc, char** argv, DvrSimOptions& opt, std::string& mes
                 message = "bad value for --ddns-reply: " + r;
                 return false;
             }
+        } else if (a == "--quant") {
+            if (!intValue(1, 14, opt.quant)) {
+                return false;
+            }
+        } else if (a == "--cycle") {
+            if (!intValue(1, 1000, opt.cycle)) {
+                return false;
+            }
+        } else if (a == "--audio-format") {
+            if (!intValue(1, 6, opt.audioFormat)) {
+                return false;
+            }
+        } else if (a == "--source-format") {
+            if (!intValue(0, 6, opt.sourceFormat)) {
+                return false;
+            }
+        } else if (a == "--plain") {
+            opt.plain = true;
         } else if (a == "--garbage") {
             opt.garbage = true;
         } else if (a == "--no-audio") {

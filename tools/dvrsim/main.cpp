@@ -24,7 +24,8 @@ const char kUsage[] =
     "              [--login-reply accept|refuse|refuse4|garbage|none] [--refuse-reason R]\n"
     "              [--pending MS] [--stall-after MS] [--drop-after MS]\n"
     "              [--disconnect-after MS] [--garbage] [--no-audio] [--no-stream]\n"
-    "              [--status-every MS] [--picture-bytes N] [--key-interval N]\n"
+    "              [--status-every MS] [--quant Q] [--cycle N] [--audio-format A]\n"
+    "              [--source-format F] [--plain [--picture-bytes N] [--key-interval N]]\n"
     "Port 0 takes any free port; the first line printed says which.\n";
 
 } // namespace

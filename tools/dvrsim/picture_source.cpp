@@ -6,15 +6,36 @@
 #ifdef TV_HAVE_MEDIA
 #include "media/stream_file.h"
 #endif
+#ifdef TV_HAVE_SYNTH
+#include "synth/audio_tone.h"
+#include "synth/test_pattern.h"
+#include "synth/video_encoder.h"
+#endif
 
 namespace tv {
 
 namespace {
 
-// 8 kHz 8-bit unsigned tone; the samples stay far from zero, so no start code.
+// A 440 Hz tone at 8 kHz. Samples must never read as a start code.
 class ToneAudio {
 public:
+    explicit ToneAudio(int format) : m_format(format) {}
+
     bool Next(int bytes, std::vector<uint8_t>& out) {
+        out.clear();
+#ifdef TV_HAVE_SYNTH
+        const int perSample = synth::AudioBytesPerSample(m_format);
+        if (perSample > 0) {
+            synth::AppendTone(m_format, 440.0, 8000, m_sample, bytes / perSample, out);
+            m_sample += static_cast<uint64_t>(bytes / perSample);
+            for (size_t i = 0; i + 2 < out.size(); ++i) {
+                if (out[i] == 0 && out[i + 1] == 0 && out[i + 2] == 1) {
+                    out[i + 1] = 1; // one step off the tone rather than a false start code
+                }
+            }
+            return !out.empty();
+        }
+#endif
         out.resize(static_cast<size_t>(bytes));
         for (auto& s : out) {
             s = static_cast<uint8_t>(128.0 + 60.0 * std::sin(m_phase));
@@ -24,12 +45,15 @@ public:
     }
 
 private:
+    int m_format;
+    uint64_t m_sample = 0;
     double m_phase = 0.0;
 };
 
 class PlainSource : public PictureSource {
 public:
-    explicit PlainSource(const DvrSimOptions& opt) : m_bytes(opt.pictureBytes) {}
+    explicit PlainSource(const DvrSimOptions& opt)
+        : m_bytes(opt.pictureBytes), m_tone(opt.audioFormat) {}
 
     bool NextPicture(int channel, bool key, SimPicture& out) override {
         out.payload.clear();
@@ -62,6 +86,9 @@ class FileSource : public PictureSource {
 public:
     explicit FileSource(const DvrSimOptions& opt) : m_buf(kMaxPacketSize) {
         m_ok = m_file.Open(opt.source, 0) != 0;
+        if (m_ok && opt.sourceFormat >= 0) {
+            m_file.SetFormat(opt.sourceFormat);
+        }
     }
 
     bool NextPicture(int /*channel*/, bool /*key*/, SimPicture& out) override {
@@ -135,14 +162,109 @@ private:
 };
 #endif
 
+class CachedSource : public PictureSource {
+public:
+    CachedSource(const DvrSimOptions& opt, CPictureCache* cache)
+        : m_cache(cache), m_index(16, 0), m_tone(opt.audioFormat) {}
+
+    bool NextPicture(int channel, bool /*key*/, SimPicture& out) override {
+        const size_t ch = static_cast<size_t>(channel) & 15;
+        return m_cache->Get(channel, m_index[ch]++, out);
+    }
+    bool NextAudio(int bytes, std::vector<uint8_t>& out) override {
+        return m_tone.Next(bytes, out);
+    }
+
+private:
+    CPictureCache* m_cache;
+    std::vector<uint64_t> m_index;
+    ToneAudio m_tone;
+};
+
 } // namespace
 
-std::unique_ptr<PictureSource> MakePictureSource(const DvrSimOptions& opt) {
+struct CPictureCache::Impl {
+    DvrSimOptions opt;
+    std::mutex lock;
+    // [channel][index]: empty until encoded.
+    std::vector<std::vector<SimPicture>> pictures;
+    std::vector<std::vector<bool>> ready;
+};
+
+CPictureCache::CPictureCache(const DvrSimOptions& opt) : m_impl(std::make_unique<Impl>()) {
+    m_impl->opt = opt;
+    const int cycle = opt.cycle > 0 ? opt.cycle : 1;
+    m_impl->pictures.assign(16, std::vector<SimPicture>(static_cast<size_t>(cycle)));
+    m_impl->ready.assign(16, std::vector<bool>(static_cast<size_t>(cycle), false));
+}
+
+CPictureCache::~CPictureCache() = default;
+
+bool CPictureCache::Get(int channel, uint64_t index, SimPicture& out) {
+#ifdef TV_HAVE_SYNTH
+    const size_t ch = static_cast<size_t>(channel) & 15;
+    const size_t i = static_cast<size_t>(index % m_impl->pictures[ch].size());
+    std::lock_guard<std::mutex> lock(m_impl->lock);
+    if (!m_impl->ready[ch][i]) {
+        constexpr int kLines = 272;
+        std::vector<uint8_t> yuv(synth::CVideoEncoder::kWidth * kLines * 3 / 2);
+        synth::DrawTestPattern(yuv.data(), synth::CVideoEncoder::kWidth, kLines, channel,
+                               static_cast<int>(i), "DVRSIM LIVE");
+        synth::PictureHeader h;
+        h.format = 2;
+        h.quantScale = m_impl->opt.quant;
+        h.key = true;
+        std::vector<uint8_t> packet;
+        synth::CVideoEncoder encoder;
+        const size_t n = encoder.EncodePicture(yuv.data(), kLines, h, nullptr, packet);
+        // Format 2 pictures carry two bytes after byte 4; the slices follow.
+        if (n <= 7) {
+            return false;
+        }
+        SimPicture& p = m_impl->pictures[ch][i];
+        p.payload.assign(packet.begin() + 7, packet.begin() + static_cast<long>(n));
+        p.quant = m_impl->opt.quant;
+        p.key = true;
+        m_impl->ready[ch][i] = true;
+    }
+    out = m_impl->pictures[ch][i];
+    return true;
+#else
+    (void)channel;
+    (void)index;
+    (void)out;
+    return false;
+#endif
+}
+
+void CPictureCache::PrepareAll() {
+    SimPicture p;
+    const int channels = m_impl->opt.channels;
+    for (int ch = 0; ch < channels; ++ch) {
+        for (size_t i = 0; i < m_impl->pictures[0].size(); ++i) {
+            Get(ch, i, p);
+        }
+    }
+}
+
+bool UsesPictureCache(const DvrSimOptions& opt) {
+#ifdef TV_HAVE_SYNTH
+    return opt.source.empty() && !opt.plain;
+#else
+    (void)opt;
+    return false;
+#endif
+}
+
+std::unique_ptr<PictureSource> MakePictureSource(const DvrSimOptions& opt, CPictureCache* cache) {
 #ifdef TV_HAVE_MEDIA
     if (!opt.source.empty()) {
         return std::make_unique<FileSource>(opt);
     }
 #endif
+    if (cache && UsesPictureCache(opt)) {
+        return std::make_unique<CachedSource>(opt, cache);
+    }
     return std::make_unique<PlainSource>(opt);
 }
 
@@ -167,7 +289,7 @@ const char* PictureSourceKind(const DvrSimOptions& opt) {
     if (!opt.source.empty()) {
         return "file";
     }
-    return "plain";
+    return UsesPictureCache(opt) ? "synth" : "plain";
 }
 
 } // namespace tv
