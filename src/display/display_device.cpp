@@ -14,7 +14,7 @@ std::mutex g_lock;
 bool g_created = false;
 bool g_exists = false;
 DisplayMode g_screenMode;
-DisplayMode g_mode;
+DisplayMode g_override; // a forced mode when bitsPerPixel > 0
 std::atomic<uint32_t> g_generation{1};
 std::atomic<int64_t> g_memoryLimit{0};
 std::atomic<int64_t> g_memoryInUse{0};
@@ -62,7 +62,6 @@ bool CDisplayDevice::Create() {
         g_created = true;
         g_screenMode = ScreenMode();
         g_exists = g_screenMode.bitsPerPixel > 0;
-        g_mode = g_screenMode;
     }
     return g_exists;
 }
@@ -74,17 +73,25 @@ bool CDisplayDevice::Exists() {
 
 DisplayMode CDisplayDevice::GetDisplayMode() {
     std::lock_guard<std::mutex> lock(g_lock);
-    return g_mode;
+    if (g_override.bitsPerPixel <= 0) {
+        return g_screenMode;
+    }
+    DisplayMode mode = g_screenMode;
+    mode.bitsPerPixel = g_override.bitsPerPixel;
+    mode.redMask = g_override.redMask;
+    mode.palettized = g_override.palettized;
+    return mode;
 }
 
 void CDisplayDevice::SetDisplayMode(int bitsPerPixel, uint32_t redMask, int palettized) {
     std::lock_guard<std::mutex> lock(g_lock);
-    if (bitsPerPixel <= 0) {
-        g_mode = g_screenMode;
-    } else {
-        g_mode.bitsPerPixel = bitsPerPixel;
-        g_mode.redMask = redMask;
-        g_mode.palettized = palettized;
+    // Kept apart from the screen's mode, so that a mode forced before the
+    // first window probes the screen survives the probe.
+    g_override = DisplayMode{};
+    if (bitsPerPixel > 0) {
+        g_override.bitsPerPixel = bitsPerPixel;
+        g_override.redMask = redMask;
+        g_override.palettized = palettized;
     }
     g_generation.fetch_add(1);
 }
