@@ -356,9 +356,8 @@ const BITMAPINFOHEADER* CAviWriter::GetExportFrameHeader() const {
     return m_hasExportHeader ? &m_exportHeader : nullptr;
 }
 
-int CAviWriter::BeginWrite(bool video) {
-    std::lock_guard lk(m_lock);
-    switch (m_state) {
+int CAviWriter::StateRefusal(int state, bool video) {
+    switch (state) {
     case AVI_STATE_CLOSED:
         return AVI_ERR_NOT_OPEN;
     case AVI_STATE_OPENING:
@@ -370,12 +369,16 @@ int CAviWriter::BeginWrite(bool video) {
     case AVI_STATE_WRITING:
         // Audio shares the file with a video write in progress; the I/O lock
         // puts it after that write.
-        if (video) {
-            return AVI_ERR_BUSY;
-        }
-        break;
+        return video ? AVI_ERR_BUSY : 0;
     default:
-        break;
+        return 0;
+    }
+}
+
+int CAviWriter::BeginWrite(bool video) {
+    std::lock_guard lk(m_lock);
+    if (const int refused = StateRefusal(m_state, video)) {
+        return refused;
     }
     if (!m_opened) {
         return AVI_ERR_NEVER_OPENED;
@@ -597,7 +600,10 @@ void CAviWriter::Release(bool showChecks) {
     if (showChecks && m_opened && m_videoFrames == 0) {
         deleteFile = true;
     }
-    if (deleteFile && !m_path.empty()) {
+    // Only a regular file is ours to remove: an export aimed at a device or a
+    // pipe must never unlink the node.
+    struct stat st;
+    if (deleteFile && !m_path.empty() && ::lstat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         ::unlink(m_path.c_str());
     }
     m_headerWritten = false;

@@ -97,6 +97,8 @@ public:
     std::string GetPath() const;
     // The frame description given to Open, or null when none was given.
     const BITMAPINFOHEADER* GetExportFrameHeader() const;
+    // The refusal a write meets in a state (0: the write may go ahead).
+    static int StateRefusal(int state, bool video);
     // The wave format the audio stream declares for an audio format code.
     static WAVEFORMATEX AudioStreamFormat(int audioFormat, int sampleRate);
 

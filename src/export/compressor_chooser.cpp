@@ -26,6 +26,10 @@ static bool OpensFor(const AVCodec* codec, int width, int height, AVPixelFormat 
         return false;
     }
     const int ok = ConfigureAndOpenEncoder(ctx, codec, CompressorOptions{}, width, height, 25, fmt);
+    if (ok) {
+        // Some encoder libraries wait at close for an end of stream they never got.
+        DrainEncoder(ctx);
+    }
     avcodec_free_context(&ctx);
     return ok == 1;
 }
@@ -45,7 +49,9 @@ std::vector<EncoderInfo> ListAviVideoEncoders(int width, int height, int bitsPer
         if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) {
             continue;
         }
-        if (!AviCarries(codec)) {
+        // AV1 in AVI plays almost nowhere, and one of its encoder libraries
+        // hangs when closed without having encoded a frame.
+        if (codec->id == AV_CODEC_ID_AV1 || !AviCarries(codec)) {
             continue;
         }
         bool lossless = false;

@@ -107,6 +107,20 @@ int ConfigureAndOpenEncoder(AVCodecContext* ctx, const AVCodec* codec,
     return ret >= 0 ? 1 : 0;
 }
 
+void DrainEncoder(AVCodecContext* ctx) {
+    if (avcodec_send_frame(ctx, nullptr) < 0) {
+        return;
+    }
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) {
+        return;
+    }
+    while (avcodec_receive_packet(ctx, pkt) >= 0) {
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+}
+
 bool AviCarries(const AVCodec* codec) {
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
     return avi && avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) == 1;

@@ -29,6 +29,9 @@ int ConfigureAndOpenEncoder(AVCodecContext* ctx, const AVCodec* codec,
                             const CompressorOptions& options, int width, int height, int frameRate,
                             AVPixelFormat encoderFormat);
 
+// Signals the end of the stream and discards what the encoder still holds.
+void DrainEncoder(AVCodecContext* ctx);
+
 // Whether the AVI muxer can carry the codec.
 bool AviCarries(const AVCodec* codec);
 
