@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,6 +28,12 @@ constexpr int kAnswerPollMs = 50;
 constexpr int kConnectPollMs = 100;
 // One pass of the receive loop waits this long for data.
 constexpr int kReceivePollMs = 4;
+
+uint64_t ThreadCpuMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
 
 bool SetBlocking(int fd, bool blocking) {
     const int flags = fcntl(fd, F_GETFL, 0);
@@ -166,6 +173,7 @@ NetStats CNetClient::GetStats() const {
     s.controlMessages = m_controlMessages.load();
     s.logins = m_logins.load();
     s.mouseEventsSent = m_mouseEventsSent.load();
+    s.threadCpuMicros = m_threadCpuMicros.load();
     return s;
 }
 
@@ -364,39 +372,29 @@ int CNetClient::Login() {
             return 0;
         }
         have += static_cast<size_t>(n);
-        for (;;) {
-            const LoginAnswerResult r = ParseLoginAnswer(buf, have);
-            switch (r.answer) {
-            case LoginAnswer::NeedMore:
-                if (have >= kAnswerReceiveSize) {
-                    SetError("LOGIN ERROR");
-                    CloseRecorderSocket();
-                    return 0;
-                }
-                break;
-            case LoginAnswer::Pending:
-                // A pending answer may share a receive with the final one.
-                std::memmove(buf, buf + r.consumed, have - r.consumed);
-                have -= r.consumed;
-                if (have > 0) {
-                    continue;
-                }
-                break;
-            case LoginAnswer::Accepted:
-                // The rest of this receive is not looked at.
-                m_loggedIn.store(1);
-                m_logins.fetch_add(1);
-                return 1;
-            case LoginAnswer::Refused:
-                SetError(RefusalText(r.reason));
-                CloseRecorderSocket();
-                return 0;
-            case LoginAnswer::Error:
+        const LoginAnswerResult r = TakeLoginAnswer(buf, have);
+        switch (r.answer) {
+        case LoginAnswer::NeedMore:
+        case LoginAnswer::Pending:
+            if (have >= kAnswerReceiveSize) {
                 SetError("LOGIN ERROR");
                 CloseRecorderSocket();
                 return 0;
             }
             break;
+        case LoginAnswer::Accepted:
+            // The rest of this receive is not looked at.
+            m_loggedIn.store(1);
+            m_logins.fetch_add(1);
+            return 1;
+        case LoginAnswer::Refused:
+            SetError(RefusalText(r.reason));
+            CloseRecorderSocket();
+            return 0;
+        case LoginAnswer::Error:
+            SetError("LOGIN ERROR");
+            CloseRecorderSocket();
+            return 0;
         }
     }
 }
@@ -617,6 +615,7 @@ void CNetClient::ReceivePass(uint32_t& lastReceive, bool& noResponsePosted) {
     if (n > 0) {
         m_bytesReceived.fetch_add(static_cast<uint64_t>(n));
         m_demuxer.Feed(m_receiveBuffer.get(), static_cast<size_t>(n));
+        m_threadCpuMicros.store(ThreadCpuMicros());
         lastReceive = GetTickCount();
         noResponsePosted = false;
         return;
@@ -700,6 +699,7 @@ int CNetClient::Run() {
         m_addressReceived = 0;
     }
     m_state.store(kNetIdle);
+    m_threadCpuMicros.store(ThreadCpuMicros());
     return 1;
 }
 

@@ -85,6 +85,7 @@ struct NetStats {
     uint64_t controlMessages = 0;
     uint64_t logins = 0;
     uint64_t mouseEventsSent = 0;
+    uint64_t threadCpuMicros = 0; // CPU time of the client's thread, updated as data arrives
 };
 
 class CNetClient : public CWorkerThread, private IDemuxSink {
@@ -218,6 +219,7 @@ private:
     std::atomic<uint64_t> m_controlMessages{0};
     std::atomic<uint64_t> m_logins{0};
     std::atomic<uint64_t> m_mouseEventsSent{0};
+    std::atomic<uint64_t> m_threadCpuMicros{0};
 };
 
 } // namespace tv

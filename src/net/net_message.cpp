@@ -153,6 +153,20 @@ LoginAnswerResult ParseLoginAnswer(const uint8_t* p, size_t n) {
     }
 }
 
+LoginAnswerResult TakeLoginAnswer(uint8_t* buf, size_t& have) {
+    for (;;) {
+        const LoginAnswerResult r = ParseLoginAnswer(buf, have);
+        if (r.answer != LoginAnswer::Pending) {
+            return r;
+        }
+        std::memmove(buf, buf + r.consumed, have - r.consumed);
+        have -= r.consumed;
+        if (have == 0) {
+            return LoginAnswerResult{};
+        }
+    }
+}
+
 const char* RefusalText(int reason) {
     switch (reason) {
     case 1:

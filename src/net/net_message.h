@@ -81,6 +81,11 @@ struct LoginAnswerResult {
 
 // Looks at the first message of the buffer.
 LoginAnswerResult ParseLoginAnswer(const uint8_t* p, size_t n);
+// Works through the answers collected in buf[0, have): pending answers are
+// taken off the front (a pending answer may share a receive with the final
+// one). Returns the first answer that decides the login, or NeedMore with
+// `have` reduced to what is left.
+LoginAnswerResult TakeLoginAnswer(uint8_t* buf, size_t& have);
 // The error text for a refusal reason.
 const char* RefusalText(int reason);
 
