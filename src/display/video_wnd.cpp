@@ -35,11 +35,18 @@ QColor ToQColor(uint32_t colorref) {
 
 QFont MakeLabelFont(int height, int width, int weight, int italic, const std::string& face) {
     QFont font(QString::fromStdString(face));
+    // A negative height is the character height; a positive one the whole
+    // cell, leading included, so the characters come out a little smaller.
     int pixels = height == 0 ? 16 : std::min(std::abs(height), 512);
     font.setPixelSize(pixels);
     font.setWeight(weight <= 0 ? QFont::Normal
                                : static_cast<QFont::Weight>(std::min(weight, 1000)));
     font.setItalic(italic != 0);
+    if (height > 0) {
+        while (pixels > 1 && QFontMetrics(font).height() > height) {
+            font.setPixelSize(--pixels);
+        }
+    }
     if (width > 0) {
         // A requested average character width, against the usual half of the height.
         font.setStretch(std::clamp(width * 200 / pixels, 1, 4000));

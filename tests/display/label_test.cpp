@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+
 #include <string>
 
 #include "display/label_text.h"
@@ -103,6 +105,28 @@ TEST(DisplayLabelDrawing, OutlinedTextOnBrightAndDarkPictures) {
         EXPECT_EQ(CountColour(shown, QRect(0, 0, 260, 24), shown.pixel(600, 200)), 260 * 24);
     }
     CVideoWnd::ForcePixelFormat(0);
+}
+
+} // namespace
+} // namespace tv
+
+namespace tv {
+namespace {
+
+// A positive height is the whole character cell, a negative one the
+// characters alone.
+TEST(DisplayLabelFont, HeightSelectsCellOrCharacterSize) {
+    auto wnd = test::MakeWindow(64, 64, 1, 1);
+    wnd->SetLabelFont(16, 0, 500, 0, "Arial");
+    QFont cell = wnd->GetLabelFont();
+    EXPECT_LE(QFontMetrics(cell).height(), 16);
+    EXPECT_GE(cell.pixelSize(), 8);
+    EXPECT_EQ(cell.weight(), QFont::Medium);
+    wnd->SetLabelFont(-16, 0, 700, 1, "Arial");
+    QFont chars = wnd->GetLabelFont();
+    EXPECT_EQ(chars.pixelSize(), 16);
+    EXPECT_TRUE(chars.italic());
+    EXPECT_EQ(chars.weight(), QFont::Bold);
 }
 
 } // namespace
