@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audio/audio_converter.h"
 #include "export/encoder_setup.h"
 #include "platform/notifier.h"
 #include "video/color_convert.h"
@@ -320,8 +321,9 @@ int CAviWriter::AddAudioStream() {
     par->bit_rate = static_cast<int64_t>(wf.nAvgBytesPerSec) * 8;
     m_pAudioStreamInterface->time_base = AVRational{1, m_sampleRate};
     m_audioBlockSize = wf.nBlockAlign;
-    if (m_audioFormat == 2) {
+    if (m_audioFormat == kAudioSpcm8) {
         m_audioBuffer.resize(kAudioChunk);
+        m_audioConverter.Configure(kAudioSpcm8, m_sampleRate, nullptr);
     }
     return AVI_OK;
 }
@@ -482,13 +484,14 @@ int CAviWriter::WriteAudio(const uint8_t* samples, int byteCount) {
         int remaining = byteCount / block * block;
         const uint8_t* p = samples;
         while (remaining > 0 && ok) {
-            const int n = m_audioFormat == 2 ? std::min(remaining, kAudioChunk) : remaining;
+            const int n =
+                m_audioFormat == kAudioSpcm8 ? std::min(remaining, kAudioChunk) : remaining;
             AVPacket pkt{};
-            if (m_audioFormat == 2) {
-                // Stored signed; the stream declares unsigned 8-bit as playback does.
-                for (int i = 0; i < n; ++i) {
-                    m_audioBuffer[i] = static_cast<uint8_t>(p[i] ^ 0x80);
-                }
+            if (m_audioFormat == kAudioSpcm8) {
+                // Stored signed; the stream declares unsigned 8-bit, converted
+                // exactly as playback converts it.
+                int converted = 0;
+                m_audioConverter.Convert(p, n, m_audioBuffer.data(), &converted);
                 pkt.data = m_audioBuffer.data();
             } else {
                 pkt.data = const_cast<uint8_t*>(p);

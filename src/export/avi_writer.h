@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_converter.h"
 #include "export/compressor_chooser.h"
 #include "platform/win_types.h"
 
@@ -150,6 +151,7 @@ private:
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
     std::vector<uint8_t> m_audioBuffer;
+    CAudioConverter m_audioConverter;
 
     // m_lock guards the state and counters; m_ioLock keeps encoder and muxer
     // calls on one thread at a time. A close that finds a write still running

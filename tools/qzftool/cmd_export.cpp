@@ -1,0 +1,446 @@
+// export: a whole recording to an AVI file, composed as the player's split view.
+
+#include "audio/audio_converter.h"
+#include "export/avi_writer.h"
+#include "export/compressor_chooser.h"
+#include "export/frame_rate.h"
+#include "media/qzf_block.h"
+#include "media/stream_file.h"
+#include "platform/notifier.h"
+#include "qzftool/command.h"
+#include "video/color_convert.h"
+#include "video/video_decoder.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const char* kHelp =
+    "usage: qzftool export FILE OUT.avi [--disk] [--format NAME] [--audio NAME] [--codec NAME]\n"
+    "                      [--split 1|4|9|16] [--page P] [--channel N] [--list-codecs]\n"
+    "Decodes every channel of a recording and writes what the player shows in that split\n"
+    "to an AVI file: the visible channels composed into a 640 x 448 (544 for 272-line\n"
+    "pictures) frame with their labels, one frame per cycle of the playing channels, at\n"
+    "the export frame rate, with the recording's audio. --channel N (1-based) exports one\n"
+    "channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg (--list-codecs\n"
+    "lists the encoders that open here). Progress goes to stderr; Ctrl+C stops the export\n"
+    "and keeps a playable file of what was written.\n";
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+constexpr int kMaxChannels = 16;
+constexpr int kPictureBuffer = 414720;
+
+// Label glyphs, 5 x 7, drawn twice as tall so that a label is about as high as
+// the window's 16-pixel label font and still fits a cell of a 16-way split:
+// the label only ever holds "CH", digits, the date and time separators and spaces.
+struct Glyph {
+    char c;
+    std::array<uint8_t, 7> rows; // bit 4 is the leftmost column
+};
+constexpr Glyph kGlyphs[] = {
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'/', {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}},
+    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
+};
+constexpr int kGlyphScaleX = 1;
+constexpr int kGlyphScaleY = 2;
+constexpr int kGlyphAdvance = 6 * kGlyphScaleX;
+
+const Glyph* FindGlyph(char c) {
+    for (const Glyph& g : kGlyphs) {
+        if (g.c == c)
+            return &g;
+    }
+    return nullptr;
+}
+
+// The export frame: bottom-up rows of 3W bytes, as the writer takes them.
+class ExportFrame {
+public:
+    ExportFrame(int w, int h) : m_w(w), m_h(h), m_pixels(size_t(w) * h * 3, 0) {}
+    const uint8_t* Data() const { return m_pixels.data(); }
+    int Width() const { return m_w; }
+    int Height() const { return m_h; }
+
+    // Nearest-neighbour stretch of a top-down B, G, R picture into a rectangle.
+    void Stretch(const uint8_t* rgb, int pw, int ph, const tv::RECT& r) {
+        const int rw = r.right - r.left, rh = r.bottom - r.top;
+        if (rw <= 0 || rh <= 0)
+            return;
+        for (int y = 0; y < rh; ++y) {
+            const int sy = int(int64_t(y) * ph / rh);
+            const uint8_t* src = rgb + size_t(sy) * pw * 3;
+            uint8_t* dst = Row(r.top + y) + size_t(r.left) * 3;
+            for (int x = 0; x < rw; ++x) {
+                const uint8_t* s = src + size_t(int64_t(x) * pw / rw) * 3;
+                dst[0] = s[0];
+                dst[1] = s[1];
+                dst[2] = s[2];
+                dst += 3;
+            }
+        }
+    }
+
+    // The label as the video window draws it: an outline in eight directions,
+    // then the text on top.
+    void DrawLabel(const std::string& text, int x, int y, tv::COLORREF text_,
+                   tv::COLORREF outline) {
+        static constexpr int kOffsets[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
+                                               {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
+        for (const auto& o : kOffsets)
+            DrawText(text, x + o[0], y + o[1], outline);
+        DrawText(text, x, y, text_);
+    }
+
+private:
+    uint8_t* Row(int y) { return m_pixels.data() + size_t(m_h - 1 - y) * m_w * 3; }
+
+    void DrawText(const std::string& text, int x, int y, tv::COLORREF c) {
+        for (char ch : text) {
+            if (const Glyph* g = FindGlyph(ch)) {
+                for (int gy = 0; gy < 7 * kGlyphScaleY; ++gy) {
+                    const uint8_t bits = g->rows[gy / kGlyphScaleY];
+                    for (int gx = 0; gx < 5 * kGlyphScaleX; ++gx) {
+                        if (bits & (0x10 >> (gx / kGlyphScaleX)))
+                            Put(x + gx, y + gy, c);
+                    }
+                }
+            }
+            x += kGlyphAdvance;
+        }
+    }
+    void Put(int x, int y, tv::COLORREF c) {
+        if (x < 0 || y < 0 || x >= m_w || y >= m_h)
+            return;
+        uint8_t* p = Row(y) + size_t(x) * 3;
+        p[0] = tv::GetBValue(c);
+        p[1] = tv::GetGValue(c);
+        p[2] = tv::GetRValue(c);
+    }
+
+    int m_w, m_h;
+    std::vector<uint8_t> m_pixels;
+};
+
+// The split grid of the video window: d x d cells over W x H, the left-over
+// pixels going one each to the first columns and rows.
+tv::RECT CellRect(int channel, int split, int w, int h) {
+    int d = 1;
+    while ((d + 1) * (d + 1) <= split)
+        ++d;
+    if (d * d != split)
+        ++d;
+    const int e = w / d, f = h / d, rw = w - d * e, rh = h - d * f;
+    const int k = channel % split, l = k % d, m = k / d;
+    tv::RECT r;
+    r.left = e * l + std::min(rw, l);
+    r.right = r.left + e + (l < rw ? 1 : 0);
+    r.top = f * m + std::min(rh, m);
+    r.bottom = r.top + f + (m < rh ? 1 : 0);
+    return r;
+}
+
+// The engine's channel count for a recorder of n channels.
+int ChannelCountFor(int n) {
+    return n < 2 ? 1 : n <= 4 ? 4 : n <= 9 ? 9 : 16;
+}
+
+std::string LabelText(int channel, const tv::SYSTEMTIME& t) {
+    char buf[64];
+    if (t.wYear >= 1900) {
+        std::snprintf(buf, sizeof buf, "CH%d %04u/%02u/%02u %02u:%02u:%02u", channel + 1, t.wYear,
+                      t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    } else {
+        std::snprintf(buf, sizeof buf, "CH%d ", channel + 1);
+    }
+    return buf;
+}
+
+// Half of a dual picture: luma rows and chroma rows split down the middle.
+void SplitHalf(const uint8_t* src, int w, int h, bool right, uint8_t* dst) {
+    const int hw = w / 2;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(dst + size_t(y) * hw, src + size_t(y) * w + (right ? hw : 0), hw);
+    const uint8_t* cs = src + size_t(w) * h;
+    uint8_t* cd = dst + size_t(hw) * h;
+    for (int plane = 0; plane < 2; ++plane) {
+        for (int y = 0; y < h / 2; ++y)
+            std::memcpy(cd + size_t(y) * (hw / 2), cs + size_t(y) * (w / 2) + (right ? hw / 2 : 0),
+                        hw / 2);
+        cs += size_t(w / 2) * (h / 2);
+        cd += size_t(hw / 2) * (h / 2);
+    }
+}
+
+int ListCodecs() {
+    for (const tv::EncoderInfo& e : tv::ListAviVideoEncoders(640, 448)) {
+        std::printf("%-16s %s%s\n", e.name.c_str(), e.longName.c_str(),
+                    e.lossless ? " (lossless)" : "");
+    }
+    return 0;
+}
+
+int RunExport(int argc, char** argv) {
+    std::string file, out, codec;
+    bool disk = false;
+    int format = tv::VF_QZB2, audioFormat = tv::kAudioAlaw;
+    int split = 9, page = 0, channel = 0;
+    auto bad = [](const std::string& why) {
+        std::fprintf(stderr, "qzftool export: %s\n", why.c_str());
+        return 2;
+    };
+    auto number = [](const char* s, int lo, int hi, int* v) {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(s, &end, 10);
+        if (errno || end == s || *end || n < lo || n > hi)
+            return false;
+        *v = int(n);
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool takesValue = a == "--format" || a == "--audio" || a == "--codec" ||
+                                a == "--split" || a == "--page" || a == "--channel";
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--list-codecs") {
+            return ListCodecs();
+        } else if (a == "--disk") {
+            disk = true;
+        } else if (takesValue && i + 1 >= argc) {
+            return bad(a + " needs a value");
+        } else if (a == "--format") {
+            format = tv::VideoFormatFromName(argv[++i]);
+            if (format < 0)
+                return bad(std::string("unknown format '") + argv[i] + "'");
+        } else if (a == "--audio") {
+            audioFormat = tv::AudioFormatFromName(argv[++i]);
+            if (audioFormat == 0)
+                return bad(std::string("unknown audio format '") + argv[i] + "'");
+        } else if (a == "--codec") {
+            codec = argv[++i];
+        } else if (a == "--split") {
+            if (!number(argv[++i], 1, 16, &split) ||
+                (split != 1 && split != 4 && split != 9 && split != 16))
+                return bad("--split must be 1, 4, 9 or 16");
+        } else if (a == "--page") {
+            if (!number(argv[++i], 0, 15, &page))
+                return bad("--page must be 0 to 15");
+        } else if (a == "--channel") {
+            if (!number(argv[++i], 1, kMaxChannels, &channel))
+                return bad("--channel must be 1 to 16");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return bad("unknown option '" + a + "'");
+        } else if (file.empty()) {
+            file = a;
+        } else if (out.empty()) {
+            out = a;
+        } else {
+            return bad("more than two files given");
+        }
+    }
+    if (file.empty() || out.empty()) {
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    if (channel > 0) {
+        split = 1;
+        page = channel - 1;
+    }
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0)
+        return bad("cannot open " + file + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        return bad(file + " is a folder");
+
+    tv::CStreamFile f;
+    if (!f.Open(file, disk ? 1 : 0))
+        return bad("cannot open " + file);
+    f.SetFormat(format);
+    tv::CVideoDecoder decoder;
+    decoder.SetMode(format);
+
+    const int channels = ChannelCountFor(8);
+    if (split > channels || page * split >= channels)
+        return bad("split " + std::to_string(split) + " page " + std::to_string(page) +
+                   " shows no channel of " + std::to_string(channels));
+
+    // The first picture tells the field height, the first block the channel
+    // mask and frame gap the frame rate is taken from.
+    std::vector<uint8_t> packet(tv::kMaxPacketSize);
+    int fieldHeight = 0;
+    uint32_t mask = 0;
+    int gap = 0;
+    f.SetPosition(0);
+    for (int tries = 0; tries < 100000 && !fieldHeight; ++tries) {
+        const uint64_t before = f.GetPosition();
+        const int n = f.ReadForward(packet.data());
+        if (n <= 0) {
+            if (f.GetPosition() + tv::kQzfBlockSize > f.GetSize() || f.GetPosition() == before)
+                break;
+            continue;
+        }
+        if (!mask) {
+            mask = uint32_t(f.GetChannelMask());
+            gap = f.GetFrameGap();
+        }
+        if (!f.IsAudio() && decoder.ParseHeader(packet.data(), n))
+            fieldHeight = decoder.GetHeight();
+    }
+    if (!fieldHeight)
+        return bad(file + " holds no picture in " + tv::VideoFormatName(format));
+    const bool lines272 = fieldHeight == 272;
+    const int width = 640, height = 2 * fieldHeight;
+    const int rate = tv::PlayerExportFrameRate(mask, gap, format, lines272);
+
+    tv::CAviWriter writer;
+    writer.SetRecorderFormats(format, audioFormat, 8, 8000);
+    tv::CompressorOptions options;
+    options.codec = codec;
+    tv::CNamedCompressorChooser chooser(options);
+    writer.SetCompressorChooser(&chooser);
+    tv::BITMAPINFOHEADER bih;
+    bih.biWidth = width;
+    bih.biHeight = height;
+    bih.biBitCount = 24;
+    bih.biSizeImage = uint32_t(3 * width * height);
+    tv::SetMessageBoxHandler([](const std::string& text, const std::string&) {
+        std::fprintf(stderr, "qzftool export: %s\n", text.c_str());
+    });
+    const int opened = writer.Open(out, 24, 6750, width, height, 300, &bih, rate);
+    if (opened != tv::AVI_OK) {
+        switch (opened) {
+        case tv::AVI_ERR_CREATE_FILE:
+            return bad("cannot create " + out);
+        case tv::AVI_ERR_COMPRESSED_STREAM:
+            return bad("no video encoder named '" +
+                       (codec.empty() ? std::string(tv::kDefaultVideoCodec) : codec) +
+                       "' (--list-codecs lists them)");
+        case tv::AVI_ERR_FORMAT:
+            return bad("the encoder cannot take these frames (--list-codecs lists those that can)");
+        default:
+            return bad("cannot open the export (code " + std::to_string(opened) + ")");
+        }
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+
+    ExportFrame frame(width, height);
+    std::vector<uint8_t> picture(kPictureBuffer), half(kPictureBuffer);
+    std::vector<uint8_t> rgb(size_t(640) * 272 * 3);
+    uint32_t composed = 0;
+    int percent = -1;
+    bool writeFailed = false;
+    const uint64_t size = f.GetSize();
+    const tv::COLORREF textColour = 0x80FFFF, outlineColour = 0x050505;
+
+    auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const tv::SYSTEMTIME& t) {
+        if (ch < 0 || ch >= channels || ch / split != page)
+            return;
+        if (composed & (1u << ch)) {
+            // This channel's second picture since the last frame: the cycle is complete.
+            if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
+                writeFailed = true;
+            composed = 0;
+        }
+        const tv::RECT r = CellRect(ch, split, width, height);
+        tv::YuvToRgb24(rgb.data(), w * 3, pic, w, h);
+        frame.Stretch(rgb.data(), w, h, r);
+        frame.DrawLabel(LabelText(ch, t), r.left + 4, r.top + 2, textColour, outlineColour);
+        composed |= 1u << ch;
+    };
+
+    f.SetPosition(0);
+    while (!g_interrupted) {
+        const uint64_t before = f.GetPosition();
+        const int n = f.ReadForward(packet.data());
+        if (n <= 0) {
+            if (f.GetPosition() + tv::kQzfBlockSize > size || f.GetPosition() == before)
+                break;
+            continue; // a bad block; reading goes on at the next one
+        }
+        const int p = size ? int(f.GetPosition() * 100 / size) : 100;
+        if (p != percent) {
+            percent = p;
+            std::fprintf(stderr, "\rexport: %3d%%", p);
+        }
+        if (f.IsAudio()) {
+            writer.WriteAudio(packet.data(), n);
+            continue;
+        }
+        if (!decoder.ParseHeader(packet.data(), n) ||
+            !decoder.Decode(packet.data(), n, picture.data(), picture.size()))
+            continue;
+        tv::SYSTEMTIME t;
+        f.GetBlockTime(&t);
+        const int w = decoder.GetWidth(), h = decoder.GetHeight();
+        if (decoder.IsDualPicture()) {
+            if (!decoder.IsLeftAbsent()) {
+                SplitHalf(picture.data(), w, h, false, half.data());
+                deliver(decoder.GetLeftChannel(), half.data(), w / 2, h, t);
+            }
+            if (!decoder.IsRightAbsent()) {
+                SplitHalf(picture.data(), w, h, true, half.data());
+                deliver(decoder.GetRightChannel(), half.data(), w / 2, h, t);
+            }
+        } else {
+            deliver(decoder.GetChannel(), picture.data(), w, h, t);
+        }
+    }
+    // What was composed since the last frame is the export's last frame.
+    if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
+        writeFailed = true;
+    const int frames = writer.GetVideoFramesWritten();
+    writer.Close();
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    std::fprintf(stderr, "\n");
+    if (frames == 0)
+        return bad(file + " gave no picture for split " + std::to_string(split) + " page " +
+                   std::to_string(page));
+    if (writeFailed) {
+        std::fprintf(stderr, "qzftool export: writing %s failed\n", out.c_str());
+        return 1;
+    }
+    if (g_interrupted) {
+        std::fprintf(stderr, "qzftool export: interrupted; %s holds %d frames\n", out.c_str(),
+                     frames);
+        return 130;
+    }
+    std::fprintf(stderr, "qzftool export: %d frames at %d fps to %s\n", frames, rate, out.c_str());
+    return 0;
+}
+
+} // namespace
+
+QZF_COMMAND("export", "a recording to an AVI file, composed as the split view", RunExport);
