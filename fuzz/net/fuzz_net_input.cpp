@@ -21,16 +21,30 @@ void Require(bool ok) {
     }
 }
 
+// Checks every packet and folds it into a running hash, so that two ways of
+// feeding the same bytes can be compared.
 struct CheckingSink : IDemuxSink {
+    uint64_t hash = 1469598103934665603ull;
+    uint64_t count = 0;
+    void Fold(int kind, const uint8_t* p, size_t n) {
+        hash = (hash ^ static_cast<uint64_t>(kind)) * 1099511628211ull;
+        for (size_t i = 0; i < n; ++i) {
+            hash = (hash ^ p[i]) * 1099511628211ull;
+        }
+        ++count;
+    }
     void OnVideoPacket(const FrameRecord& p) override {
+        Fold(1, p.data, p.length);
         Require(p.length > 4 && p.length <= CStreamDemuxer::kVideoCapacity);
         Require(p.data[0] == 0 && p.data[1] == 0 && p.data[2] == 1);
         Require(p.data[3] == 0xF8 || p.data[3] == 0xF9);
     }
     void OnAudioPacket(const FrameRecord& p) override {
+        Fold(2, p.data, p.length);
         Require(p.length > 0 && p.length <= CStreamDemuxer::kAudioCapacity);
     }
     void OnControlMessage(const uint8_t* m, uint32_t n) override {
+        Fold(3, m, n);
         Require(n >= kControlHeaderSize && n <= kControlMaxSize);
         Require(m[0] == 0 && m[1] == 0 && m[2] == 1 && m[3] == kControlStartByte);
         Require(GetHex16(m + 4) == n);
@@ -65,13 +79,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static CheckingSink sink;
     static CStreamDemuxer demuxer(&sink);
+    static CheckingSink refSink;
+    static CStreamDemuxer reference(&refSink);
+    sink = CheckingSink();
+    refSink = CheckingSink();
     demuxer.Reset();
+    reference.Reset();
     Chunker chunks(seed);
     for (size_t pos = 0; pos < size;) {
         const size_t n = chunks.Next(size - pos);
         demuxer.Feed(data + pos, n);
         pos += n;
     }
+    // Byte by byte, all in one receive: the same packets.
+    reference.FeedBytewise(data, size);
+    Require(sink.count == refSink.count && sink.hash == refSink.hash);
 
     // The login answer, gathered as the client gathers it.
     static std::vector<uint8_t> buf(32768);

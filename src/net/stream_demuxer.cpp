@@ -12,9 +12,9 @@ namespace {
 
 // How many of the last four bytes that arrived were also stored, when `stored`
 // counts the bytes kept out of `arrived` (the first ones, up to a cap).
-uint32_t StoredTail(uint32_t arrived, uint32_t stored) {
-    const uint32_t tailStart = arrived > 4 ? arrived - 4 : 0;
-    return stored > tailStart ? stored - tailStart : 0;
+uint32_t StoredTail(uint64_t arrived, uint32_t stored) {
+    const uint64_t tailStart = arrived > 4 ? arrived - 4 : 0;
+    return stored > tailStart ? static_cast<uint32_t>(stored - tailStart) : 0;
 }
 
 void PutSystemTime(uint8_t* out, const SYSTEMTIME& t) {
@@ -88,42 +88,101 @@ void CStreamDemuxer::FeedControl(uint8_t b) {
     }
 }
 
-void CStreamDemuxer::Feed(const uint8_t* p, size_t n) {
+inline void CStreamDemuxer::Step(uint8_t b) {
+    switch (m_state) {
+    case kVideo:
+        if (m_video.length < kVideoCapacity) {
+            m_video.data[m_video.length++] = b;
+        }
+        ++m_videoArrived;
+        break;
+    case kAudio:
+        // The two bytes after the audio start code are not samples.
+        if (m_audioArrived >= 2 && m_audio.length < kAudioCapacity) {
+            m_audio.data[m_audio.length++] = b;
+        }
+        ++m_audioArrived;
+        break;
+    case kControl:
+        FeedControl(b);
+        break;
+    default:
+        break;
+    }
+    m_register = (m_register << 8) | b;
+    if (b >= 0xF0 && (m_register & 0xFFFFFF00u) == 0x00000100u) {
+        OnStartCode(b);
+    }
+}
+
+void CStreamDemuxer::FeedBytewise(const uint8_t* p, size_t n) {
     if (!IsAllocated()) {
         return;
     }
     for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = p[i];
-        switch (m_state) {
-        case kVideo:
-            if (m_video.length < kVideoCapacity) {
-                m_video.data[m_video.length++] = b;
-            }
-            ++m_videoArrived;
-            break;
-        case kAudio:
-            // The two bytes after the audio start code are not samples.
-            if (m_audioArrived >= 2 && m_audio.length < kAudioCapacity) {
-                m_audio.data[m_audio.length++] = b;
-            }
-            ++m_audioArrived;
-            break;
-        case kControl:
-            FeedControl(b);
-            break;
-        default:
+        Step(p[i]);
+    }
+}
+
+size_t CStreamDemuxer::FindStartCodeEnd(const uint8_t* p, size_t from, size_t n) {
+    // A start code ending at j has its 01 at j - 1; from >= 3, so its two zero
+    // bytes lie inside this receive.
+    size_t at = from - 1;
+    while (at + 1 < n) {
+        const void* q = std::memchr(p + at, 0x01, n - 1 - at);
+        if (!q) {
             break;
         }
-        m_register = (m_register << 8) | b;
-        if (b >= 0xF0 && (m_register & 0xFFFFFF00u) == 0x00000100u) {
-            OnStartCode(b);
+        const size_t one = static_cast<size_t>(static_cast<const uint8_t*>(q) - p);
+        if (p[one + 1] >= 0xF0 && p[one - 1] == 0 && p[one - 2] == 0) {
+            return one + 1;
+        }
+        at = one + 1;
+    }
+    return n;
+}
+
+void CStreamDemuxer::Feed(const uint8_t* p, size_t n) {
+    if (!IsAllocated()) {
+        return;
+    }
+    // The first bytes may finish a start code begun in the last receive.
+    size_t i = 0;
+    for (; i < n && i < 3; ++i) {
+        Step(p[i]);
+    }
+    while (i < n) {
+        if (m_state != kVideo && m_state != kScanning) {
+            Step(p[i++]);
+            continue;
+        }
+        // Picture bytes run up to the next start code: take them in one copy.
+        const size_t end = FindStartCodeEnd(p, i, n);
+        const size_t run = end - i;
+        if (m_state == kVideo) {
+            const size_t room = kVideoCapacity - m_video.length;
+            const size_t take = run < room ? run : room;
+            std::memcpy(m_video.data + m_video.length, p + i, take);
+            m_video.length += static_cast<uint32_t>(take);
+            m_videoArrived += run;
+        }
+        if (run >= 4) {
+            m_register = GetBe32(p + end - 4);
+        } else {
+            for (size_t k = i; k < end; ++k) {
+                m_register = (m_register << 8) | p[k];
+            }
+        }
+        i = end;
+        if (i < n) {
+            Step(p[i++]);
         }
     }
 }
 
 void CStreamDemuxer::CompleteAudio() {
     const uint32_t stored = m_audio.length;
-    const uint32_t arrivedSamples = m_audioArrived > 2 ? m_audioArrived - 2 : 0;
+    const uint64_t arrivedSamples = m_audioArrived > 2 ? m_audioArrived - 2 : 0;
     m_audio.length -= StoredTail(arrivedSamples, stored);
     // An assembly that held nothing but start-code bytes is no packet.
     if (m_audio.length > 0) {

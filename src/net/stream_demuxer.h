@@ -38,11 +38,18 @@ public:
     // Back to scanning with empty assemblies: a new connection starts afresh.
     void Reset();
     void Feed(const uint8_t* p, size_t n);
+    // The same, one byte at a time through the start-code register: the
+    // reference that Feed's bulk copy of picture bytes must agree with.
+    void FeedBytewise(const uint8_t* p, size_t n);
 
     int GetState() const { return m_state; }
     uint32_t GetRegister() const { return m_register; }
 
 private:
+    void Step(uint8_t b);
+    // The index of the byte that ends the next start code of F0..FF at or
+    // after from (>= 3), or n.
+    static size_t FindStartCodeEnd(const uint8_t* p, size_t from, size_t n);
     void OnStartCode(uint8_t code);
     void CompleteAudio();
     void CompleteVideo();
@@ -53,9 +60,9 @@ private:
     FrameRecord m_video;
     // Bytes that reached the video assembly's state since its start code,
     // stored or not: tells which of the last four bytes are really in it.
-    uint32_t m_videoArrived = 0;
+    uint64_t m_videoArrived = 0;
     FrameRecord m_audio;
-    uint32_t m_audioArrived = 0;
+    uint64_t m_audioArrived = 0;
     uint8_t m_control[kControlCapacity];
     uint32_t m_controlLength = 4;
     uint32_t m_controlExpected = 0;

@@ -277,5 +277,35 @@ TEST(StreamDemuxer, RandomStreamsInRandomChunks) {
     EXPECT_EQ(sink.control.size(), wantControl);
 }
 
+TEST(StreamDemuxer, BulkCopyAgreesWithTheByteByByteRegister) {
+    // Start codes of every kind, runs of zeros and 01 bytes that almost make
+    // one, at every offset against the receive boundaries.
+    std::mt19937 rng(11);
+    const uint8_t alphabet[] = {0x00, 0x00, 0x00, 0x01, 0x01, 0xF8, 0xF9, 0xFA,
+                                0xFE, 0xF3, 0x30, '0',  '1',  'C',  0x44, 0xFF};
+    for (int round = 0; round < 200; ++round) {
+        Bytes stream(1 + rng() % 3000);
+        for (auto& b : stream) {
+            b = alphabet[rng() % sizeof alphabet];
+        }
+        RecordingSink fast;
+        RecordingSink slow;
+        CStreamDemuxer df(&fast);
+        CStreamDemuxer ds(&slow);
+        size_t pos = 0;
+        while (pos < stream.size()) {
+            const size_t n = std::min<size_t>(stream.size() - pos, 1 + rng() % 40);
+            df.Feed(stream.data() + pos, n);
+            pos += n;
+        }
+        ds.FeedBytewise(stream.data(), stream.size());
+        ASSERT_EQ(fast.video, slow.video) << "round " << round;
+        ASSERT_EQ(fast.audio, slow.audio) << "round " << round;
+        ASSERT_EQ(fast.control, slow.control) << "round " << round;
+        EXPECT_EQ(df.GetRegister(), ds.GetRegister());
+        EXPECT_EQ(df.GetState(), ds.GetState());
+    }
+}
+
 } // namespace
 } // namespace tv
