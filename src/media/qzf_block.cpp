@@ -105,6 +105,24 @@ int DecodeBlockHeader(const uint8_t in[kQzfHeaderSize], bool bigEndian, QzfBlock
     return QzfBlockChecksum(in) == in[7] ? 1 : 0;
 }
 
+int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, long biasSeconds,
+                          QzfBlockHeader* out) {
+    const int ok = DecodeBlockHeader(in, videoFormat == kFormatQza, out);
+    if (videoFormat == kFormatQzf) {
+        SYSTEMTIME local;
+        local.wYear = static_cast<uint16_t>(2000 + in[0]);
+        local.wMonth = static_cast<uint16_t>(in[1] & 0x7F);
+        local.wDay = in[2];
+        local.wHour = in[3];
+        local.wMinute = in[4];
+        local.wSecond = in[5];
+        const int64_t t = LocalToBlockTime(local, biasSeconds);
+        out->time =
+            (IsValidBlockTime(local) && t >= 0 && t <= 0xFFFFFFFFll) ? static_cast<uint32_t>(t) : 0;
+    }
+    return ok;
+}
+
 void SwapWords(uint8_t* data, size_t n) {
     for (size_t i = 0; i + 1 < n; i += 2) {
         const uint8_t t = data[i];

@@ -60,6 +60,13 @@ void EncodeCalendarHeader(const SYSTEMTIME& local, bool audioBlock, uint8_t fram
 // the checksum of bytes 0..6 as stored, 0 otherwise.
 int DecodeBlockHeader(const uint8_t in[kQzfHeaderSize], bool bigEndian, QzfBlockHeader* out);
 
+// A header as the reader of a recording in the given video format sees it:
+// format 0 blocks carry the local calendar time of their writer, which comes
+// back as seconds since 1970 UTC through the bias (0 when the date is not a
+// date); the other formats as DecodeBlockHeader. Result 1 when the checksum holds.
+int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, long biasSeconds,
+                          QzfBlockHeader* out);
+
 // Swaps the two bytes of every 16-bit word (recorder disks hold them swapped).
 // n must be even.
 void SwapWords(uint8_t* data, size_t n);

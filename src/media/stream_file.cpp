@@ -232,7 +232,7 @@ CStreamFile::BlockStatus CStreamFile::EnterBlock(uint64_t blockStart, bool forwa
         return st;
     }
     QzfBlockHeader h;
-    if (!DecodeBlockHeader(b, m_bigEndian != 0, &h)) {
+    if (!DecodeRecordingHeader(b, m_format, m_bias, &h)) {
         return kBlockBad; // the reader's block fields stay as they were
     }
     m_frameGap = h.frameGap;
@@ -613,7 +613,7 @@ int CStreamFile::ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h) {
     if (b == nullptr) {
         return st == kBlockEnd ? -1 : 0;
     }
-    return DecodeBlockHeader(b, m_bigEndian != 0, h);
+    return DecodeRecordingHeader(b, m_format, m_bias, h);
 }
 
 int64_t CStreamFile::LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime) {
