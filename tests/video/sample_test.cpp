@@ -172,9 +172,12 @@ TEST(VideoSample, AudioNeverCarriesAPacketStartCode) {
 
 // The command-line tool end to end: make a sample, decode it, check the index.
 TEST(VideoSample, QzftoolMakeSampleAndDecode) {
-    const char* bin = std::getenv("TV_BINARY_DIR");
-    const std::string tool = std::string(bin ? bin : ".") + "/tools/qzftool/qzftool";
-    if (::access(tool.c_str(), X_OK) != 0)
+#ifdef TV_VIDEO_QZFTOOL
+    const std::string tool = TV_VIDEO_QZFTOOL;
+#else
+    const std::string tool;
+#endif
+    if (tool.empty() || ::access(tool.c_str(), X_OK) != 0)
         GTEST_SKIP() << "qzftool not built";
     const std::string file = TempPath("cli.qzf");
     const std::string dir = TempPath("cli_out");
