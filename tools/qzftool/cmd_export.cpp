@@ -356,7 +356,10 @@ int RunExport(int argc, char** argv) {
     sigaction(SIGTERM, &sa, &oldTerm);
 
     ExportFrame frame(width, height);
-    std::vector<uint8_t> picture(kPictureBuffer), half(kPictureBuffer);
+    // Update pictures only redraw part of a channel's picture, so every channel
+    // keeps its own buffer from packet to packet, as the player does.
+    std::vector<std::vector<uint8_t>> pictures(kMaxChannels);
+    std::vector<uint8_t> half(kPictureBuffer);
     std::vector<uint8_t> rgb(size_t(640) * 272 * 3);
     uint32_t composed = 0;
     int percent = -1;
@@ -398,8 +401,13 @@ int RunExport(int argc, char** argv) {
             writer.WriteAudio(packet.data(), n);
             continue;
         }
-        if (!decoder.ParseHeader(packet.data(), n) ||
-            !decoder.Decode(packet.data(), n, picture.data(), picture.size()))
+        if (!decoder.ParseHeader(packet.data(), n))
+            continue;
+        const int slot = decoder.GetChannel() & (kMaxChannels - 1);
+        std::vector<uint8_t>& picture = pictures[slot];
+        if (picture.empty())
+            picture.assign(kPictureBuffer, 0);
+        if (!decoder.Decode(packet.data(), n, picture.data(), picture.size()))
             continue;
         tv::SYSTEMTIME t;
         f.GetBlockTime(&t);
@@ -417,6 +425,8 @@ int RunExport(int argc, char** argv) {
             deliver(decoder.GetChannel(), picture.data(), w, h, t);
         }
     }
+    if (!g_interrupted)
+        std::fprintf(stderr, "\rexport: 100%%");
     // What was composed since the last frame is the export's last frame.
     if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
         writeFailed = true;
