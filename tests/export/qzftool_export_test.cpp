@@ -21,8 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Tool() {
-    const char* bin = std::getenv("TV_BINARY_DIR");
-    return std::string(bin ? bin : ".") + "/tools/qzftool/qzftool";
+    if (const char* bin = std::getenv("TV_BINARY_DIR")) {
+        return std::string(bin) + "/tools/qzftool/qzftool";
+    }
+    // This binary lives in <build>/tests/export.
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    return (self.parent_path().parent_path().parent_path() / "tools/qzftool/qzftool").string();
 }
 
 int RunTool(const std::string& args, std::string* err = nullptr) {
