@@ -299,11 +299,21 @@ void IdctSimdSse2(int16_t* block) {
     __m128i y0 = RowSse2(_mm_load_si128(b + 0), kRowTables[0]);
     __m128i y1 = RowSse2(_mm_load_si128(b + 1), kRowTables[1]);
     __m128i y2 = RowSse2(_mm_load_si128(b + 2), kRowTables[2]);
-    __m128i y3 = RowSse2(_mm_load_si128(b + 3), kRowTables[3]);
-    __m128i y4 = RowSse2(_mm_load_si128(b + 4), kRowTables[4]);
-    __m128i y5 = RowSse2(_mm_load_si128(b + 5), kRowTables[5]);
-    __m128i y6 = RowSse2(_mm_load_si128(b + 6), kRowTables[6]);
-    __m128i y7 = RowSse2(_mm_load_si128(b + 7), kRowTables[7]);
+    __m128i y3 = _mm_load_si128(b + 3);
+    __m128i y4 = _mm_load_si128(b + 4);
+    __m128i y5 = _mm_load_si128(b + 5);
+    __m128i y6 = _mm_load_si128(b + 6);
+    __m128i y7 = _mm_load_si128(b + 7);
+    // Rows 3 to 7 have rounders below 2048, so a row of zeros stays zeros;
+    // coded blocks mostly end in such rows.
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(y3, y4), _mm_or_si128(y5, y6)), y7);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF) {
+        y3 = RowSse2(y3, kRowTables[3]);
+        y4 = RowSse2(y4, kRowTables[4]);
+        y5 = RowSse2(y5, kRowTables[5]);
+        y6 = RowSse2(y6, kRowTables[6]);
+        y7 = RowSse2(y7, kRowTables[7]);
+    }
 
     const __m128i t1c = Set1(kT1), t2c = Set1(kT2), t3c = Set1(kT3), c4 = Set1(kC4);
     const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y3), y3), y5);

@@ -114,19 +114,33 @@ int CVideoDecoder::ParseHeader(const uint8_t* p, int length) {
     if (m_quantScale == 15)
         return 0;
 
+    // Equivalent to shifting every byte from offset 5 into the 32-bit scan
+    // state, but jumps from one 01 byte to the next: a start code can only
+    // complete at a 01 preceded by two zero bytes that lie at offset 5 or later.
     unsigned count = 0;
-    int i = 5;
-    uint32_t state = m_scanState;
-    for (; i < length; ++i) {
-        state = (state << 8) | p[i];
-        if (state >= 0x000001F8u && state <= 0x000001FDu)
+    int i = length;
+    const uint8_t* q = p + 7;
+    const uint8_t* const end = p + length;
+    while (q + 1 < end) {
+        q = static_cast<const uint8_t*>(std::memchr(q, 0x01, size_t(end - 1 - q)));
+        if (q == nullptr)
             break;
-        if ((state & 0xFFFFFF00u) == 0x00000100u) {
+        if (q[-1] == 0 && q[-2] == 0) {
+            const uint8_t xx = q[1];
+            if (xx >= 0xF8 && xx <= 0xFD) {
+                i = int(q + 1 - p);
+                break;
+            }
             if (count < unsigned(kMaxSlices))
-                m_sliceTable[count] = unsigned(i - 3);
+                m_sliceTable[count] = unsigned(q - 2 - p);
             ++count;
         }
+        ++q;
     }
+    // The last four bytes examined, as the byte-wise scan leaves them.
+    uint32_t state = 0xFFFFFFFFu;
+    for (int j = std::max(5, i - 3); j <= std::min(i, length - 1); ++j)
+        state = (state << 8) | p[j];
     m_scanState = state;
     m_sliceCount = count;
     if (count < 18) {

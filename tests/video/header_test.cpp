@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace tv {
 namespace {
 
@@ -177,6 +180,62 @@ TEST(VideoHeader, RefusalsAndModeChanges) {
     const std::vector<uint8_t> shortPacket = {0x00, 0x00, 0x01, 0xF8, 0x88, 0x7F};
     EXPECT_EQ(d.ParseHeader(shortPacket.data(), int(shortPacket.size())), 0);
     EXPECT_EQ(d.GetFormat2Value(), 0x7F00);
+}
+
+// The scan jumps between 01 bytes; it must find what shifting every byte
+// through the 32-bit state finds.
+TEST(VideoHeader, ScanMatchesBytewiseStateMachine) {
+    std::mt19937 rng(3);
+    // Pieces that make, break and overlap start codes.
+    const std::vector<std::vector<uint8_t>> pieces = {{0x00, 0x00, 0x01, 0x20},
+                                                      {0x00, 0x00, 0x01, 0x00},
+                                                      {0x00, 0x00, 0x01},
+                                                      {0x00},
+                                                      {0x01},
+                                                      {0x20},
+                                                      {0xF8},
+                                                      {0x00, 0x00, 0x01, 0x20},
+                                                      {0x00, 0x00, 0x01, 0x8F}};
+    CVideoDecoder d;
+    d.SetMode(VF_QZB2);
+    int acceptedSeen = 0;
+    for (int n = 0; n < 40000; ++n) {
+        std::vector<uint8_t> p = {0x00, 0x00, 0x01, 0xF9, 0x12};
+        const int len = 1 + int(rng() % 40);
+        for (int i = 0; i < len; ++i) {
+            const auto& piece = pieces[rng() % pieces.size()];
+            p.insert(p.end(), piece.begin(), piece.end());
+        }
+        if (rng() % 8 == 0) // sometimes the next packet's start code
+            p.insert(p.end(),
+                     {0x00, 0x00, 0x01, uint8_t(0xF8 + rng() % 6), 0x00, 0x00, 0x01, 0x20});
+        uint32_t state = 0xFFFFFFFFu;
+        unsigned count = 0;
+        std::vector<unsigned> offsets;
+        int stop = int(p.size());
+        for (int i = 5; i < int(p.size()); ++i) {
+            state = (state << 8) | p[i];
+            if (state >= 0x1F8 && state <= 0x1FD) {
+                stop = i;
+                break;
+            }
+            if ((state >> 8) == 1) {
+                offsets.push_back(unsigned(i - 3));
+                ++count;
+            }
+        }
+        const int r = d.ParseHeader(p.data(), int(p.size()));
+        ASSERT_EQ(d.GetSliceCount(), count) << n;
+        for (unsigned i = 0; i < std::min(count, 20u); ++i)
+            ASSERT_EQ(d.GetSliceOffset(int(i)), offsets[i]) << n;
+        if (count == 14 || count == 17) {
+            ASSERT_EQ(r, stop) << n;
+            ++acceptedSeen;
+        } else {
+            ASSERT_EQ(r, 0);
+        }
+    }
+    EXPECT_GT(acceptedSeen, 0);
 }
 
 TEST(VideoHeader, FormatNames) {
