@@ -414,6 +414,12 @@ void CDvrSim::ServeRecorder(int fd, int id) {
         ++m_stats.logins;
     }
     Log("{\"event\":\"login\",\"session\":" + sid + ",\"ok\":true}");
+    // A viewer looks only at the answer in the receive that brings it; let it
+    // arrive alone so that the first pictures are not thrown away with it.
+    if (!waitAndLog(50)) {
+        finish("peer closed");
+        return;
+    }
 
     std::unique_ptr<PictureSource> pictures = MakePictureSource(m_opt, m_cache.get());
     const uint32_t period = static_cast<uint32_t>(1000 / (m_opt.fps > 0 ? m_opt.fps : 25));
