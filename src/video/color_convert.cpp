@@ -59,23 +59,21 @@ inline void Store16Words(uint8_t* d, __m128i lo, __m128i hi) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), hi);
 }
-inline __m128i Widen(__m128i v, bool high) {
-    const __m128i z = _mm_setzero_si128();
-    return high ? _mm_unpackhi_epi8(v, z) : _mm_unpacklo_epi8(v, z);
-}
-template <int TopShift, int TopMask, int MidMask, bool SwapRB>
-inline void Simd16Bit(uint8_t* d, __m128i r, __m128i g, __m128i b) {
-    if (SwapRB)
-        std::swap(r, b);
-    __m128i out[2];
-    for (int h = 0; h < 2; ++h) {
-        const __m128i r16 = Widen(r, h), g16 = Widen(g, h), b16 = Widen(b, h);
-        const __m128i top = _mm_slli_epi16(_mm_and_si128(r16, _mm_set1_epi16(TopMask)), TopShift);
-        const __m128i mid =
-            _mm_slli_epi16(_mm_and_si128(g16, _mm_set1_epi16(MidMask)), TopShift == 8 ? 3 : 2);
-        out[h] = _mm_or_si128(_mm_or_si128(top, mid), _mm_srli_epi16(b16, 3));
+// 16 pixels to 5-6-5 (or 5-5-5) words, built as high and low bytes and
+// interleaved.
+template <bool Is555> inline void Simd16Bit(uint8_t* d, __m128i r, __m128i g, __m128i b) {
+    __m128i hi, lo;
+    const __m128i b5 = _mm_and_si128(_mm_srli_epi16(b, 3), _mm_set1_epi8(0x1F));
+    if (Is555) {
+        hi = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(r, 1), _mm_set1_epi8(0x7C)),
+                          _mm_and_si128(_mm_srli_epi16(g, 6), _mm_set1_epi8(0x03)));
+        lo = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(g, 2), _mm_set1_epi8(char(0xE0))), b5);
+    } else {
+        hi = _mm_or_si128(_mm_and_si128(r, _mm_set1_epi8(char(0xF8))),
+                          _mm_and_si128(_mm_srli_epi16(g, 5), _mm_set1_epi8(0x07)));
+        lo = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(g, 3), _mm_set1_epi8(char(0xE0))), b5);
     }
-    Store16Words(d, out[0], out[1]);
+    Store16Words(d, _mm_unpacklo_epi8(lo, hi), _mm_unpackhi_epi8(lo, hi));
 }
 // 16 pixels as B, G, R, 0 dwords, four per register.
 inline void BgrxQuads(__m128i r, __m128i g, __m128i b, __m128i q[4]) {
@@ -93,7 +91,7 @@ struct Pack555 {
     static constexpr int kBytes = 2;
 #if defined(__SSE2__)
     static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
-        Simd16Bit<7, 0xF8, 0xF8, false>(d, r, g, b);
+        Simd16Bit<true>(d, r, g, b);
     }
 #endif
     static void Put(uint8_t* p, Rgb c) {
@@ -104,7 +102,7 @@ struct Pack565 {
     static constexpr int kBytes = 2;
 #if defined(__SSE2__)
     static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
-        Simd16Bit<8, 0xF8, 0xFC, false>(d, r, g, b);
+        Simd16Bit<false>(d, r, g, b);
     }
 #endif
     static void Put(uint8_t* p, Rgb c) {
@@ -115,7 +113,7 @@ struct PackBgr565 {
     static constexpr int kBytes = 2;
 #if defined(__SSE2__)
     static void Simd16(uint8_t* d, __m128i r, __m128i g, __m128i b) {
-        Simd16Bit<8, 0xF8, 0xFC, true>(d, r, g, b);
+        Simd16Bit<false>(d, b, g, r);
     }
 #endif
     static void Put(uint8_t* p, Rgb c) {
