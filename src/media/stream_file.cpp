@@ -616,6 +616,26 @@ int CStreamFile::ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h) {
     return DecodeRecordingHeader(b, m_format, m_bias, h);
 }
 
+// Eight bytes instead of a read-ahead window: a bisection probe lands far
+// from the last one, and on a spinning disk the seek is the cost anyway.
+int CStreamFile::ProbeHeaderAt(uint64_t block, QzfBlockHeader* h) {
+    if (m_fd < 0 || (block + 1) * kBlock > m_size) {
+        return -1;
+    }
+    uint8_t head[kQzfHeaderSize];
+    size_t got = 0;
+    if (!PreadAll(m_fd, head, sizeof(head), block * kBlock, &got)) {
+        return 0;
+    }
+    if (got < sizeof(head)) {
+        return -1;
+    }
+    if (m_diskMode) {
+        SwapWords(head, sizeof(head));
+    }
+    return DecodeRecordingHeader(head, m_format, m_bias, h);
+}
+
 int64_t CStreamFile::LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime) {
     for (uint64_t blk = from; blk < to; ++blk) {
         QzfBlockHeader h;
@@ -651,7 +671,8 @@ int64_t CStreamFile::FindTime(uint32_t t, uint32_t* foundTime) {
         const uint64_t reach = std::min(hi, mid + kProbeBlocks);
         for (; v < reach; ++v) {
             QzfBlockHeader h;
-            const int r = ReadBlockHeaderAt(v, &h);
+            // Past a bad first block the rest is read a window at a time.
+            const int r = v == mid ? ProbeHeaderAt(v, &h) : ReadBlockHeaderAt(v, &h);
             if (r < 0) {
                 break;
             }

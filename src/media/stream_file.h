@@ -86,6 +86,7 @@ private:
     bool StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
     void AppendForward(const uint8_t* p, size_t n);
     void AppendBackward(const uint8_t* p, size_t n);
+    int ProbeHeaderAt(uint64_t block, QzfBlockHeader* h);
     int64_t LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime);
 
     std::string m_path;
