@@ -1,6 +1,7 @@
 #include "media_test_util.h"
 
 #include "media/stream_file.h"
+#include "platform/notifier.h"
 
 #include <gtest/gtest.h>
 
@@ -435,4 +436,26 @@ TEST_F(StreamFileTest, FindTimeLandsOnTheFirstBlockAtOrAfter) {
     // Through the local-time form.
     SYSTEMTIME local = BlockTimeToLocal(1000000u + 2 * 500, f.GetTimeZoneBias());
     EXPECT_EQ(f.FindTime(local), 500 * static_cast<int64_t>(kQzfBlockSize));
+}
+
+TEST_F(StreamFileTest, SourcesWithoutASizeSayOpenError) {
+    std::vector<std::string> shown;
+    SetMessageBoxHandler(
+        [&](const std::string& text, const std::string&) { shown.push_back(text); });
+    CStreamFile f;
+    EXPECT_EQ(f.Open("/dev/null", 1), 0);
+    SetMessageBoxHandler(nullptr);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "Open Error");
+    EXPECT_FALSE(f.IsOpen());
+    // A missing file fails quietly.
+    EXPECT_EQ(f.Open(m_dir.File("none"), 0), 0);
+    EXPECT_EQ(shown.size(), 1u);
+    // Nothing valid to find in an empty or junk file.
+    ASSERT_EQ(f.Open(Put({}, "empty.qzf"), 0), 1);
+    EXPECT_EQ(f.FindTime(0u), -1);
+    EXPECT_EQ(f.ReadForward(m_buf.data()), 0);
+    EXPECT_EQ(f.SetSeekTarget(0), 0);
+    ASSERT_EQ(f.Open(Put(std::vector<uint8_t>(64 * kQzfBlockSize, 0x5A), "junk.qzf"), 0), 1);
+    EXPECT_EQ(f.FindTime(0u), -1);
 }
