@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "display/display_device.h"
 #include "video/pixel_format.h"
@@ -240,22 +241,79 @@ void StretchDib24(uint8_t* dst, int dstPitch, int dstWidth, int dstHeight, int d
     }
 }
 
-QImage ToScreenImage(const QImage& image, int pixelFormat) {
+namespace {
+
+// 5 or 6 significant bits widened to 8 by repeating the top bits, so that
+// full intensity stays full.
+inline uint32_t Widen5(uint32_t v) {
+    return (v << 3) | (v >> 2);
+}
+inline uint32_t Widen6(uint32_t v) {
+    return (v << 2) | (v >> 4);
+}
+
+} // namespace
+
+void ConvertToScreen(const QImage& image, int pixelFormat, QImage& out) {
     if (image.isNull()) {
-        return QImage();
+        out = QImage();
+        return;
     }
-    QImage out = pixelFormat == PF_BGR565 ? image.rgbSwapped().convertToFormat(QImage::Format_RGB32)
-                                          : image.convertToFormat(QImage::Format_RGB32);
-    // 32-bit surfaces carry 0 in the fourth byte; a screen copy is opaque.
-    if (out.constBits() == image.constBits()) {
-        out = out.copy();
+    const int w = image.width();
+    const int h = image.height();
+    if (out.size() != image.size() || out.format() != QImage::Format_RGB32 ||
+        out.constBits() == image.constBits()) {
+        out = QImage(w, h, QImage::Format_RGB32);
     }
-    for (int y = 0; y < out.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
-            row[x] |= 0xFF000000u;
+    // Converted here rather than by the image library, which hands large
+    // conversions to worker threads of its own.
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* s = image.constScanLine(y);
+        auto* d = reinterpret_cast<uint32_t*>(out.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            uint32_t r;
+            uint32_t g;
+            uint32_t b;
+            switch (pixelFormat) {
+            case PF_RGB555: {
+                uint16_t p;
+                std::memcpy(&p, s + 2 * x, 2);
+                r = Widen5((p >> 10) & 0x1F);
+                g = Widen5((p >> 5) & 0x1F);
+                b = Widen5(p & 0x1F);
+                break;
+            }
+            case PF_RGB565:
+            case PF_BGR565: {
+                uint16_t p;
+                std::memcpy(&p, s + 2 * x, 2);
+                r = Widen5((p >> 11) & 0x1F);
+                g = Widen6((p >> 5) & 0x3F);
+                b = Widen5(p & 0x1F);
+                if (pixelFormat == PF_BGR565) {
+                    std::swap(r, b);
+                }
+                break;
+            }
+            case PF_RGB24:
+                b = s[3 * x];
+                g = s[3 * x + 1];
+                r = s[3 * x + 2];
+                break;
+            default:
+                b = s[4 * x];
+                g = s[4 * x + 1];
+                r = s[4 * x + 2];
+                break;
+            }
+            d[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
         }
     }
+}
+
+QImage ToScreenImage(const QImage& image, int pixelFormat) {
+    QImage out;
+    ConvertToScreen(image, pixelFormat, out);
     return out;
 }
 

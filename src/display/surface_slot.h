@@ -52,8 +52,10 @@ void StretchCopy(uint8_t* dst, int dstPitch, int dstWidth, int dstHeight, const 
 void StretchDib24(uint8_t* dst, int dstPitch, int dstWidth, int dstHeight, int dstBytes,
                   const RECT& dstRect, const uint8_t* dib, int srcWidth, int srcHeight);
 
-// A 32-bit copy of a surface image as the screen shows it.
+// A 32-bit copy of a surface image as the screen shows it; ConvertToScreen
+// reuses out when it already has the size.
 QImage ToScreenImage(const QImage& image, int pixelFormat);
+void ConvertToScreen(const QImage& image, int pixelFormat, QImage& out);
 // The colour a painter must use on a surface of the format to end up with c.
 uint32_t SurfaceColour(uint32_t rgb, int pixelFormat);
 

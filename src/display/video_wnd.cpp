@@ -1017,10 +1017,11 @@ void CVideoWnd::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     CsLock lock(m_lock);
     if (m_ddActive && m_back.live) {
-        if (m_back.format == PF_BGR565) {
-            painter.drawImage(0, 0, m_back.image.rgbSwapped());
-        } else {
+        if (m_back.format == PF_RGB32) {
             painter.drawImage(0, 0, m_back.image);
+        } else {
+            ConvertToScreen(m_back.image, m_back.format, m_screen);
+            painter.drawImage(0, 0, m_screen);
         }
     } else if (!m_gdi.isNull()) {
         painter.drawImage(0, 0, m_gdi);

@@ -236,6 +236,7 @@ private:
     // The window as the plain path draws it, and the client size the worker
     // thread may read (it must not ask the widget).
     QImage m_gdi;
+    QImage m_screen; // the back surface in the screen's format, for surfaces of other formats
     int m_clientWidth = 0;
     int m_clientHeight = 0;
     std::atomic<bool> m_updatePending{false};
