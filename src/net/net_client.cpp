@@ -174,6 +174,7 @@ NetStats CNetClient::GetStats() const {
     s.logins = m_logins.load();
     s.mouseEventsSent = m_mouseEventsSent.load();
     s.threadCpuMicros = m_threadCpuMicros.load();
+    s.bytesAfterAnswer = m_bytesAfterAnswer.load();
     return s;
 }
 
@@ -384,6 +385,7 @@ int CNetClient::Login() {
             break;
         case LoginAnswer::Accepted:
             // The rest of this receive is not looked at.
+            m_bytesAfterAnswer.fetch_add(have > kControlHeaderSize ? have - kControlHeaderSize : 0);
             m_loggedIn.store(1);
             m_logins.fetch_add(1);
             return 1;

@@ -85,7 +85,8 @@ struct NetStats {
     uint64_t controlMessages = 0;
     uint64_t logins = 0;
     uint64_t mouseEventsSent = 0;
-    uint64_t threadCpuMicros = 0; // CPU time of the client's thread, updated as data arrives
+    uint64_t threadCpuMicros = 0;  // CPU time of the client's thread, updated as data arrives
+    uint64_t bytesAfterAnswer = 0; // stream bytes that shared a receive with the login answer
 };
 
 class CNetClient : public CWorkerThread, private IDemuxSink {
@@ -220,6 +221,7 @@ private:
     std::atomic<uint64_t> m_logins{0};
     std::atomic<uint64_t> m_mouseEventsSent{0};
     std::atomic<uint64_t> m_threadCpuMicros{0};
+    std::atomic<uint64_t> m_bytesAfterAnswer{0};
 };
 
 } // namespace tv

@@ -188,6 +188,7 @@ TEST(NetClientWire, DataBehindTheAcceptanceIsDropped) {
     FrameRecord rec(CNetClient::kVideoRecordSize);
     ASSERT_TRUE(WaitUntil([&] { return client.GetVideoQueue().Get(rec) == 1; }));
     EXPECT_EQ(Bytes(rec.data, rec.data + rec.length), (Bytes{0x00, 0x00, 0x01, 0xF8, 0x22}));
+    EXPECT_EQ(client.GetStats().bytesAfterAnswer, 5u);
     client.Disconnect();
 }
 

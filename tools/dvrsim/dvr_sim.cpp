@@ -416,7 +416,7 @@ void CDvrSim::ServeRecorder(int fd, int id) {
     Log("{\"event\":\"login\",\"session\":" + sid + ",\"ok\":true}");
     // A viewer looks only at the answer in the receive that brings it; let it
     // arrive alone so that the first pictures are not thrown away with it.
-    if (!waitAndLog(50)) {
+    if (!waitAndLog(250)) {
         finish("peer closed");
         return;
     }
