@@ -408,6 +408,16 @@ QImage Background() {
     bar.setColorAt(1, QColor(0x12, 0x14, 0x18));
     p.fillRect(QRectF(1, 84, size - 2, size - 85), bar);
     p.fillRect(QRectF(1, 84, size - 2, 1), QColor(0x26, 0x2b, 0x33));
+    // The resize grip lives in the window's bottom-right 16 x 16 corner.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            const int x = size - 5 - 4 * (i - j);
+            const int y = size - 5 - 4 * j;
+            p.fillRect(QRect(x - 1, y - 1, 2, 2), kGlyphDisabled.lighter(130));
+        }
+    }
+    p.setRenderHint(QPainter::Antialiasing, true);
     p.setClipping(false);
     p.setPen(QPen(kBorder, 1));
     p.setBrush(Qt::NoBrush);

@@ -1,0 +1,469 @@
+#include "app/dialogs.h"
+
+#include "app/skin_resources.h"
+#include "app/viewer_dlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace tv {
+
+namespace {
+
+const char* const kFolderInvalid = "The folder:\n\n%1\n\nis invalid. Please reenter.";
+const char* const kFolderMissing =
+    "The folder:\n\n%1\n\ndoes not exist. Do you want the folder to be created?";
+const char* const kFolderFailed = "The folder:\n\n%1\n\ncan not be created. Please double check.";
+
+bool ComponentValid(const QString& c) {
+    if (c.isEmpty()) {
+        return false;
+    }
+    auto edge = [](QChar ch) { return ch == u'\t' || ch == u' ' || ch == u'.'; };
+    if (edge(c.front()) || edge(c.back())) {
+        return false;
+    }
+    for (QChar ch : c) {
+        if (ch == u'"' || ch == u'*' || ch == u'/' || ch == u':' || ch == u'<' || ch == u'>' ||
+            ch == u'?' || ch == u'\\' || ch == u'|') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads an integer box as the dialog data exchange does: digits with an
+// optional sign, nothing else.
+bool ReadIntBox(const QLineEdit* box, int* value) {
+    bool ok = false;
+    const int v = box->text().trimmed().toInt(&ok, 10);
+    if (ok) {
+        *value = v;
+    }
+    return ok;
+}
+
+void IntegerPrompt(QWidget* parent, QLineEdit* box) {
+    QMessageBox::warning(parent, parent->windowTitle(), QStringLiteral("Please enter an integer."));
+    box->setFocus();
+    box->selectAll();
+}
+
+} // namespace
+
+bool FolderSyntaxValid(const QString& path) {
+    if (!path.startsWith(u'/')) {
+        return false;
+    }
+    if (path == QLatin1String("/")) {
+        return true;
+    }
+    const QStringList parts = path.mid(1).split(u'/');
+    for (const QString& c : parts) {
+        if (!ComponentValid(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int CheckFolder(const QString& path, const FolderPrompts& prompts) {
+    if (!FolderSyntaxValid(path)) {
+        prompts.warn(QString::fromLatin1(kFolderInvalid).arg(path));
+        return kFolderRejected;
+    }
+    if (QFileInfo(path).isDir()) {
+        return kFolderAccepted;
+    }
+    if (!prompts.ask(QString::fromLatin1(kFolderMissing).arg(path))) {
+        return kFolderRejected;
+    }
+    QString level;
+    for (const QString& c : path.mid(1).split(u'/')) {
+        level += u'/' + c;
+        if (!QFileInfo(level).isDir()) {
+            QDir().mkdir(level);
+        }
+        if (!QFileInfo(level).isDir()) {
+            prompts.warn(QString::fromLatin1(kFolderFailed).arg(path));
+            return kFolderRejected;
+        }
+    }
+    return kFolderAccepted;
+}
+
+namespace {
+
+FolderPrompts BoxPrompts(QWidget* owner) {
+    FolderPrompts p;
+    p.warn = [owner](const QString& text) {
+        QMessageBox::warning(owner, QStringLiteral("Tessavin Viewer"), text);
+    };
+    p.ask = [owner](const QString& text) {
+        return QMessageBox::question(owner, QStringLiteral("Tessavin Viewer"), text,
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
+                   ? 1
+                   : 0;
+    };
+    return p;
+}
+
+class CFolderBrowser : public QDialog {
+public:
+    CFolderBrowser(QWidget* owner, const QString& initial) : QDialog(owner) {
+        setWindowTitle(LoadResString(32809));
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel(LoadResString(32810), this));
+        m_path = new QLineEdit(this);
+        layout->addWidget(m_path);
+        m_model.setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+        m_model.setRootPath(QStringLiteral("/"));
+        m_tree = new QTreeView(this);
+        m_tree->setModel(&m_model);
+        for (int c = 1; c < m_model.columnCount(); ++c) {
+            m_tree->hideColumn(c);
+        }
+        m_tree->header()->hide();
+        m_tree->setMinimumSize(320, 280);
+        layout->addWidget(m_tree);
+        m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        layout->addWidget(m_buttons);
+        connect(m_buttons, &QDialogButtonBox::accepted, this, &CFolderBrowser::TryAccept);
+        connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this](const QModelIndex& index) {
+                    const QString p = m_model.filePath(index);
+                    m_path->setText(p.startsWith(u'/') ? p : QString());
+                });
+        connect(m_path, &QLineEdit::textChanged, this, [this](const QString& text) {
+            m_buttons->button(QDialogButtonBox::Ok)->setEnabled(!text.isEmpty());
+        });
+        const QString start = initial.isEmpty() ? QDir::currentPath() : initial;
+        const QModelIndex index = m_model.index(start);
+        if (index.isValid()) {
+            m_tree->setCurrentIndex(index);
+            m_tree->scrollTo(index);
+        }
+        m_path->setText(start);
+    }
+    QString Result() const { return m_path->text().left(260); }
+
+private:
+    void TryAccept() {
+        if (CheckFolder(Result(), BoxPrompts(this)) == kFolderAccepted) {
+            accept();
+        } else {
+            m_path->setFocus();
+        }
+    }
+    QFileSystemModel m_model;
+    QTreeView* m_tree;
+    QLineEdit* m_path;
+    QDialogButtonBox* m_buttons;
+};
+
+QHBoxLayout* FolderRow(QWidget* parent, QLineEdit* edit) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit);
+    auto* browse = new QPushButton(QStringLiteral("Browse..."), parent);
+    row->addWidget(browse);
+    QObject::connect(browse, &QPushButton::clicked, parent, [parent, edit] {
+        const QString chosen = BrowseForFolder(parent, edit->text());
+        if (!chosen.isEmpty()) {
+            edit->setText(chosen);
+        }
+    });
+    return row;
+}
+
+} // namespace
+
+QString BrowseForFolder(QWidget* owner, const QString& initial) {
+    CFolderBrowser browser(owner, initial);
+    return browser.exec() == QDialog::Accepted ? browser.Result() : QString();
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Viewer"));
+    auto* layout = new QHBoxLayout(this);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QPixmap::fromImage(LoadSkinIcon(kIconApp)));
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    auto* text = new QVBoxLayout;
+    text->addWidget(new QLabel(QString::fromLatin1(kProductTitle), this));
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Version:"), new QLabel(QStringLiteral("2.8.1.0"), this));
+    form->addRow(QStringLiteral("Version:"), new QLabel(QStringLiteral("2.81"), this));
+    text->addLayout(form);
+    layout->addLayout(text);
+    auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(ok, 0, Qt::AlignTop);
+}
+
+COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Options"));
+    auto* layout = new QVBoxLayout(this);
+    auto* general = new QGroupBox(QStringLiteral("General"), this);
+    auto* g = new QVBoxLayout(general);
+    m_onTop = new QCheckBox(QStringLiteral("Always on top"), general);
+    m_showTime = new QCheckBox(QStringLiteral("Show playback time"), general);
+    m_repeat = new QCheckBox(QStringLiteral("Repeat playback (&R)"), general);
+    m_directDraw = new QCheckBox(QStringLiteral("Use DirectDraw"), general);
+    for (QCheckBox* c : {m_onTop, m_showTime, m_repeat, m_directDraw}) {
+        g->addWidget(c);
+    }
+    layout->addWidget(general);
+    auto* path = new QGroupBox(QStringLiteral("Path for still capture"), this);
+    m_folder = new QLineEdit(path);
+    m_folder->setMinimumWidth(280);
+    path->setLayout(FolderRow(this, m_folder));
+    layout->addWidget(path);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    m_timeFormat = "%Y/%m/%d %H:%M:%S";
+}
+
+void COptionsDlg::SetValues(const ViewerSettings& v) {
+    m_onTop->setChecked(v.alwaysOnTop != 0);
+    m_showTime->setChecked(v.showTime != 0);
+    m_folder->setText(QString::fromStdString(v.capturePath));
+    m_repeat->setChecked(v.repeat != 0);
+    m_directDraw->setChecked(v.useDirectDraw != 0);
+    m_timeFormat = v.timeFormat;
+}
+
+void COptionsDlg::GetValues(ViewerSettings* v) const {
+    v->alwaysOnTop = m_onTop->isChecked() ? 1 : 0;
+    v->showTime = m_showTime->isChecked() ? 1 : 0;
+    v->capturePath = m_folder->text().toStdString();
+    v->repeat = m_repeat->isChecked() ? 1 : 0;
+    v->useDirectDraw = m_directDraw->isChecked() ? 1 : 0;
+    v->timeFormat = m_timeFormat;
+}
+
+CNetOptionsDlg::CNetOptionsDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Network Options"));
+    auto* layout = new QVBoxLayout(this);
+    m_onTop = new QCheckBox(QStringLiteral("Always on top"), this);
+    m_directDraw = new QCheckBox(QStringLiteral("Use DirectDraw"), this);
+    m_reconnect = new QCheckBox(QStringLiteral("Auto Reconnection (&C)"), this);
+    for (QCheckBox* c : {m_onTop, m_directDraw, m_reconnect}) {
+        layout->addWidget(c);
+    }
+    m_ddnsIp = new QLineEdit(this);
+    m_ddnsPort = new QLineEdit(this);
+    m_ddnsIp->hide();
+    m_ddnsPort->hide();
+    auto* path = new QGroupBox(QStringLiteral("Path for recording file"), this);
+    m_folder = new QLineEdit(path);
+    m_folder->setMinimumWidth(280);
+    path->setLayout(FolderRow(this, m_folder));
+    layout->addWidget(path);
+    auto* timeoutRow = new QHBoxLayout;
+    timeoutRow->addWidget(new QLabel(QStringLiteral("Connection Timeout:"), this));
+    m_timeout = new QLineEdit(this);
+    m_timeout->setMaximumWidth(60);
+    timeoutRow->addWidget(m_timeout);
+    timeoutRow->addWidget(new QLabel(QStringLiteral("sec"), this));
+    timeoutRow->addStretch();
+    layout->addLayout(timeoutRow);
+    auto* mouse = new QGroupBox(QStringLiteral("Mouse Remote Control"), this);
+    auto* m = new QVBoxLayout(mouse);
+    const char* labels[] = {"Disable", "Enable && Hidden cusor on DVR side",
+                            "Enable && Display cusor on DVR side"};
+    for (int i = 0; i < 3; ++i) {
+        m_mouse[i] = new QRadioButton(QString::fromLatin1(labels[i]), mouse);
+        m->addWidget(m_mouse[i]);
+    }
+    layout->addWidget(mouse);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CNetOptionsDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+void CNetOptionsDlg::SetValues(const ViewerSettings& v) {
+    m_onTop->setChecked(v.alwaysOnTop != 0);
+    m_directDraw->setChecked(v.useDirectDraw != 0);
+    m_reconnect->setChecked(v.autoReconnection != 0);
+    m_ddnsIp->setText(QString::fromStdString(v.ddnsIp));
+    m_ddnsPort->setText(QString::number(v.ddnsPort));
+    m_folder->setText(QString::fromStdString(v.localRecordingPath));
+    m_timeout->setText(QString::number(v.timeoutSeconds));
+    for (int i = 0; i < 3; ++i) {
+        m_mouse[i]->setChecked(v.mouseRemoteMode == i);
+    }
+}
+
+int CNetOptionsDlg::GetValues(ViewerSettings* v) const {
+    int port = 0;
+    int timeout = 0;
+    if (!ReadIntBox(m_ddnsPort, &port) || !ReadIntBox(m_timeout, &timeout)) {
+        return 0;
+    }
+    v->alwaysOnTop = m_onTop->isChecked() ? 1 : 0;
+    v->useDirectDraw = m_directDraw->isChecked() ? 1 : 0;
+    v->autoReconnection = m_reconnect->isChecked() ? 1 : 0;
+    v->ddnsIp = m_ddnsIp->text().toStdString();
+    v->ddnsPort = port;
+    v->localRecordingPath = m_folder->text().toStdString();
+    v->timeoutSeconds = timeout;
+    for (int i = 0; i < 3; ++i) {
+        if (m_mouse[i]->isChecked()) {
+            v->mouseRemoteMode = i;
+        }
+    }
+    return 1;
+}
+
+void CNetOptionsDlg::accept() {
+    int value = 0;
+    if (!ReadIntBox(m_timeout, &value)) {
+        IntegerPrompt(this, m_timeout);
+        return;
+    }
+    if (!ReadIntBox(m_ddnsPort, &value)) {
+        IntegerPrompt(this, m_ddnsPort);
+        return;
+    }
+    QDialog::accept();
+}
+
+CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Login"));
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    m_addressLabel = new QLabel(QStringLiteral("IP address:"), this);
+    m_address = new QLineEdit(this);
+    form->addRow(m_addressLabel, m_address);
+    m_password = new QLineEdit(this);
+    m_password->setEchoMode(QLineEdit::Password);
+    form->addRow(new QLabel(QStringLiteral("Password:"), this), m_password);
+    m_portLabel = new QLabel(QStringLiteral("Port:"), this);
+    m_port = new QLineEdit(this);
+    form->addRow(m_portLabel, m_port);
+    layout->addLayout(form);
+    m_dynamic = new QCheckBox(QStringLiteral("Use dynamic ip service"), this);
+    m_dynamic->hide();
+    layout->addWidget(m_dynamic);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("Login"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CLoginDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    connect(m_dynamic, &QCheckBox::toggled, this, [this](bool on) {
+        ReadControls();
+        m_dynamicOn = on;
+        WriteControls();
+    });
+    m_ipAddress = "192.168.10.100";
+    WriteControls();
+}
+
+void CLoginDlg::ReadControls() {
+    if (m_dynamicOn) {
+        m_recorderName = m_address->text().toStdString();
+    } else {
+        m_ipAddress = m_address->text().toStdString();
+    }
+}
+
+void CLoginDlg::WriteControls() {
+    const QSignalBlocker block(m_dynamic);
+    m_dynamic->setChecked(m_dynamicOn);
+    m_address->setText(QString::fromStdString(m_dynamicOn ? m_recorderName : m_ipAddress));
+    m_addressLabel->setText(m_dynamicOn ? QStringLiteral("Select DVR")
+                                        : QStringLiteral("IP address:"));
+    m_portLabel->setVisible(!m_dynamicOn);
+    m_port->setVisible(!m_dynamicOn);
+}
+
+void CLoginDlg::SetDynamicIp(bool on) {
+    m_dynamic->setChecked(on);
+}
+
+void CLoginDlg::SetValues(const LoginValues& v) {
+    m_ipAddress = v.ipAddress;
+    m_recorderName = v.recorderName;
+    m_dynamicOn = v.dynamicIp != 0;
+    m_port->setText(QString::number(v.port));
+    m_password->setText(QString::fromStdString(v.password));
+    WriteControls();
+}
+
+int CLoginDlg::GetValues(LoginValues* v) const {
+    int port = 0;
+    if (!m_dynamicOn && !ReadIntBox(m_port, &port)) {
+        return 0;
+    }
+    if (m_dynamicOn) {
+        ReadIntBox(m_port, &port);
+        v->recorderName = m_address->text().toStdString();
+        v->ipAddress = m_ipAddress;
+    } else {
+        v->ipAddress = m_address->text().toStdString();
+        v->recorderName = m_recorderName;
+    }
+    v->port = port;
+    v->dynamicIp = m_dynamicOn ? 1 : 0;
+    v->password = m_password->text().toStdString();
+    return 1;
+}
+
+void CLoginDlg::accept() {
+    int port = 0;
+    if (!m_dynamicOn && !ReadIntBox(m_port, &port)) {
+        IntegerPrompt(this, m_port);
+        return;
+    }
+    QDialog::accept();
+}
+
+int RunOptionsDialog(QWidget* owner, ViewerSettings* values) {
+    COptionsDlg dlg(owner);
+    dlg.SetValues(*values);
+    if (dlg.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    dlg.GetValues(values);
+    return 1;
+}
+
+int RunNetOptionsDialog(QWidget* owner, ViewerSettings* values) {
+    CNetOptionsDlg dlg(owner);
+    dlg.SetValues(*values);
+    if (dlg.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    return dlg.GetValues(values);
+}
+
+int RunLoginDialog(QWidget* owner, LoginValues* values) {
+    CLoginDlg dlg(owner);
+    dlg.SetValues(*values);
+    if (dlg.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    return dlg.GetValues(values);
+}
+
+} // namespace tv

@@ -1,0 +1,751 @@
+// The main window's commands: what each button, menu item and accelerator
+// does, and when it is enabled or checked.
+#include "app/app_message.h"
+#include "app/capture_names.h"
+#include "app/commands.h"
+#include "app/control_layout.h"
+#include "app/dialogs.h"
+#include "app/disk_select_dlg.h"
+#include "app/skin_button.h"
+#include "app/skin_resources.h"
+#include "app/skin_slider.h"
+#include "app/status_panel.h"
+#include "app/viewer_dlg.h"
+#include "export/frame_rate.h"
+#include "media/stream_file.h"
+#include "platform/notifier.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace tv {
+
+namespace {
+
+struct MenuItem {
+    int id; // 0 separator, -1 submenu start, -2 submenu end
+    const char* text;
+};
+
+// Menu resource 196: popup 0 for player mode, popup 1 for client mode.
+const MenuItem kPlayerMenu[] = {
+    {kCommandPlayerMode, "Player(&P)"},
+    {kCommandClientMode, "Client(&L)"},
+    {0, nullptr},
+    {kCommandOpen, "&Open File...\tCtrl+O"},
+    {kCommandOpenDisk, "Open &Disk..."},
+    {kCommandOpenDiskImage, "Open Disk &Image..."},
+    {kCommandClose, "Close"},
+    {kCommandGoToTime, "&Go to Time...\tCtrl+G"},
+    {0, nullptr},
+    {kCommandShowTime, "Show &Time"},
+    {kCommandAlwaysOnTop, "Always on top"},
+    {0, nullptr},
+    {-1, "Playback"},
+    {kCommandPlay, "Play"},
+    {kCommandPlayReverse, "Play Reverse"},
+    {kCommandPause, "Pause"},
+    {kCommandFastForward, "Fast Forward"},
+    {kCommandFastRewind, "Fast Rewind"},
+    {kCommandNextFrame, "Next Frame"},
+    {kCommandPrevFrame, "Previous Frame"},
+    {-2, nullptr},
+    {0, nullptr},
+    {kCommandNormal, "Normal"},
+    {kCommandMaximize, "Maximize"},
+    {-1, "Aspect Ratio"},
+    {kCommandSize448, "640 x 448"},
+    {kCommandSize544, "640 x 544"},
+    {-2, nullptr},
+    {-1, "Split Mode"},
+    {kCommandSplit1, "Split 1"},
+    {kCommandSplit4, "Split 4"},
+    {kCommandSplit9, "Split 9"},
+    {-2, nullptr},
+    {0, nullptr},
+    {kCommandOptions, "O&ptions..."},
+    {kCommandAbout, "&About Viewer\tF10"},
+    {0, nullptr},
+    {kCommandExit, "E&xit\tAlt+F4"},
+};
+
+const MenuItem kClientMenu[] = {
+    {kCommandPlayerMode, "Player(&P)"},
+    {kCommandClientMode, "Client(&L)"},
+    {0, nullptr},
+    {kCommandConnect, "&Connect..."},
+    {0, nullptr},
+    {-1, "Dvr Control"},
+    {32848, "Pause"},
+    {32849, "Rewind"},
+    {32850, "Play"},
+    {32851, "Fast Forward"},
+    {32852, "Stop"},
+    {32853, "Record"},
+    {0, nullptr},
+    {32855, "Channel 1"},
+    {32856, "Channel 5"},
+    {32857, "Split 4"},
+    {32858, "Split 4"},
+    {32854, "Split 9"},
+    {0, nullptr},
+    {32859, "Menu"},
+    {32860, "Up"},
+    {32861, "Down"},
+    {32862, "Select"},
+    {-2, nullptr},
+    {-1, "Local Recording"},
+    {kCommandStartRecording, "Start Local Recording"},
+    {kCommandStopRecording, "Stop Local Recording"},
+    {-2, nullptr},
+    {0, nullptr},
+    {kCommandAlwaysOnTop, "Always on top"},
+    {kCommandNormal, "Normal"},
+    {kCommandMaximize, "Maximize"},
+    {-1, "Aspect Ratio"},
+    {kCommandSize448, "640 x 448"},
+    {kCommandSize544, "640 x 544"},
+    {-2, nullptr},
+    {0, nullptr},
+    {kCommandNetOptions, "O&ptions..."},
+    {kCommandAbout, "&About Viewer\tF10"},
+    {0, nullptr},
+    {kCommandExit, "E&xit\tAlt+F4"},
+};
+
+bool IsCheckable(int id) {
+    switch (id) {
+    case kCommandPlayerMode:
+    case kCommandClientMode:
+    case kCommandShowTime:
+    case kCommandAlwaysOnTop:
+    case kCommandNormal:
+    case kCommandMaximize:
+    case kCommandSize448:
+    case kCommandSize544:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsPlaybackCommand(int id) {
+    switch (id) {
+    case kCommandPlay:
+    case kCommandPause:
+    case kCommandFastForward:
+    case kCommandFastRewind:
+    case kCommandPlayReverse:
+    case kCommandNextFrame:
+    case kCommandPrevFrame:
+    case kCommandGoToTime:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Accelerator resource 284, with Ctrl+G for the time search.
+const struct {
+    const char* keys;
+    int id;
+} kAccelerators[] = {
+    {"Ctrl+C", kCommandClose}, {"Ctrl+F", kCommandNormal},    {"Ctrl+N", kCommandNextFrame},
+    {"Ctrl+O", kCommandOpen},  {"Ctrl+V", kCommandPrevFrame}, {"Ctrl+P", kCommandPause},
+    {"F10", kCommandAbout},    {"Ctrl+G", kCommandGoToTime},
+};
+
+int AskDateTime(QWidget* owner, SYSTEMTIME* time) {
+    QDialog dlg(owner);
+    dlg.setWindowTitle(QStringLiteral("Go to Time"));
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* edit = new QDateTimeEdit(&dlg);
+    edit->setDisplayFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    edit->setCalendarPopup(true);
+    edit->setDateTime(QDateTime(QDate(time->wYear, time->wMonth, time->wDay),
+                                QTime(time->wHour, time->wMinute, time->wSecond)));
+    layout->addWidget(edit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dlg.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    const QDateTime t = edit->dateTime();
+    *time = SYSTEMTIME{};
+    time->wYear = static_cast<uint16_t>(t.date().year());
+    time->wMonth = static_cast<uint16_t>(t.date().month());
+    time->wDay = static_cast<uint16_t>(t.date().day());
+    time->wDayOfWeek = static_cast<uint16_t>(t.date().dayOfWeek() % 7);
+    time->wHour = static_cast<uint16_t>(t.time().hour());
+    time->wMinute = static_cast<uint16_t>(t.time().minute());
+    time->wSecond = static_cast<uint16_t>(t.time().second());
+    return 1;
+}
+
+} // namespace
+
+void CViewerDlg::CreateMenus() {
+    const MenuItem* tables[2] = {kPlayerMenu, kClientMenu};
+    const size_t sizes[2] = {std::size(kPlayerMenu), std::size(kClientMenu)};
+    for (int m = 0; m < 2; ++m) {
+        m_menus[m] = std::make_unique<QMenu>();
+        QMenu* current = m_menus[m].get();
+        for (size_t i = 0; i < sizes[m]; ++i) {
+            const MenuItem& item = tables[m][i];
+            if (item.id == 0) {
+                current->addSeparator();
+            } else if (item.id == -1) {
+                current = current->addMenu(QString::fromLatin1(item.text));
+            } else if (item.id == -2) {
+                current = m_menus[m].get();
+            } else {
+                QAction* action = current->addAction(QString::fromLatin1(item.text));
+                action->setCheckable(IsCheckable(item.id));
+                const int id = item.id;
+                connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+                m_actions[m][id] = action;
+                if (id == kCommandConnect) {
+                    m_connectAction = action;
+                }
+            }
+        }
+        connect(m_menus[m].get(), &QMenu::aboutToShow, this, [this] { UpdateCommandUi(); });
+    }
+}
+
+void CViewerDlg::CreateAccelerators() {
+    for (const auto& a : kAccelerators) {
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(a.keys)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int id = a.id;
+        connect(shortcut, &QShortcut::activated, this, [this, id] {
+            if (IsCommandEnabled(id)) {
+                OnCommand(id);
+            }
+        });
+        m_accelerators.push_back(shortcut);
+    }
+}
+
+bool CViewerDlg::IsCommandEnabled(int id) {
+    if (IsPlaybackCommand(id)) {
+        return m_engine.GetPlayState() != 0;
+    }
+    if (id == kCommandClose) {
+        return m_engine.IsStreamOpen() != 0;
+    }
+    if (id == kCommandStartRecording) {
+        return m_engine.IsConnected() && !m_engine.IsRecording();
+    }
+    if (id == kCommandStopRecording) {
+        return m_engine.IsRecording() != 0;
+    }
+    const ButtonSpec* spec = FindButtonSpec(id);
+    if (spec && spec->remoteKey != 0) {
+        return m_engine.IsConnected() != 0;
+    }
+    return true;
+}
+
+bool CViewerDlg::IsCommandChecked(int id) {
+    switch (id) {
+    case kCommandPlayerMode:
+        return m_engine.GetMode() == 1;
+    case kCommandClientMode:
+        return m_engine.GetMode() != 1;
+    case kCommandShowTime:
+        return m_engine.GetShowTime() != 0;
+    case kCommandAlwaysOnTop:
+        return m_settings.alwaysOnTop != 0;
+    case kCommandNormal:
+        return m_normal;
+    case kCommandMaximize:
+        return m_maximized;
+    case kCommandSize448:
+        return m_videoWidth == 640 && m_videoHeight == 448;
+    case kCommandSize544:
+        return m_videoWidth == 640 && m_videoHeight == 544;
+    case kCommandMute:
+        return m_engine.GetMute() != 0;
+    default:
+        return false;
+    }
+}
+
+void CViewerDlg::UpdateCommandUi() {
+    for (auto& actions : m_actions) {
+        for (auto& [id, action] : actions) {
+            action->setEnabled(IsCommandEnabled(id));
+            if (action->isCheckable()) {
+                action->setChecked(IsCommandChecked(id));
+            }
+        }
+    }
+    if (m_connectAction) {
+        m_connectAction->setText(m_sessionOpen ? QStringLiteral("Disconnect")
+                                               : QStringLiteral("&Connect..."));
+    }
+    for (auto& [id, button] : m_buttons) {
+        const bool enabled = IsCommandEnabled(id);
+        if (button->isEnabled() != enabled) {
+            button->setEnabled(enabled);
+        }
+        if (id == kCommandPlayerMode || id == kCommandClientMode || id == kCommandMute) {
+            const int check = IsCommandChecked(id) ? 1 : 0;
+            if (button->GetCheck() != check) {
+                button->SetCheck(check);
+            }
+        }
+    }
+}
+
+void CViewerDlg::OpenWithPrompt(const std::function<std::string()>& prompt, int diskMode) {
+    if (!prompt) {
+        return;
+    }
+    const std::string path = prompt();
+    if (!path.empty()) {
+        OpenSource(path, diskMode);
+    }
+}
+
+void CViewerDlg::OnCommand(int id) {
+    const ButtonSpec* spec = FindButtonSpec(id);
+    if (spec && spec->remoteKey != 0) {
+        if (m_engine.IsConnected()) {
+            m_engine.SendRemoteKey(spec->remoteKey);
+        }
+        return;
+    }
+    if (IsPlaybackCommand(id) && m_engine.GetPlayState() == 0) {
+        UpdateCommandUi();
+        return;
+    }
+    switch (id) {
+    case kCommandPlay:
+        m_engine.Play(1.0);
+        break;
+    case kCommandPlayReverse:
+        m_engine.PlayBackward(1.0);
+        break;
+    case kCommandPause:
+        m_engine.Pause();
+        break;
+    case kCommandFastForward:
+        m_engine.FastForward();
+        break;
+    case kCommandFastRewind:
+        m_engine.FastBackward();
+        break;
+    case kCommandNextFrame:
+        m_engine.StepForward();
+        break;
+    case kCommandPrevFrame:
+        m_engine.StepBackward();
+        break;
+    case kCommandGoToTime:
+        GoToTime();
+        break;
+    case kCommandOpen:
+        OpenWithPrompt(m_prompts.openFile, 0);
+        break;
+    case kCommandOpenDisk:
+        OpenWithPrompt(m_prompts.openDisk, 1);
+        break;
+    case kCommandOpenDiskImage:
+        OpenWithPrompt(m_prompts.openDiskImage, 1);
+        break;
+    case kCommandClose:
+        if (m_engine.IsStreamOpen()) {
+            CloseSource();
+        }
+        break;
+    case kCommandSplit1:
+        m_engine.SetSplit(1, -1);
+        break;
+    case kCommandSplit4:
+        m_engine.SetSplit(4, -1);
+        break;
+    case kCommandSplit9:
+        m_engine.SetSplit(9, -1);
+        break;
+    case kCommandSplit16:
+        m_engine.SetSplit(16, -1);
+        break;
+    case kCommandMute:
+        m_engine.SetMute(m_engine.GetMute() ? 0 : 1);
+        Button(kCommandMute)->SetCheck(m_engine.GetMute());
+        break;
+    case kCommandShowTime:
+        m_engine.SetShowTime(m_engine.GetShowTime() ? 0 : 1);
+        break;
+    case kCommandPlayerMode:
+        SetViewMode(1);
+        break;
+    case kCommandClientMode:
+        SetViewMode(2);
+        break;
+    case kCommandMinimize:
+        showMinimized();
+        break;
+    case kCommandNormal:
+        m_normal = true;
+        m_maximized = false;
+        showNormal();
+        break;
+    case kCommandMaximize:
+        m_maximized = true;
+        m_normal = false;
+        showMaximized();
+        break;
+    case kCommandAlwaysOnTop:
+        m_settings.alwaysOnTop = m_settings.alwaysOnTop ? 0 : 1;
+        ApplyTopmost();
+        break;
+    case kCommandSize448:
+        Layout(true, 640, 448);
+        break;
+    case kCommandSize544:
+        Layout(true, 640, 544);
+        break;
+    case kCommandConnect:
+        Connect();
+        break;
+    case kCommandStartRecording:
+        StartLocalRecording();
+        break;
+    case kCommandStopRecording:
+        StopLocalRecording();
+        break;
+    case kCommandStillCapture:
+        StillCapture();
+        break;
+    case kCommandSaveAvi:
+        SaveAvi();
+        break;
+    case kCommandOptions:
+        Options();
+        break;
+    case kCommandNetOptions:
+        NetOptions();
+        break;
+    case kCommandAbout:
+        if (m_prompts.about) {
+            m_prompts.about();
+        }
+        break;
+    case kCommandExit:
+        ExitViewer();
+        return;
+    case kCommandCloseButton:
+        CloseButtonExit();
+        return;
+    default:
+        break;
+    }
+    UpdateCommandUi();
+}
+
+void CViewerDlg::SaveAvi() {
+    const int netState = m_engine.GetNetworkState();
+    if (m_engine.GetPlayState() == 0 && netState != 3 && netState != 6) {
+        return;
+    }
+    if (m_aviRunning) {
+        StopAviCapture();
+        return;
+    }
+    m_engine.Pause();
+    m_saveDialogOpen = true;
+    if (m_viewMode == 2 && m_prompts.askYesNo) {
+        m_lowSpeedYes = m_prompts.askYesNo(LoadResString(32886)) != 0;
+    }
+    const std::string path = m_prompts.saveAvi ? m_prompts.saveAvi(m_aviPath) : std::string();
+    if (path.empty()) {
+        m_engine.Play(1.0);
+        m_saveDialogOpen = false;
+        return;
+    }
+    m_aviPath = path;
+    // The capture frame is the picture with its two fields: 640 wide, two
+    // 224-line fields.
+    const int pictureWidth = 640;
+    const int fieldHeight = 224;
+    const bool lines272 = fieldHeight == 272;
+    BITMAPINFOHEADER header{};
+    header.biSize = 40;
+    header.biWidth = pictureWidth;
+    header.biHeight = 2 * fieldHeight;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = 0;
+    header.biSizeImage = static_cast<uint32_t>(3 * header.biWidth * header.biHeight);
+    const int rate = m_viewMode == 1
+                         ? PlayerExportFrameRate(m_engine.GetChannelMask(), m_engine.GetFrameGap(),
+                                                 m_videoFormat, lines272)
+                         : ClientExportFrameRate(lines272, m_lowSpeedYes);
+    CAviWriter* writer = m_engine.GetAviWriter();
+    writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);
+    m_engine.Play(1.0);
+    if (writer->IsOpen()) {
+        m_aviRunning = true;
+        m_engine.SetExport(1, m_lowSpeedYes ? kExportPerTick : kExportPerPicture);
+        m_engine.GetVideoWindow()->SetExportMode(1);
+        CSkinButton* b = Button(kCommandSaveAvi);
+        b->SetImage(kBmpAviActive, true);
+        b->SetTooltip(kTipStopAvi);
+        b->update();
+    }
+    m_saveDialogOpen = false;
+}
+
+void CViewerDlg::StopAviCapture() {
+    m_aviRunning = false;
+    m_engine.GetVideoWindow()->SetExportMode(0);
+    m_engine.SetExport(0, 0);
+    m_lowSpeedYes = false;
+    if (CSkinButton* b = Button(kCommandSaveAvi)) {
+        b->SetImage(kBmpAviIdle, true);
+        b->SetTooltip(kTipSaveAvi);
+        b->update();
+    }
+    m_engine.GetAviWriter()->Close();
+}
+
+void CViewerDlg::ResetConnectButton() {
+    CSkinButton* b = Button(kCommandConnect);
+    b->SetImage(kBmpConnectIdle, true);
+    b->SetTooltip(kTipConnect);
+    b->update();
+}
+
+void CViewerDlg::Connect() {
+    if (m_sessionOpen || m_engine.IsConnected()) {
+        m_engine.Disconnect();
+        m_sessionOpen = false;
+        ResetConnectButton();
+        UpdateCommandUi();
+        return;
+    }
+    LoginValues values;
+    values.ipAddress = m_settings.ipAddress;
+    values.port = m_settings.port;
+    values.dynamicIp = m_settings.dynamicIp;
+    values.recorderName = m_settings.dvrName;
+    if (!m_prompts.login || !m_prompts.login(&values)) {
+        return;
+    }
+    m_settings.ipAddress = values.ipAddress;
+    m_settings.port = values.port;
+    m_settings.dynamicIp = values.dynamicIp;
+    m_password = values.password;
+    m_settings.dvrName = values.recorderName;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    int ok;
+    if (!m_settings.dynamicIp) {
+        ok = m_engine.Connect(ResolveIpv4(m_settings.ipAddress), m_settings.port, "", m_password);
+    } else {
+        ok = m_engine.ConnectDynamic(m_settings.ddnsIp, m_settings.ddnsPort, m_settings.dvrName,
+                                     m_password);
+    }
+    QApplication::restoreOverrideCursor();
+    if (!ok) {
+        ShowMessageBox(m_engine.GetLastErrorText());
+    } else {
+        m_sessionOpen = true;
+        CSkinButton* b = Button(kCommandConnect);
+        b->SetImage(kBmpConnectActive, true);
+        b->SetTooltip(kTipDisconnect);
+        b->update();
+    }
+    m_status->update();
+    UpdateCommandUi();
+}
+
+void CViewerDlg::HandleNetMessage(int message) {
+    if (message == kMsgDisconnected && !m_sessionOpen && !m_engine.IsConnected()) {
+        return;
+    }
+    // The session's own text says why: a wrong password, a full recorder and
+    // a failed dynamic-IP look-up all end the session the same way.
+    const std::string reason = m_engine.GetLastErrorText();
+    m_engine.Disconnect();
+    m_sessionOpen = false;
+    ResetConnectButton();
+    m_status->update();
+    UpdateCommandUi();
+    switch (message) {
+    case kMsgDisconnected:
+        ShowMessageBox(LoadResString(32866).toStdString());
+        break;
+    case kMsgNoResponse:
+        ShowMessageBox(LoadResString(32870).toStdString());
+        break;
+    default:
+        ShowMessageBox(reason.empty() ? LoadResString(32868).toStdString() : reason);
+        break;
+    }
+}
+
+void CViewerDlg::StillCapture() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString folder = QString::fromStdString(m_settings.capturePath);
+    if (!folder.isEmpty()) {
+        QDir().mkdir(folder);
+    }
+    const std::string path = UniquePath(
+        JoinCapturePath(m_settings.capturePath, StillCaptureName(QDateTime::currentDateTime())));
+    m_engine.SaveImage(path);
+    QApplication::restoreOverrideCursor();
+}
+
+void CViewerDlg::StartLocalRecording() {
+    const std::string path = UniquePath(JoinCapturePath(
+        m_settings.localRecordingPath, RecordingName(QDateTime::currentDateTime())));
+    if (!m_settings.localRecordingPath.empty()) {
+        QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
+    }
+    m_engine.StartRecording(path);
+}
+
+void CViewerDlg::StopLocalRecording() {
+    m_engine.StopRecording();
+}
+
+void CViewerDlg::GoToTime() {
+    if (!m_prompts.goToTime) {
+        return;
+    }
+    SYSTEMTIME when{};
+    if (!m_engine.GetFrameTime(&when)) {
+        const QDateTime now = QDateTime::currentDateTime();
+        when.wYear = static_cast<uint16_t>(now.date().year());
+        when.wMonth = static_cast<uint16_t>(now.date().month());
+        when.wDay = static_cast<uint16_t>(now.date().day());
+    }
+    if (!m_prompts.goToTime(&when)) {
+        return;
+    }
+    CStreamFile search;
+    if (!search.Open(m_engine.GetStreamPath(), m_sourceDiskMode)) {
+        return;
+    }
+    search.SetFormat(m_videoFormat);
+    const int64_t position = search.FindTime(when);
+    if (position < 0) {
+        ShowMessageBox("No recording at or after that time.");
+        return;
+    }
+    m_engine.Seek(static_cast<uint64_t>(position));
+    m_position->SetPosition(position / 4096);
+}
+
+void CViewerDlg::Options() {
+    ViewerSettings values = m_settings;
+    values.showTime = m_engine.GetShowTime();
+    values.repeat = m_engine.GetRepeat();
+    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    if (!m_prompts.options || !m_prompts.options(&values)) {
+        return;
+    }
+    m_settings.alwaysOnTop = values.alwaysOnTop;
+    m_settings.capturePath = values.capturePath;
+    m_settings.timeFormat = values.timeFormat;
+    m_engine.SetShowTime(values.showTime);
+    m_engine.SetRepeat(values.repeat);
+    m_engine.SetTimeFormat(values.timeFormat);
+    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    ApplyTopmost();
+}
+
+void CViewerDlg::NetOptions() {
+    ViewerSettings values = m_settings;
+    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    values.autoReconnection = m_engine.GetAutoReconnect();
+    values.timeoutSeconds = m_engine.GetTimeout() / 1000;
+    values.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
+    if (!m_prompts.netOptions || !m_prompts.netOptions(&values)) {
+        return;
+    }
+    m_settings.alwaysOnTop = values.alwaysOnTop;
+    m_settings.ddnsIp = values.ddnsIp;
+    m_settings.ddnsPort = values.ddnsPort;
+    m_settings.localRecordingPath = values.localRecordingPath;
+    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    m_engine.SetAutoReconnect(values.autoReconnection);
+    m_engine.SetTimeout(values.timeoutSeconds * 1000);
+    CNetClient::SetMouseRemoteMode(values.mouseRemoteMode);
+    ApplyTopmost();
+}
+
+void CViewerDlg::InstallDefaultPrompts() {
+    QWidget* owner = this;
+    if (!m_prompts.openFile) {
+        m_prompts.openFile = [owner] {
+            return QFileDialog::getOpenFileName(
+                       owner, QString(), QString(),
+                       QStringLiteral("All Files (*);;QZF File Format (*.QZF *.qzf)"))
+                .toStdString();
+        };
+    }
+    if (!m_prompts.openDiskImage) {
+        m_prompts.openDiskImage = [owner] {
+            return QFileDialog::getOpenFileName(owner, QStringLiteral("Open Disk Image"))
+                .toStdString();
+        };
+    }
+    if (!m_prompts.openDisk) {
+        m_prompts.openDisk = [owner] { return RunDiskSelectDialog(owner); };
+    }
+    if (!m_prompts.saveAvi) {
+        m_prompts.saveAvi = [owner](const std::string& last) {
+            QFileDialog dlg(owner, QString(), QString::fromStdString(last),
+                            QStringLiteral("AVI Files (*.avi)"));
+            dlg.setAcceptMode(QFileDialog::AcceptSave);
+            dlg.setDefaultSuffix(QStringLiteral("avi"));
+            if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
+                return std::string();
+            }
+            return dlg.selectedFiles().first().toStdString();
+        };
+    }
+    if (!m_prompts.login) {
+        m_prompts.login = [owner](LoginValues* v) { return RunLoginDialog(owner, v); };
+    }
+    if (!m_prompts.askYesNo) {
+        m_prompts.askYesNo = [owner](const QString& q) {
+            return QMessageBox::question(owner, QStringLiteral("Tessavin Viewer"), q,
+                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
+                       ? 1
+                       : 0;
+        };
+    }
+    if (!m_prompts.goToTime) {
+        m_prompts.goToTime = [owner](SYSTEMTIME* t) { return AskDateTime(owner, t); };
+    }
+    if (!m_prompts.options) {
+        m_prompts.options = [owner](ViewerSettings* v) { return RunOptionsDialog(owner, v); };
+    }
+    if (!m_prompts.netOptions) {
+        m_prompts.netOptions = [owner](ViewerSettings* v) { return RunNetOptionsDialog(owner, v); };
+    }
+    if (!m_prompts.about) {
+        m_prompts.about = [owner] {
+            CAboutDlg about(owner);
+            about.exec();
+        };
+    }
+}
+
+} // namespace tv

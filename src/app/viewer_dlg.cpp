@@ -1,0 +1,671 @@
+#include "app/viewer_dlg.h"
+
+#include "app/app_message.h"
+#include "app/commands.h"
+#include "app/control_layout.h"
+#include "app/profile.h"
+#include "app/skin_button.h"
+#include "app/skin_draw.h"
+#include "app/skin_resources.h"
+#include "app/skin_slider.h"
+#include "app/status_panel.h"
+#include "app/transparent_text.h"
+#include "app/viewer_app.h"
+#include "platform/notifier.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+namespace tv {
+
+const char* const kProductTitle = "Tessavin Viewer 2.81";
+
+namespace {
+
+const char* const kVideoFormatNames[] = {"QZ_QZF",  "QZ_QZE",  "QZ_QZD", "QZ_QZB",
+                                         "QZ_QZB2", "QZ_QZB3", "QZ_QZA"};
+const char* const kAudioFormatNames[] = {"QZ_UPCM8",  "QZ_SPCM8", "QZ_UPCM16",
+                                         "QZ_SPCM16", "QZ_ALAW",  "QZ_MLAW"};
+
+int LookUp(const char* const* names, int count, int first, const std::string& name, int* code) {
+    for (int i = 0; i < count; ++i) {
+        if (name == names[i]) {
+            *code = first + i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+QString FormatFrameTime(const SYSTEMTIME& t, const std::string& format) {
+    std::tm tm{};
+    tm.tm_year = t.wYear - 1900;
+    tm.tm_mon = t.wMonth - 1;
+    tm.tm_mday = t.wDay;
+    tm.tm_hour = t.wHour;
+    tm.tm_min = t.wMinute;
+    tm.tm_sec = t.wSecond;
+    tm.tm_wday = t.wDayOfWeek;
+    char buffer[512];
+    const size_t n = format.empty() ? 0 : std::strftime(buffer, sizeof buffer, format.c_str(), &tm);
+    return n == 0 ? QStringLiteral(" ") : QString::fromLocal8Bit(buffer, static_cast<int>(n));
+}
+
+} // namespace
+
+int VideoFormatCodeFor(const std::string& name, int* code) {
+    return LookUp(kVideoFormatNames, 7, 0, name, code);
+}
+
+int AudioFormatCodeFor(const std::string& name, int* code) {
+    return LookUp(kAudioFormatNames, 6, 1, name, code);
+}
+
+QString StatusTextFor(int playState, double speed) {
+    static const char* const texts[] = {"READY", "Stop",  "Play",  "Play",
+                                        "STEPF", "STEPR", "Pause", "SEARCH"};
+    if (playState < 0 || playState > 7) {
+        return {};
+    }
+    QString text = QString::fromLatin1(texts[playState]);
+    if (playState == 2 || playState == 3) {
+        text += QString::asprintf(" x %.1f", speed) + QStringLiteral("   ");
+    }
+    return text;
+}
+
+CViewerDlg::CViewerDlg(QWidget* parent) : CSkinDialog(parent) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowTitle(QStringLiteral("Tessavin Viewer"));
+    setMouseTracking(true);
+    m_profilePath = DefaultProfilePath();
+    for (int i = 0; i < 3; ++i) {
+        static const int ids[] = {3, 4, 5};
+        const int id = ids[i];
+        connect(&m_timers[i], &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+}
+
+CViewerDlg::~CViewerDlg() {
+    for (QTimer& t : m_timers) {
+        t.stop();
+    }
+    if (m_aviRunning) {
+        StopAviCapture();
+    }
+}
+
+CSkinButton* CViewerDlg::Button(int id) const {
+    auto it = m_buttons.find(id);
+    return it == m_buttons.end() ? nullptr : it->second;
+}
+
+QWidget* CViewerDlg::Control(int id) const {
+    switch (id) {
+    case kIdPosition:
+        return m_position;
+    case kIdVolume:
+        return m_volume;
+    case kIdStatus:
+        return m_status;
+    case kIdTitle:
+        return m_title;
+    default:
+        return Button(id);
+    }
+}
+
+QMenu* CViewerDlg::ContextMenu(int mode) const {
+    return m_menus[mode == 1 ? 0 : 1].get();
+}
+
+void CViewerDlg::CreateControls() {
+    for (const ButtonSpec& spec : kButtonSpecs) {
+        const auto kind = spec.kind == 1   ? CSkinButton::kToggle
+                          : spec.kind == 2 ? CSkinButton::kRadio
+                                           : CSkinButton::kPush;
+        auto* button = new CSkinButton(this, kind, spec.id);
+        button->hide();
+        m_buttons[spec.id] = button;
+        const int id = spec.id;
+        if (id == kIdAppIcon) {
+            button->installEventFilter(this);
+        } else {
+            connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
+        }
+    }
+    m_position = new CSkinSlider(this, kIdPosition);
+    m_volume = new CSkinSlider(this, kIdVolume);
+    m_status = new CStatusPanel(this);
+    m_title = new CTransparentText(this);
+    QFont titleFont = font();
+    titleFont.setPixelSize(12);
+    titleFont.setBold(true);
+    m_title->setFont(titleFont);
+    m_title->resize(134, 18);
+}
+
+int CViewerDlg::InitDialog() {
+    // 1 to 4: skin, icon, dropped files.
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(LoadSkinIcon(kIconApp)));
+    setWindowIcon(icon);
+    setAcceptDrops(true);
+    SetDragByClient(1);
+    SetBackground(kBmpBackground);
+    CreateControls();
+    // 5: the context menus and the accelerators.
+    CreateMenus();
+    CreateAccelerators();
+    InstallDefaultPrompts();
+    // 6: the bitmap buttons.
+    for (const ButtonSpec& spec : kButtonSpecs) {
+        CSkinButton* b = Button(spec.id);
+        b->SetImage(spec.bitmap, spec.id != kIdMinimize && spec.id != kIdCloseButton);
+        if (spec.tooltip != 0) {
+            b->SetTooltip(spec.tooltip);
+        }
+    }
+    // 7: the sliders.
+    m_position->SetFillMode(true);
+    m_position->SetTrackImages(kBmpPositionTrack, kBmpPositionFill, false, 0);
+    m_position->SetThumbImages(kBmpPositionThumb, kBmpPositionThumbDrag, true, kSkinKeyColour);
+    m_position->SetRange(0, 0, true);
+    m_volume->SetTrackImages(kBmpVolumeTrack, kBmpVolumeFill, true, kSkinKeyColour);
+    m_volume->SetThumbImages(kBmpVolumeThumb, kBmpVolumeThumbDrag, true, kSkinKeyColour);
+    m_volume->SetMargins(4, 1, 4, 0);
+    m_volume->SetFillMode(true);
+    m_volume->SetRange(0, 65535, true);
+    m_volume->SetPageStep(4096);
+    m_volume->SetTooltip(116);
+    // 8: caption and status panel.
+    setWindowTitle(QStringLiteral("Tessavin Viewer"));
+    m_status->SetSprite(kBmpStatusSprites);
+    // 9: format codes.
+    if (!VideoFormatCodeFor(kConfiguredVideoFormat, &m_videoFormat)) {
+        m_videoFormat = 0;
+        ShowMessageBox("Unkown Video Format");
+    }
+    if (!AudioFormatCodeFor(kConfiguredAudioFormat, &m_audioFormat)) {
+        m_audioFormat = 0;
+        ShowMessageBox("Unkown Audio Format");
+    }
+    // 10: the engine.
+    RECT video{0, 0, m_videoWidth, m_videoHeight};
+    m_engine.Init(this, video, m_videoFormat, m_audioFormat, 8, 8000, 8);
+    m_engine.SetLabelFont(16, 0, 500, 0, "Arial");
+    m_engine.SetTextColour(0x80FFFF);
+    m_engine.SetOutlineColour(0);
+    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+        wnd->installEventFilter(this);
+    }
+    // 11: settings.
+    LoadSettingsNow();
+    m_volume->SetPosition(m_engine.GetVolume());
+    // 12, 13: title, shape, first layout.
+    m_title->SetText(QString::fromLatin1(kProductTitle));
+    SetCornerEllipse(12, 12);
+    Layout(true, m_videoWidth, m_videoHeight);
+    // 14: timers.
+    m_timers[0].start(1000);
+    m_timers[1].start(300);
+    m_timers[2].start(40);
+    // 15: player mode.
+    SetViewMode(1);
+    // 16: the command-line recording.
+    if (!m_commandLinePath.empty()) {
+        OpenSource(m_commandLinePath, 0);
+    }
+    // 17: no export yet.
+    m_aviRunning = false;
+    m_lowSpeedYes = false;
+    // 18: "/IP:" and "/PORT:".
+    const std::string ip = CommandLineOption(m_commandLine, "/IP:");
+    const std::string port = CommandLineOption(m_commandLine, "/PORT:");
+    m_ipText = QString::fromStdString(ip);
+    m_portText = QString::fromStdString(port);
+    m_connectOnFirstTick = !ip.empty() && !port.empty();
+    m_initialised = true;
+    UpdateCommandUi();
+    return 1;
+}
+
+void CViewerDlg::LoadSettingsNow() {
+    CProfile profile;
+    profile.Load(m_profilePath);
+    LoadSettings(profile, &m_settings);
+    m_engine.SetShowTime(m_settings.showTime);
+    m_engine.SetRepeat(m_settings.repeat);
+    m_engine.SetTimeFormat(m_settings.timeFormat);
+    m_engine.SetVolume(m_settings.volume);
+    m_engine.SetMute(m_settings.mute);
+    m_engine.SetUseDirectDraw(m_settings.useDirectDraw);
+    m_engine.SetAutoReconnect(m_settings.autoReconnection);
+    m_engine.SetTimeout(m_settings.timeoutSeconds * 1000);
+    CNetClient::SetMouseRemoteMode(m_settings.mouseRemoteMode);
+}
+
+void CViewerDlg::SaveSettingsNow() {
+    if (m_settingsSaved || !m_initialised) {
+        return;
+    }
+    m_settingsSaved = true;
+    m_settings.showTime = m_engine.GetShowTime();
+    m_settings.repeat = m_engine.GetRepeat();
+    m_settings.volume = m_engine.GetVolume();
+    m_settings.mute = m_engine.GetMute();
+    m_settings.useDirectDraw = m_engine.GetUseDirectDraw();
+    m_settings.autoReconnection = m_engine.GetAutoReconnect();
+    m_settings.timeoutSeconds = m_engine.GetTimeout() / 1000;
+    m_settings.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
+    CProfile profile;
+    profile.Load(m_profilePath);
+    SaveSettings(m_settings, &profile);
+    profile.Save();
+}
+
+QRect CViewerDlg::GripRect() const {
+    return QRect(width() - 16, height() - 16, 16, 16);
+}
+
+void CViewerDlg::ApplyTopmost() {
+    const bool want = m_settings.alwaysOnTop != 0;
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == want) {
+        return;
+    }
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, want);
+    if (visible) {
+        show();
+    }
+}
+
+void CViewerDlg::Layout(bool initial, int w, int h) {
+    int W = width();
+    int H = height();
+    if (initial) {
+        W = w + 5;
+        H = h + 100;
+        QRect screen(0, 0, 1280, 1024);
+        if (QScreen* s = QGuiApplication::primaryScreen()) {
+            screen = s->geometry();
+        }
+        resize(W, H);
+        move(screen.x() + (screen.width() - W) / 2, screen.y() + (screen.height() - H) / 2);
+    }
+    m_videoWidth = W - 5;
+    m_videoHeight = H - 100;
+    ApplyTopmost();
+    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+        wnd->setGeometry(2, 25, m_videoWidth, m_videoHeight);
+    }
+    m_title->show();
+    for (const ControlLayoutRecord& record : kControlLayout) {
+        QWidget* control = Control(record.id);
+        if (!control) {
+            continue;
+        }
+        const Placement p = PlaceControl(record, W, H, control->size(), m_viewMode);
+        control->setGeometry(QRect(p.pos, p.size));
+        control->setVisible(p.visible);
+    }
+    update();
+    m_layoutDone = true;
+}
+
+void CViewerDlg::SetViewMode(int mode) {
+    m_engine.SetMode(mode, -1);
+    m_viewMode = mode;
+    m_status->SetPanelMode(mode);
+    m_title->SetText(QString::fromLatin1(kProductTitle));
+    m_engine.SetSplit(mode == 1 ? 9 : 1, 0);
+    Layout(false, m_videoWidth, m_videoHeight);
+    Layout(false, m_videoWidth, m_videoHeight);
+    UpdateCommandUi();
+}
+
+void CViewerDlg::ShowSourceTitle() {
+    const std::string path = m_engine.GetStreamPath();
+    const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+    m_title->SetText(name.isEmpty() ? QString::fromStdString(path) : name);
+    if (path.empty()) {
+        m_title->SetText(QString::fromLatin1(kProductTitle));
+    }
+}
+
+void CViewerDlg::SetSliderRangeFromStream() {
+    const uint64_t size = m_engine.GetStreamSize();
+    m_position->SetRange(0, size <= 1 ? 0 : static_cast<int64_t>(size / 4096), true);
+}
+
+int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
+    if (m_engine.IsStreamOpen()) {
+        CloseSource();
+        ShowSourceTitle();
+    }
+    m_speed = 1.0;
+    if (m_engine.GetSpeed() != 1.0) {
+        // The loop starts at the engine's current speed; a new recording
+        // starts at normal speed whatever the last one played at.
+        m_engine.Play(1.0);
+    }
+    const int ok = m_engine.OpenStream(path, diskMode);
+    m_sourceDiskMode = diskMode;
+    if (ok) {
+        SetSliderRangeFromStream();
+    } else {
+        m_position->SetRange(0, 0, true);
+    }
+    ShowSourceTitle();
+    update();
+    UpdateCommandUi();
+    return ok;
+}
+
+void CViewerDlg::CloseSource() {
+    m_engine.StopPlayback();
+    m_engine.Disconnect();
+    m_sessionOpen = false;
+    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+        wnd->Clear();
+    }
+    m_position->SetRange(0, 0, true);
+    m_title->SetText(QString::fromLatin1(kProductTitle));
+    update();
+}
+
+void CViewerDlg::OpenDroppedFiles(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    std::string path = paths.first().toStdString();
+    if (path.size() > 260) {
+        return;
+    }
+    if (m_viewMode != 1) {
+        m_engine.SetMode(1, -1);
+        m_viewMode = 1;
+        m_status->SetPanelMode(1);
+        m_title->SetText(QString::fromLatin1(kProductTitle));
+        m_engine.SetSplit(9, 0);
+        Layout(false, m_videoWidth, m_videoHeight);
+    }
+    OpenSource(path, 0);
+}
+
+void CViewerDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CViewerDlg::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    event->acceptProposedAction();
+    OpenDroppedFiles(paths);
+}
+
+void CViewerDlg::HandleConnectionRequest() {
+    if (!m_connectOnFirstTick) {
+        return;
+    }
+    m_connectOnFirstTick = false;
+    if (m_viewMode != 2) {
+        m_engine.SetMode(2, -1);
+        m_viewMode = 2;
+        m_status->SetPanelMode(2);
+        m_title->SetText(QString::fromLatin1(kProductTitle));
+        m_engine.SetSplit(1, 0);
+        Layout(false, m_videoWidth, m_videoHeight);
+    }
+    m_settings.ipAddress = m_ipText.toStdString();
+    m_settings.port = CProfile::ParseInt(m_portText.toStdString());
+    Connect();
+}
+
+void CViewerDlg::ForwardPendingKey() {
+    if (!m_engine.IsConnected()) {
+        return;
+    }
+    const int vk = CViewerApp::PendingKey();
+    if (vk == 0) {
+        return;
+    }
+    CViewerApp::SetPendingKey(0);
+    const int code = RemoteKeyForVirtualKey(vk);
+    if (code >= 0) {
+        m_engine.SendRemoteKey(code);
+    }
+}
+
+void CViewerDlg::RefreshStatus() {
+    const int connection = m_engine.GetNetworkState();
+    if (connection != m_lastConnectionState) {
+        m_lastConnectionState = connection;
+        m_status->SetConnectionState(connection);
+        m_status->update();
+    }
+    const int state = m_engine.GetPlayState();
+    const QString text = StatusTextFor(state, m_engine.GetSpeed());
+    m_status->SetPlayState(state);
+    m_lastPlayState = state;
+    if (m_viewMode == 1) {
+        m_position->SetPosition(static_cast<int64_t>(m_engine.GetPosition() / 4096));
+        SYSTEMTIME t{};
+        const QString time = m_engine.GetFrameTime(&t) ? FormatFrameTime(t, m_settings.timeFormat)
+                                                       : QStringLiteral(" ");
+        m_position->SetTooltipText(time);
+        m_status->SetTexts(text, time);
+    }
+}
+
+void CViewerDlg::OnTimer(int id) {
+    HandleConnectionRequest();
+    if (id == 3) {
+        if (m_relayoutPending) {
+            m_relayoutPending = false;
+            Layout(false, m_videoWidth, m_videoHeight);
+        }
+        return;
+    }
+    ForwardPendingKey();
+    RefreshStatus();
+    if (id == 4) {
+        // Buttons and menu items follow the engine's state as it changes.
+        UpdateCommandUi();
+    }
+    if (id == 5 && m_aviRunning && m_lowSpeedYes) {
+        m_engine.SignalExportTick();
+    }
+}
+
+void CViewerDlg::resizeEvent(QResizeEvent* event) {
+    CSkinDialog::resizeEvent(event);
+    if (m_layoutDone) {
+        m_relayoutPending = true;
+    }
+}
+
+void CViewerDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && GripRect().contains(event->position().toPoint())) {
+        m_gripActive = true;
+        m_gripOffset = QPoint(width(), height()) - event->position().toPoint();
+        event->accept();
+        return;
+    }
+    if (event->button() == Qt::RightButton) {
+        UpdateCommandUi();
+        if (QMenu* menu = ContextMenu(m_viewMode)) {
+            menu->popup(event->globalPosition().toPoint());
+        }
+        event->accept();
+        return;
+    }
+    CSkinDialog::mousePressEvent(event);
+}
+
+void CViewerDlg::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    if (m_gripActive) {
+        const QSize size(std::max(kMinWindowWidth, p.x() + m_gripOffset.x()),
+                         std::max(kMinWindowHeight, p.y() + m_gripOffset.y()));
+        resize(size);
+        Layout(false, m_videoWidth, m_videoHeight);
+        event->accept();
+        return;
+    }
+    setCursor(GripRect().contains(p) ? Qt::SizeFDiagCursor : Qt::ArrowCursor);
+    CSkinDialog::mouseMoveEvent(event);
+}
+
+void CViewerDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_gripActive && event->button() == Qt::LeftButton) {
+        m_gripActive = false;
+        event->accept();
+        return;
+    }
+    CSkinDialog::mouseReleaseEvent(event);
+}
+
+void CViewerDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    const QScreen* s = screen();
+    const int screenWidth = s ? s->geometry().width() : 1280;
+    if (width() < screenWidth) {
+        m_maximized = true;
+        m_normal = false;
+        showMaximized();
+    } else {
+        m_normal = true;
+        showNormal();
+    }
+}
+
+void CViewerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+}
+
+bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Button(kIdAppIcon) && event->type() == QEvent::MouseButtonDblClick) {
+        AppIconExit();
+        return true;
+    }
+    if (watched == m_engine.GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        // The video area is client area too: it opens the same menu.
+        UpdateCommandUi();
+        if (QMenu* menu = ContextMenu(m_viewMode)) {
+            menu->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        }
+    }
+    return CSkinDialog::eventFilter(watched, event);
+}
+
+bool CViewerDlg::event(QEvent* event) {
+    const int type = static_cast<int>(event->type());
+    switch (type) {
+    case kMsgSliderMoving:
+    case kMsgSliderSet: {
+        auto* message = static_cast<CPostedMessage*>(event);
+        if (message->WParam() == kIdPosition && type == kMsgSliderMoving) {
+            const int64_t position = m_position->GetPosition();
+            if (static_cast<uint64_t>(position) != m_engine.GetPosition() / 4096) {
+                m_engine.Seek(static_cast<uint64_t>(position) * 4096);
+            }
+        } else if (message->WParam() == kIdVolume) {
+            m_engine.SetVolume(static_cast<int>(m_volume->GetPosition()));
+        }
+        return true;
+    }
+    case kMsgRecorderStatus:
+        return true;
+    case kMsgDisconnected:
+    case kMsgNoResponse:
+    case kMsgLoginRefused:
+        HandleNetMessage(type);
+        return true;
+    case kMsgSplitChanged: {
+        int split = 0;
+        int page = 0;
+        m_engine.GetSplit(&split, &page);
+        m_engine.SetSplit(split, page);
+        return true;
+    }
+    default:
+        break;
+    }
+    return CSkinDialog::event(event);
+}
+
+void CViewerDlg::StopEngineAndDisconnect() {
+    m_engine.StopPlayback();
+    m_engine.Disconnect();
+    m_sessionOpen = false;
+}
+
+void CViewerDlg::EndViewer() {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    for (QTimer& t : m_timers) {
+        t.stop();
+    }
+    QDialog::done(QDialog::Rejected);
+}
+
+void CViewerDlg::ExitViewer() {
+    SaveSettingsNow();
+    StopEngineAndDisconnect();
+    EndViewer();
+}
+
+void CViewerDlg::CloseButtonExit() {
+    if (m_aviRunning) {
+        StopAviCapture();
+    }
+    StopEngineAndDisconnect();
+    SaveSettingsNow();
+    EndViewer();
+}
+
+void CViewerDlg::AppIconExit() {
+    StopEngineAndDisconnect();
+    SaveSettingsNow();
+    EndViewer();
+}
+
+void CViewerDlg::reject() {
+    ExitViewer();
+}
+
+void CViewerDlg::accept() {}
+
+void CViewerDlg::closeEvent(QCloseEvent* event) {
+    if (!m_ended) {
+        ExitViewer();
+    }
+    event->accept();
+}
+
+} // namespace tv
