@@ -154,19 +154,30 @@ void CDvrSim::Stop() {
         t.join();
     }
     m_acceptThreads.clear();
-    std::vector<std::thread> sessions;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionLock);
-        sessions.swap(m_sessions);
-    }
-    for (auto& t : sessions) {
-        t.join();
-    }
+    ReapSessions(true);
     for (int* fd : {&m_listenFd, &m_ddnsFd}) {
         if (*fd >= 0) {
             close(*fd);
             *fd = -1;
         }
+    }
+}
+
+void CDvrSim::ReapSessions(bool all) {
+    std::vector<SessionThread> finished;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionLock);
+        for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+            if (all || it->done->load()) {
+                finished.push_back(std::move(*it));
+                it = m_sessions.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& s : finished) {
+        s.thread.join();
     }
 }
 
@@ -180,13 +191,23 @@ void CDvrSim::AcceptLoop(int listenFd, bool ddns) {
         if (fd < 0) {
             continue;
         }
+        // A long demonstration with many reconnections must not pile up
+        // finished threads.
+        ReapSessions(false);
         const int id = m_nextId.fetch_add(1);
+        auto done = std::make_shared<std::atomic<bool>>(false);
         std::lock_guard<std::mutex> lock(m_sessionLock);
-        if (ddns) {
-            m_sessions.emplace_back([this, fd, id] { ServeDdns(fd, id); });
-        } else {
-            m_sessions.emplace_back([this, fd, id] { ServeRecorder(fd, id); });
-        }
+        SessionThread s;
+        s.done = done;
+        s.thread = std::thread([this, fd, id, done, ddns] {
+            if (ddns) {
+                ServeDdns(fd, id);
+            } else {
+                ServeRecorder(fd, id);
+            }
+            done->store(true);
+        });
+        m_sessions.push_back(std::move(s));
     }
 }
 

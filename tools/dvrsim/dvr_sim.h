@@ -121,8 +121,14 @@ private:
     uint16_t m_ddnsPort = 0;
     std::string m_error;
     std::vector<std::thread> m_acceptThreads;
+    struct SessionThread {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void ReapSessions(bool all);
+
     std::mutex m_sessionLock;
-    std::vector<std::thread> m_sessions;
+    std::vector<SessionThread> m_sessions;
     std::atomic<int> m_activeSessions{0};
     std::atomic<int> m_nextId{1};
 
