@@ -17,7 +17,6 @@ namespace {
 constexpr uint32_t kIdleWaitMs = 5;
 // Between two tries to hand sound to a full wave ring.
 constexpr uint32_t kAudioRetryWaitMs = 2;
-constexpr int kAudioChunk = 2048;
 
 } // namespace
 
@@ -75,19 +74,18 @@ void CPlayerEngine::TakeFrameTime() {
     m_frameTime = m_blockTime;
 }
 
-int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffers& b) {
+int CPlayerEngine::WriteSound(const uint8_t* samples, int length, uint8_t* buffer,
+                              bool wakeOnCommand, const std::function<bool()>& giveUp) {
     // Chunks small enough that a converted one always fits the wave ring,
     // even after A-law or mu-law doubled it.
     int written = 0;
     for (int offset = 0; offset < length; offset += kAudioChunk) {
         const int n = length - offset < kAudioChunk ? length - offset : kAudioChunk;
         int converted = 0;
-        m_audioConverter.Convert(samples + offset, n, b.audio.get(), &converted);
-        // A full ring takes the sound once the device has played some of it;
-        // give up when the user changes speed or state, a stop comes, or there
-        // is no device to take it at all.
+        m_audioConverter.Convert(samples + offset, n, buffer, &converted);
+        // A full ring takes the sound once the device has played some of it.
         while (true) {
-            const int took = WaveWrite(b.audio.get(), converted);
+            const int took = WaveWrite(buffer, converted);
             if (took < 0) {
                 return written;
             }
@@ -95,15 +93,26 @@ int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffe
                 written = 1;
                 break;
             }
-            if (m_speed.load() != 1.0 || m_playState.load() != kStatePlay ||
-                m_commandEvent.IsSet() || StopRequested()) {
+            if (giveUp()) {
                 return written;
             }
             WavePump();
-            WaitAny({&m_stopEvent, &m_commandEvent}, kAudioRetryWaitMs);
+            if (wakeOnCommand) {
+                WaitAny({&m_stopEvent, &m_commandEvent}, kAudioRetryWaitMs);
+            } else {
+                m_stopEvent.Wait(kAudioRetryWaitMs);
+            }
         }
     }
     return written;
+}
+
+int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffers& b) {
+    // The user changing speed or state, or a stop, ends the wait for room.
+    return WriteSound(samples, length, b.audio.get(), true, [this] {
+        return m_speed.load() != 1.0 || m_playState.load() != kStatePlay ||
+               m_commandEvent.IsSet() || StopRequested();
+    });
 }
 
 int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool parsed) {

@@ -14,7 +14,6 @@ namespace {
 // The queues' events wake the loop; the time-out only keeps the wave output
 // pumped while nothing arrives.
 constexpr uint32_t kNetWaitMs = 20;
-constexpr uint32_t kAudioRetryWaitMs = 2;
 
 SYSTEMTIME TimeFromMetadata(const FrameRecord& r) {
     SYSTEMTIME t;
@@ -85,20 +84,10 @@ int CPlayerEngine::RunNetworkLoop() {
         }
         if (events[2]->IsSet() && audioQueue->Get(audioRecord)) {
             const int n = static_cast<int>(audioRecord.length);
-            int converted = 0;
-            m_audioConverter.Convert(audioRecord.data, n, audio.get(), &converted);
-            // No device, or a stop: the packet is dropped rather than retried for ever.
-            while (!StopRequested()) {
-                const int took = WaveWrite(audio.get(), converted);
-                if (took < 0) {
-                    break;
-                }
-                if (took > 0) {
-                    m_audioPlayed.fetch_add(1);
-                    break;
-                }
-                WavePump();
-                m_stopEvent.Wait(kAudioRetryWaitMs);
+            // Commands are not read here: only a stop ends the wait for room.
+            if (WriteSound(audioRecord.data, n, audio.get(), false,
+                           [this] { return StopRequested(); })) {
+                m_audioPlayed.fetch_add(1);
             }
             if (m_exportActive.load()) {
                 m_aviWriter.WriteAudio(audioRecord.data, n);

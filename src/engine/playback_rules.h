@@ -25,11 +25,11 @@ constexpr int kStateSearch = 7;
 constexpr int kEngineModeLocal = 1;
 constexpr int kEngineModeNetwork = 2;
 
-constexpr uint32_t kPacketBufferSize = 131072;
-constexpr uint32_t kPictureBufferSize = 414720;
-constexpr uint32_t kHalfPictureBufferSize = 207360;
-constexpr uint32_t kLocalAudioBufferSize = 8192;
-constexpr uint32_t kNetAudioBufferSize = 16384;
+constexpr uint32_t kEnginePacketSize = 131072;
+constexpr uint32_t kEnginePictureSize = 414720;
+constexpr uint32_t kEngineHalfPictureSize = 207360;
+constexpr uint32_t kEngineLocalAudioSize = 8192;
+constexpr uint32_t kEngineNetAudioSize = 16384;
 constexpr uint32_t kNetVideoRecordSize = 131072;
 constexpr uint32_t kNetAudioRecordSize = 4096;
 // A live export frame is twice the picture's height in 24-bit pixels; the

@@ -62,6 +62,10 @@ using PictureSink = std::function<void(int channel, const SYSTEMTIME& time, cons
 constexpr int kExportPerTick = 6;
 constexpr int kExportPerPicture = 7;
 
+// Samples converted and written to the wave output at a time: converted, even
+// doubled by A-law or mu-law, a chunk always fits the wave ring.
+constexpr int kAudioChunk = 2048;
+
 // The one object that plays video and sound. Owns the reader, the network
 // client, the decoder, the AVI writer, the video window, the audio converter,
 // the wave output and the stream recorder, and runs one worker thread: the
@@ -188,6 +192,11 @@ private:
     int ReadForwardWrapped(uint8_t* dest);
     void NoteReaderState();
     void TakeFrameTime();
+    // Converts and writes sound in chunks that fit the wave ring, retrying a
+    // full ring until giveUp says so; a missing device drops it. 1 when any
+    // of it was written.
+    int WriteSound(const uint8_t* samples, int length, uint8_t* buffer, bool wakeOnCommand,
+                   const std::function<bool()>& giveUp);
     // Audio packet at speed 1 while playing forward. 1 when written.
     int PlayLocalAudio(const uint8_t* samples, int length, LocalBuffers& b);
     // Header parse, decode and render. 1 when a picture was handed on.

@@ -46,6 +46,7 @@ class LiveViewTest : public ::testing::Test {
 protected:
     void StartSim(bool realPictures) {
         DvrSimOptions opt;
+        opt.plain = !realPictures;
         opt.password = "1234";
         opt.channels = 1;
         opt.fps = 25;
@@ -146,6 +147,45 @@ TEST_F(LiveViewTest, PacketsThatDoNotDecodeAreNeitherShownNorRecorded) {
     EXPECT_EQ(log.Count(), 0u);
     EXPECT_EQ(engine->GetBytesRecorded(), 0u);
     engine->Disconnect();
+}
+
+TEST_F(LiveViewTest, LiveExportPerPictureAndPerTick) {
+    StartSim(true);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 1; }));
+    CAviWriter* writer = engine->GetAviWriter();
+    BITMAPINFOHEADER h;
+    h.biWidth = 640;
+    h.biHeight = 448;
+    h.biBitCount = 24;
+    h.biSizeImage = 640 * 448 * 3;
+    const std::string path = dir.File("live.avi");
+    ASSERT_EQ(writer->Open(path, 24, 6750, 640, 448, 300, &h, 25), 0);
+
+    // A tick while no per-tick export runs writes nothing.
+    engine->SignalExportTick();
+    Sleep(100);
+    EXPECT_EQ(writer->GetVideoFramesWritten(), 0);
+
+    engine->SetExport(1, kExportPerPicture);
+    EXPECT_EQ(engine->IsExporting(), 1);
+    ASSERT_TRUE(WaitFor([&] { return writer->GetVideoFramesWritten() >= 3; }));
+    engine->SetExport(0, 0);
+    Sleep(100); // a frame being written when the export stopped
+    const int perPicture = writer->GetVideoFramesWritten();
+
+    engine->SetExport(1, kExportPerTick);
+    for (int i = 1; i <= 3; ++i) {
+        engine->SignalExportTick();
+        ASSERT_TRUE(WaitFor([&] { return writer->GetVideoFramesWritten() >= perPicture + i; }));
+    }
+    engine->SetExport(0, 0);
+    engine->Disconnect();
+    EXPECT_EQ(writer->Close(), 0);
+    EXPECT_GT(std::filesystem::file_size(path), 4096u);
+    // Sound reached the export while it ran.
+    EXPECT_GT(writer->GetAudioSamplesWritten(), 0);
 }
 
 TEST_F(LiveViewTest, ARefusedConnectStartsNoThread) {

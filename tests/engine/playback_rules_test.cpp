@@ -114,8 +114,8 @@ TEST(PlaybackRules, DualPictureSplitsIntoHalves) {
             }
         }
     }
-    std::vector<uint8_t> left(kHalfPictureBufferSize, 0xEE);
-    std::vector<uint8_t> right(kHalfPictureBufferSize, 0xEE);
+    std::vector<uint8_t> left(kEngineHalfPictureSize, 0xEE);
+    std::vector<uint8_t> right(kEngineHalfPictureSize, 0xEE);
     SplitDualPicture(src.data(), w, h, left.data(), right.data());
     const int hw = w / 2;
     const int hcw = hw / 2;
