@@ -48,7 +48,7 @@ tsan: setup
 FUZZ_SECONDS ?= 30
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTV_FUZZ=ON -DTV_BUILD_APP=OFF -DTV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_all
 	@if [ -x fuzz/run ]; then bash fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS); else echo "no fuzz targets yet"; fi
 
 format:
