@@ -83,6 +83,7 @@ int CPlayerEngine::RunNetworkLoop() {
             }
         }
         if (events[2]->IsSet() && audioQueue->Get(audioRecord)) {
+            m_audioReceived.fetch_add(1);
             const int n = static_cast<int>(audioRecord.length);
             // Commands are not read here: only a stop ends the wait for room.
             if (WriteSound(audioRecord.data, n, audio.get(), false,

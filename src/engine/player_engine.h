@@ -171,6 +171,8 @@ public:
     // Counters for monitoring and tests; the worker thread writes them.
     uint64_t GetPicturesShown() const { return m_picturesShown.load(); }
     uint64_t GetAudioPacketsPlayed() const { return m_audioPlayed.load(); }
+    // Audio packets taken from the network client's queue.
+    uint64_t GetAudioPacketsReceived() const { return m_audioReceived.load(); }
     uint64_t GetPacingWaits() const { return m_pacingWaits.load(); }
     // Video packets whose header parse or decode failed.
     uint64_t GetRefusedPictures() const { return m_refusedPictures.load(); }
@@ -267,6 +269,7 @@ private:
     std::atomic<int> m_frameGap{0};
     std::atomic<uint64_t> m_picturesShown{0};
     std::atomic<uint64_t> m_audioPlayed{0};
+    std::atomic<uint64_t> m_audioReceived{0};
     std::atomic<uint64_t> m_pacingWaits{0};
     std::atomic<uint64_t> m_pacedPasses{0};
     std::atomic<uint64_t> m_refusedPictures{0};
