@@ -16,12 +16,15 @@
 #include "synth/sample_recording.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -501,6 +504,132 @@ TEST(CaptureNames, NamesJoinsAndTheSameSecond) {
     EXPECT_EQ(ResolveIpv4("no-such-host.invalid"), "0.0.0.0");
 }
 
+TEST_F(Viewer, StillCaptureWritesADatedBitmapAndFillsTheClipboard) {
+    const std::string path = MakeSample(dir.filePath("still.qzf"), 10);
+    CViewerDlg& d = Make(path);
+    Show();
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPicturesShown() > 4; }));
+    d.MutableSettings().capturePath = dir.filePath("caps").toStdString();
+    d.OnCommand(kCommandStillCapture);
+    d.OnCommand(kCommandStillCapture);
+    const QStringList files = QDir(dir.filePath("caps")).entryList({"*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    const QRegularExpression name(QStringLiteral("^\\d{8}-\\d{6}(-2)?\\.bmp$"));
+    for (const QString& f : files) {
+        EXPECT_TRUE(name.match(f).hasMatch()) << f.toStdString();
+        QFile bmp(dir.filePath("caps/" + f));
+        ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
+        EXPECT_EQ(bmp.read(2), QByteArray("BM"));
+    }
+    EXPECT_FALSE(QGuiApplication::clipboard()->image().isNull());
+    // A folder whose parent is missing is not created, and nothing is written.
+    d.MutableSettings().capturePath = dir.filePath("no/such").toStdString();
+    d.OnCommand(kCommandStillCapture);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("no")));
+}
+
+TEST_F(Viewer, SaveAviWritesAFileThatFfprobeReads) {
+    const std::string path = MakeSample(dir.filePath("avi.qzf"), 20);
+    CViewerDlg& d = Make(path);
+    Show();
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPicturesShown() > 2; }));
+    const std::string avi = dir.filePath("out.avi").toStdString();
+    d.Prompts().saveAvi = [&](const std::string& last) {
+        EXPECT_EQ(last, "");
+        return avi;
+    };
+    d.OnCommand(kCommandSaveAvi);
+    ASSERT_TRUE(d.AviRunning()) << (messages.empty() ? "" : messages[0]);
+    EXPECT_EQ(d.Button(kCommandSaveAvi)->BitmapId(), 376);
+    EXPECT_EQ(d.Button(kCommandSaveAvi)->toolTip(), QStringLiteral("Stop AVI"));
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetAviWriter()->GetVideoFramesWritten() > 5; }));
+    d.OnCommand(kCommandSaveAvi);
+    EXPECT_FALSE(d.AviRunning());
+    EXPECT_EQ(d.Button(kCommandSaveAvi)->BitmapId(), 374);
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(avi)));
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {"-v", "error", "-show_entries", "stream=codec_type,width,height", "-of", "csv=p=0",
+                 QString::fromStdString(avi)});
+    if (!probe.waitForStarted(10000)) {
+        GTEST_SKIP() << "ffprobe is not installed";
+    }
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(probe.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("video,640,448"))) << out.toStdString();
+    // Cancelling the dialog plays on at normal speed and writes nothing.
+    d.Prompts().saveAvi = [&](const std::string& last) {
+        EXPECT_EQ(last, avi);
+        return std::string();
+    };
+    d.OnCommand(kCommandSaveAvi);
+    EXPECT_FALSE(d.AviRunning());
+}
+
+TEST_F(Viewer, GoToTimeLandsOnTheFirstBlockAtOrAfterIt) {
+    const std::string path = MakeSample(dir.filePath("time.qzf"), 30);
+    CViewerDlg& d = Make(path);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 2; }));
+    d.OnCommand(kCommandPause);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 6; }));
+    SYSTEMTIME offered{};
+    d.Prompts().goToTime = [&](SYSTEMTIME* t) {
+        offered = *t;
+        t->wHour = 12;
+        t->wMinute = 0;
+        t->wSecond = 20;
+        return 1;
+    };
+    d.OnCommand(kCommandGoToTime);
+    EXPECT_EQ(offered.wYear, 2024);
+    EXPECT_EQ(offered.wMonth, 6);
+    ASSERT_TRUE(WaitFor([&] {
+        SYSTEMTIME t{};
+        return d.Engine().GetFrameTime(&t) && t.wMinute == 0 && t.wSecond >= 20 && t.wSecond <= 21;
+    }));
+    EXPECT_TRUE(messages.empty());
+    // A time after the end says so and stays put.
+    d.Prompts().goToTime = [&](SYSTEMTIME* t) {
+        t->wHour = 13;
+        return 1;
+    };
+    d.OnCommand(kCommandGoToTime);
+    ASSERT_EQ(messages.size(), 1u);
+}
+
+TEST_F(Viewer, OptionsApplyOnOkOnlyAndTheTimeoutIsWholeSeconds) {
+    CViewerDlg& d = Make();
+    d.Engine().SetTimeout(7500);
+    int shown = -1;
+    d.Prompts().netOptions = [&](ViewerSettings* v) {
+        shown = v->timeoutSeconds;
+        v->mouseRemoteMode = 0;
+        return 1;
+    };
+    d.OnCommand(kCommandNetOptions);
+    EXPECT_EQ(shown, 7);
+    EXPECT_EQ(d.Engine().GetTimeout(), 7000);
+    EXPECT_EQ(CNetClient::GetMouseRemoteMode(), 0);
+    d.Prompts().options = [](ViewerSettings* v) {
+        v->capturePath = "/elsewhere";
+        v->repeat = 1;
+        return 0; // cancelled
+    };
+    const std::string before = d.Settings().capturePath;
+    d.OnCommand(kCommandOptions);
+    EXPECT_EQ(d.Settings().capturePath, before);
+    EXPECT_EQ(d.Engine().GetRepeat(), 0);
+    d.Prompts().options = [](ViewerSettings* v) {
+        v->repeat = 1;
+        v->showTime = 0;
+        return 1;
+    };
+    d.OnCommand(kCommandOptions);
+    EXPECT_EQ(d.Engine().GetRepeat(), 1);
+    EXPECT_EQ(d.Engine().GetShowTime(), 0);
+    CNetClient::SetMouseRemoteMode(1);
+}
+
 class ViewerWithRecorder : public Viewer {
 protected:
     void StartSim(const std::string& password) {
@@ -587,6 +716,35 @@ TEST_F(ViewerWithRecorder, ARefusedLoginShowsTheSessionsOwnReason) {
     EXPECT_EQ(messages[0], "Incorrect password.");
     EXPECT_FALSE(d.SessionOpen());
     EXPECT_EQ(d.Button(kCommandConnect)->BitmapId(), 306);
+}
+
+TEST_F(ViewerWithRecorder, LocalRecordingIsPaddedAndNeverOverwrites) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    d.SetViewMode(2);
+    LoginValues v;
+    v.ipAddress = "127.0.0.1";
+    v.port = sim->GetPort();
+    loginAnswer.push_back(v);
+    d.OnCommand(kCommandConnect);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
+    EXPECT_TRUE(d.IsCommandEnabled(kCommandStartRecording));
+    d.MutableSettings().localRecordingPath = dir.filePath("rec").toStdString();
+    d.OnCommand(kCommandStartRecording);
+    ASSERT_TRUE(d.Engine().IsRecording());
+    EXPECT_FALSE(d.IsCommandEnabled(kCommandStartRecording));
+    EXPECT_TRUE(d.IsCommandEnabled(kCommandStopRecording));
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetBytesRecorded() > 5000; }));
+    // A start while recording closes the first file and opens a second, even
+    // within the same second.
+    d.OnCommand(kCommandStartRecording);
+    d.OnCommand(kCommandStopRecording);
+    EXPECT_FALSE(d.Engine().IsRecording());
+    const QStringList files = QDir(dir.filePath("rec")).entryList({"*.QZF"}, QDir::Files);
+    ASSERT_EQ(files.size(), 2);
+    for (const QString& f : files) {
+        EXPECT_EQ(QFileInfo(dir.filePath("rec/" + f)).size() % 4096, 0) << f.toStdString();
+    }
 }
 
 } // namespace
