@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tv {
 
@@ -268,6 +271,40 @@ inline __m128i Set1(int16_t v) {
     return _mm_set1_epi16(v);
 }
 
+// The 16-bit saturating column pass over all eight columns at once.
+inline void ColumnsSse2(__m128i* b, __m128i y0, __m128i y1, __m128i y2, __m128i y3, __m128i y4,
+                        __m128i y5, __m128i y6, __m128i y7) {
+    const __m128i t1c = Set1(kT1), t2c = Set1(kT2), t3c = Set1(kT3), c4 = Set1(kC4);
+    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y3), y3), y5);
+    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y5), y3), y5);
+    const __m128i tp17 = _mm_adds_epi16(_mm_mulhi_epi16(t1c, y7), y1);
+    const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(t1c, y1), y7);
+    const __m128i b0 = _mm_adds_epi16(tp17, tp35);
+    const __m128i b3 = _mm_subs_epi16(tm17, tm35);
+    const __m128i t1 = _mm_subs_epi16(tp17, tp35);
+    const __m128i t2 = _mm_adds_epi16(tm17, tm35);
+    __m128i h = _mm_mulhi_epi16(_mm_adds_epi16(t1, t2), c4);
+    const __m128i b1 = _mm_adds_epi16(h, h);
+    h = _mm_mulhi_epi16(_mm_subs_epi16(t1, t2), c4);
+    const __m128i b2 = _mm_adds_epi16(h, h);
+    const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(t2c, y2), y6);
+    const __m128i tp26 = _mm_adds_epi16(_mm_mulhi_epi16(t2c, y6), y2);
+    const __m128i tp04 = _mm_adds_epi16(y0, y4);
+    const __m128i tm04 = _mm_subs_epi16(y0, y4);
+    const __m128i a0 = _mm_adds_epi16(tp04, tp26);
+    const __m128i a3 = _mm_subs_epi16(tp04, tp26);
+    const __m128i a1 = _mm_adds_epi16(tm04, tm26);
+    const __m128i a2 = _mm_subs_epi16(tm04, tm26);
+    _mm_store_si128(b + 0, _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6));
+    _mm_store_si128(b + 7, _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6));
+    _mm_store_si128(b + 1, _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6));
+    _mm_store_si128(b + 6, _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6));
+    _mm_store_si128(b + 2, _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6));
+    _mm_store_si128(b + 5, _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6));
+    _mm_store_si128(b + 3, _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6));
+    _mm_store_si128(b + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6));
+}
+
 #endif
 
 } // namespace
@@ -315,36 +352,87 @@ void IdctSimdSse2(int16_t* block) {
         y7 = RowSse2(y7, kRowTables[7]);
     }
 
-    const __m128i t1c = Set1(kT1), t2c = Set1(kT2), t3c = Set1(kT3), c4 = Set1(kC4);
-    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y3), y3), y5);
-    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y5), y3), y5);
-    const __m128i tp17 = _mm_adds_epi16(_mm_mulhi_epi16(t1c, y7), y1);
-    const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(t1c, y1), y7);
-    const __m128i b0 = _mm_adds_epi16(tp17, tp35);
-    const __m128i b3 = _mm_subs_epi16(tm17, tm35);
-    const __m128i t1 = _mm_subs_epi16(tp17, tp35);
-    const __m128i t2 = _mm_adds_epi16(tm17, tm35);
-    __m128i h = _mm_mulhi_epi16(_mm_adds_epi16(t1, t2), c4);
-    const __m128i b1 = _mm_adds_epi16(h, h);
-    h = _mm_mulhi_epi16(_mm_subs_epi16(t1, t2), c4);
-    const __m128i b2 = _mm_adds_epi16(h, h);
-    const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(t2c, y2), y6);
-    const __m128i tp26 = _mm_adds_epi16(_mm_mulhi_epi16(t2c, y6), y2);
-    const __m128i tp04 = _mm_adds_epi16(y0, y4);
-    const __m128i tm04 = _mm_subs_epi16(y0, y4);
-    const __m128i a0 = _mm_adds_epi16(tp04, tp26);
-    const __m128i a3 = _mm_subs_epi16(tp04, tp26);
-    const __m128i a1 = _mm_adds_epi16(tm04, tm26);
-    const __m128i a2 = _mm_subs_epi16(tm04, tm26);
-    _mm_store_si128(b + 0, _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6));
-    _mm_store_si128(b + 7, _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6));
-    _mm_store_si128(b + 1, _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6));
-    _mm_store_si128(b + 6, _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6));
-    _mm_store_si128(b + 2, _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6));
-    _mm_store_si128(b + 5, _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6));
-    _mm_store_si128(b + 3, _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6));
-    _mm_store_si128(b + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6));
+    ColumnsSse2(b, y0, y1, y2, y3, y4, y5, y6, y7);
 }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TV_HAVE_AVX2_IDCT 1
+
+namespace {
+
+// Two rows per 256-bit register: row r in the low lane, row r + 1 in the high.
+struct alignas(32) RowPairAvx2 {
+    int16_t e02[16], e46[16], o13[16], o57[16];
+    int32_t rounder[8];
+};
+
+constexpr RowPairAvx2 MakeRowPair(const RowTableSse2& a, const RowTableSse2& b) {
+    RowPairAvx2 p{};
+    for (int i = 0; i < 8; ++i) {
+        p.e02[i] = a.e02[i];
+        p.e02[i + 8] = b.e02[i];
+        p.e46[i] = a.e46[i];
+        p.e46[i + 8] = b.e46[i];
+        p.o13[i] = a.o13[i];
+        p.o13[i + 8] = b.o13[i];
+        p.o57[i] = a.o57[i];
+        p.o57[i + 8] = b.o57[i];
+    }
+    for (int i = 0; i < 4; ++i) {
+        p.rounder[i] = a.rounder[i];
+        p.rounder[i + 4] = b.rounder[i];
+    }
+    return p;
+}
+
+alignas(32) constexpr RowPairAvx2 kRowPairs[4] = {
+    MakeRowPair(kRowTables[0], kRowTables[1]), MakeRowPair(kRowTables[2], kRowTables[3]),
+    MakeRowPair(kRowTables[4], kRowTables[5]), MakeRowPair(kRowTables[6], kRowTables[7])};
+
+__attribute__((target("avx2"))) inline __m256i RowPair(__m256i x, const RowPairAvx2& t) {
+    __m256i s = _mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 2, 0));
+    s = _mm256_shufflehi_epi16(s, _MM_SHUFFLE(3, 1, 2, 0));
+    const __m256i p02 = _mm256_shuffle_epi32(s, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m256i p13 = _mm256_shuffle_epi32(s, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m256i p46 = _mm256_shuffle_epi32(s, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m256i p57 = _mm256_shuffle_epi32(s, _MM_SHUFFLE(3, 3, 3, 3));
+    __m256i a = _mm256_add_epi32(_mm256_madd_epi16(p02, _mm256_load_si256((const __m256i*)t.e02)),
+                                 _mm256_madd_epi16(p46, _mm256_load_si256((const __m256i*)t.e46)));
+    a = _mm256_add_epi32(a, _mm256_load_si256((const __m256i*)t.rounder));
+    const __m256i b =
+        _mm256_add_epi32(_mm256_madd_epi16(p13, _mm256_load_si256((const __m256i*)t.o13)),
+                         _mm256_madd_epi16(p57, _mm256_load_si256((const __m256i*)t.o57)));
+    const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(a, b), 11);
+    __m256i hi = _mm256_srai_epi32(_mm256_sub_epi32(a, b), 11);
+    hi = _mm256_shuffle_epi32(hi, _MM_SHUFFLE(0, 1, 2, 3));
+    return _mm256_packs_epi32(lo, hi);
+}
+
+} // namespace
+
+// The same arithmetic as IdctSimdSse2 with two rows per instruction.
+__attribute__((target("avx2"))) void IdctSimdAvx2(int16_t* block) {
+    __m128i* b = reinterpret_cast<__m128i*>(block);
+    const __m256i r01 = RowPair(_mm256_loadu_si256((const __m256i*)(block)), kRowPairs[0]);
+    const __m256i r23 = RowPair(_mm256_loadu_si256((const __m256i*)(block + 16)), kRowPairs[1]);
+    __m256i r45 = _mm256_loadu_si256((const __m256i*)(block + 32));
+    __m256i r67 = _mm256_loadu_si256((const __m256i*)(block + 48));
+    // Rows 4 to 7 have rounders below 2048, so zero rows stay zero.
+    if (!_mm256_testz_si256(_mm256_or_si256(r45, r67), _mm256_or_si256(r45, r67))) {
+        r45 = RowPair(r45, kRowPairs[2]);
+        r67 = RowPair(r67, kRowPairs[3]);
+    }
+    ColumnsSse2(b, _mm256_castsi256_si128(r01), _mm256_extracti128_si256(r01, 1),
+                _mm256_castsi256_si128(r23), _mm256_extracti128_si256(r23, 1),
+                _mm256_castsi256_si128(r45), _mm256_extracti128_si256(r45, 1),
+                _mm256_castsi256_si128(r67), _mm256_extracti128_si256(r67, 1));
+}
+
+bool HasAvx2() {
+    return __builtin_cpu_supports("avx2");
+}
+
+#endif
 
 namespace {
 
@@ -370,6 +458,13 @@ void StoreSaturatedSse2(const int16_t* block, uint8_t* dst, int pitch) {
 #endif
 
 void IdctSimd(int16_t* block) {
+#if defined(TV_HAVE_AVX2_IDCT)
+    static const bool avx2 = HasAvx2();
+    if (avx2) {
+        IdctSimdAvx2(block);
+        return;
+    }
+#endif
 #if defined(__SSE2__)
     IdctSimdSse2(block);
 #else
@@ -405,6 +500,11 @@ int InitDspContext(DspContext& ctx, int variant) {
 #if defined(__SSE2__)
     if (variant >= kVariantMmxSse) {
         ctx.idct = IdctSimdSse2;
+#if defined(TV_HAVE_AVX2_IDCT)
+        // Same samples, two rows per instruction where the processor allows.
+        if (HasAvx2())
+            ctx.idct = IdctSimdAvx2;
+#endif
         ctx.storeBlock = StoreSaturatedSse2;
     }
     if (variant >= kVariantSse2)

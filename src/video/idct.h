@@ -16,6 +16,11 @@ void IdctSimdScalar(int16_t* block);
 #if defined(__SSE2__)
 void IdctSimdSse2(int16_t* block);
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Two rows per instruction; only on processors with AVX2 (see HasAvx2).
+void IdctSimdAvx2(int16_t* block);
+bool HasAvx2();
+#endif
 // The best available realisation of the SIMD transform.
 void IdctSimd(int16_t* block);
 

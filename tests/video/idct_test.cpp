@@ -86,9 +86,16 @@ TEST(VideoIdct, SimdRealisationsAgreeExactly) {
                 a.v[i] = int16_t(int(rng() % 601) - 300);
         }
         Block b = a;
+        Block c = a;
         IdctSimdScalar(a.v);
         IdctSimdSse2(b.v);
         ASSERT_EQ(0, std::memcmp(a.v, b.v, sizeof a.v)) << "block " << n;
+#if defined(__x86_64__)
+        if (HasAvx2()) {
+            IdctSimdAvx2(c.v);
+            ASSERT_EQ(0, std::memcmp(a.v, c.v, sizeof a.v)) << "avx2 block " << n;
+        }
+#endif
     }
 #else
     GTEST_SKIP() << "no SSE2 on this processor";
