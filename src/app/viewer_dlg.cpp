@@ -152,7 +152,7 @@ void CViewerDlg::CreateControls() {
     m_status = new CStatusPanel(this);
     m_title = new CTransparentText(this);
     QFont titleFont = font();
-    titleFont.setPixelSize(12);
+    titleFont.setPixelSize(11);
     titleFont.setBold(true);
     m_title->setFont(titleFont);
     m_title->resize(134, 18);
