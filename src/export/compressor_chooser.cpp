@@ -5,6 +5,10 @@
 
 #include "export/encoder_setup.h"
 
+extern "C" {
+#include <libavutil/hwcontext.h>
+}
+
 namespace tv {
 
 CNamedCompressorChooser::CNamedCompressorChooser(CompressorOptions options)
@@ -18,8 +22,31 @@ int CNamedCompressorChooser::Choose(const CompressorRequest&, CompressorOptions&
     return 1;
 }
 
+// A hardware encoder is worth trying only where its device exists; some leak
+// or stall when opened without one.
+static bool HardwareAvailable(const AVCodec* codec) {
+    const AVCodecHWConfig* config = avcodec_get_hw_config(codec, 0);
+    if (!config) {
+        return true;
+    }
+    for (int i = 0; (config = avcodec_get_hw_config(codec, i)) != nullptr; ++i) {
+        if (config->device_type == AV_HWDEVICE_TYPE_NONE) {
+            continue;
+        }
+        AVBufferRef* device = nullptr;
+        if (av_hwdevice_ctx_create(&device, config->device_type, nullptr, nullptr, 0) >= 0) {
+            av_buffer_unref(&device);
+            return true;
+        }
+    }
+    return false;
+}
+
 static bool OpensFor(const AVCodec* codec, int width, int height, AVPixelFormat source,
                      bool* lossless) {
+    if (!HardwareAvailable(codec)) {
+        return false;
+    }
     const AVPixelFormat fmt = ChooseEncoderPixelFormat(codec, source, lossless);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     if (!ctx) {

@@ -68,9 +68,3 @@ TEST(EncoderList, NamedChooserFallsBackToTheDefault) {
 } // namespace
 } // namespace tv
 
-// One of the system's encoder libraries leaks a small queue when its open
-// fails; probing every encoder would otherwise fail the leak check on code
-// that is not ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:av_fifo_alloc2\n";
-}
