@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tv {
@@ -17,6 +18,9 @@ namespace {
 constexpr uint32_t kIdleWaitMs = 5;
 // Between two tries to hand sound to a full wave ring.
 constexpr uint32_t kAudioRetryWaitMs = 2;
+// The most lateness the pacing makes up; more than that is let go rather
+// than shown as a burst of pictures.
+constexpr uint32_t kMaxPaceDebtMs = 100;
 
 } // namespace
 
@@ -150,6 +154,7 @@ int CPlayerEngine::RunLocalLoop() {
     WaveStart();
     int skip = 0;
     int failures = 0;
+    uint32_t paceDebt = 0;
     m_frameStart = 0;
 
     int enabled[16];
@@ -189,6 +194,7 @@ int CPlayerEngine::RunLocalLoop() {
             // Reset before reading, so that a command posted meanwhile is not lost.
             m_commandEvent.Reset();
             m_playState.store(PlayStateForCommand(m_command.load(), m_playState.load()));
+            paceDebt = 0;
             continue;
         }
         WavePump();
@@ -300,11 +306,25 @@ int CPlayerEngine::RunLocalLoop() {
         if (after == kStatePlay || after == kStatePlayBackward) {
             m_pacedPasses.fetch_add(1);
             const uint32_t waitMs = PacingWaitMs(m_frameGap.load(), m_framePeriod.load(), speed);
-            if (waitMs > m_decodeTime) {
+            // Time lost to a late wake-up or a slow picture is made up on the
+            // next waits, so that the pace holds on average on a busy machine.
+            const uint32_t spent = m_decodeTime + paceDebt;
+            if (waitMs > spent) {
                 m_pacingWaits.fetch_add(1);
+                const uint32_t want = waitMs - spent;
+                const uint32_t t0 = MediaClockNow();
                 // A command or a stop cuts the wait short: commands take effect at once.
-                WaitAny({&m_stopEvent, &m_commandEvent}, waitMs - m_decodeTime);
+                if (WaitAny({&m_stopEvent, &m_commandEvent}, want) == kWaitTimeout) {
+                    const uint32_t slept = MediaClockNow() - t0;
+                    paceDebt = slept > want ? std::min(slept - want, kMaxPaceDebtMs) : 0;
+                } else {
+                    paceDebt = 0;
+                }
+            } else {
+                paceDebt = std::min(spent - waitMs, kMaxPaceDebtMs);
             }
+        } else {
+            paceDebt = 0;
         }
         m_frameStart = 0;
     }
