@@ -127,6 +127,7 @@ public:
     uint16_t GetStatusValue() const { return m_statusValue.load(); }
     void GetStatusValues(uint16_t values[5]) const;
 
+    // Both are used from the client's thread: they must outlive it.
     void SetNotifier(INetNotifier* notifier) { m_notifier.store(notifier); }
     void SetMouseSource(INetMouseSource* source) { m_mouseSource.store(source); }
 

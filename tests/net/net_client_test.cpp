@@ -68,6 +68,7 @@ protected:
 
     std::unique_ptr<CDvrSim> m_sim;
     RecordingNotifier m_notes;
+    CNetMouseRecord m_mouse; // outlives the client's thread
     CNetClient m_client;
 };
 
@@ -222,7 +223,7 @@ TEST_F(NetClientTest, RemoteKeysReachTheRecorderWhole) {
     ASSERT_TRUE(WaitLoggedIn());
     // Keys from several threads at once, mixed with mouse events: every message
     // arrives whole.
-    CNetMouseRecord mouse;
+    CNetMouseRecord& mouse = m_mouse;
     m_client.SetMouseSource(&mouse);
     std::vector<std::thread> senders;
     for (int t = 0; t < 3; ++t) {
@@ -243,7 +244,7 @@ TEST_F(NetClientTest, RemoteKeysReachTheRecorderWhole) {
 
 TEST_F(NetClientTest, MouseEventsAreLimitedToFourPerSecond) {
     StartSim(SimOptions());
-    CNetMouseRecord mouse;
+    CNetMouseRecord& mouse = m_mouse;
     m_client.SetMouseSource(&mouse);
     StartClient(5000);
     ASSERT_TRUE(WaitLoggedIn());

@@ -220,6 +220,17 @@ void CDvrSim::Log(const std::string& line) {
     }
 }
 
+void CDvrSim::SetLogFile(FILE* f) {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    m_logFile = f;
+    if (f) {
+        for (const auto& line : m_log) {
+            std::fprintf(f, "%s\n", line.c_str());
+        }
+        std::fflush(f);
+    }
+}
+
 std::vector<std::string> CDvrSim::GetLog() const {
     std::lock_guard<std::mutex> lock(m_logLock);
     return m_log;

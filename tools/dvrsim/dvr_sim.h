@@ -98,7 +98,8 @@ public:
 
     // Every event as a JSON line, in order; also written to the log file if set.
     std::vector<std::string> GetLog() const;
-    void SetLogFile(FILE* f) { m_logFile = f; }
+    // Events logged so far are written to it at once, then every new one.
+    void SetLogFile(FILE* f);
     DvrSimStats GetStats() const;
     int ActiveSessions() const { return m_activeSessions.load(); }
 
