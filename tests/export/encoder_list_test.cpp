@@ -67,4 +67,3 @@ TEST(EncoderList, NamedChooserFallsBackToTheDefault) {
 
 } // namespace
 } // namespace tv
-
