@@ -59,8 +59,11 @@ CPlayerEngine::CPlayerEngine() {
 
 CPlayerEngine::~CPlayerEngine() {
     // The network client first: its thread feeds the queues the loop reads.
+    // Both stops are bounded; the stop event wakes a loop that is waiting, and
+    // the full stop after them makes sure no thread outlives its object.
     m_netClient.StopBounded();
     m_netClient.StopFull();
+    m_stopEvent.Set();
     StopBounded();
     StopFull();
     {
@@ -204,13 +207,14 @@ int CPlayerEngine::StopPlayback() {
     return 1;
 }
 
+// The reader is opened and closed only here on the user-interface thread,
+// with the worker stopped, so its open state and path can be read without the
+// reader lock (which the worker holds while it waits for the sound device).
 int CPlayerEngine::IsStreamOpen() {
-    std::lock_guard<std::mutex> lock(m_readerLock);
     return m_file.IsOpen() ? 1 : 0;
 }
 
 std::string CPlayerEngine::GetStreamPath() {
-    std::lock_guard<std::mutex> lock(m_readerLock);
     return m_file.GetPath();
 }
 

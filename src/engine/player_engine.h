@@ -253,7 +253,7 @@ private:
     std::atomic<int> m_autoReconnect{1};
 
     // The worker thread reads through the reader while the user-interface
-    // thread asks for its path, size or a range copy.
+    // thread copies a range of it.
     std::mutex m_readerLock;
     // Opening and closing the recorder never overlaps a write.
     std::mutex m_recorderLock;

@@ -241,12 +241,4 @@ TEST_F(LiveViewTest, QzfToolRecordsTheLiveStreamHeadless) {
     EXPECT_EQ(RunQzfTool("record --port 5 " + out, &err), 2);
 }
 
-TEST_F(LiveViewTest, TimeoutAndAutoReconnectAreKept) {
-    StartEngine();
-    engine->SetTimeout(7000);
-    EXPECT_EQ(engine->GetTimeout(), 7000);
-    engine->SetAutoReconnect(0);
-    EXPECT_EQ(engine->GetAutoReconnect(), 0);
-}
-
 } // namespace
