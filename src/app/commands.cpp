@@ -2,7 +2,7 @@
 
 namespace tv {
 
-const ButtonSpec kButtonSpecs[kButtonSpecCount] = {
+const ButtonInfo kButtons[kButtonCount] = {
     {1676, 285, 0, 0, 0},       {1672, 261, 117, 0, 0},      {1674, 264, 119, 0, 0},
     {32863, 359, 102, 1, 0},    {32864, 360, 122, 1, 0},     {32776, 281, 104, 0, 0},
     {32788, 200, 105, 0, 0},    {32789, 227, 110, 0, 0},     {32791, 230, 106, 0, 0},
@@ -20,10 +20,10 @@ const ButtonSpec kButtonSpecs[kButtonSpecCount] = {
     {32882, 245, 32882, 0, 15},
 };
 
-const ButtonSpec* FindButtonSpec(int id) {
-    for (const ButtonSpec& spec : kButtonSpecs) {
-        if (spec.id == id) {
-            return &spec;
+const ButtonInfo* FindButton(int id) {
+    for (const ButtonInfo& info : kButtons) {
+        if (info.id == id) {
+            return &info;
         }
     }
     return nullptr;

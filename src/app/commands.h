@@ -48,7 +48,7 @@ enum CommandId : int {
 // One bitmap button of the control bar: its image strip, tooltip string,
 // kind (0 push, 1 check box, 2 radio) and, for the recorder's buttons, the
 // remote key it sends (0 for none).
-struct ButtonSpec {
+struct ButtonInfo {
     int id;
     int bitmap;
     int tooltip;
@@ -56,9 +56,9 @@ struct ButtonSpec {
     int remoteKey;
 };
 
-constexpr int kButtonSpecCount = 43;
-extern const ButtonSpec kButtonSpecs[kButtonSpecCount];
-const ButtonSpec* FindButtonSpec(int id);
+constexpr int kButtonCount = 43;
+extern const ButtonInfo kButtons[kButtonCount];
+const ButtonInfo* FindButton(int id);
 
 // The recorder key sent for a virtual-key code pressed on the keyboard, or -1
 // when the key is not forwarded.

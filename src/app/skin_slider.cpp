@@ -261,6 +261,12 @@ void CSkinSlider::resizeEvent(QResizeEvent* event) {
     m_trackDirty = true;
 }
 
+void CSkinSlider::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // What shows through the track's transparent parts lies elsewhere now.
+    m_trackDirty = true;
+}
+
 void CSkinSlider::Post(int message) {
     PostWindowMessage(parentWidget(), message, m_controlId, static_cast<intptr_t>(m_position));
 }

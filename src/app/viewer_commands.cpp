@@ -251,8 +251,8 @@ bool CViewerDlg::IsCommandEnabled(int id) {
     if (id == kCommandStopRecording) {
         return m_engine.IsRecording() != 0;
     }
-    const ButtonSpec* spec = FindButtonSpec(id);
-    if (spec && spec->remoteKey != 0) {
+    const ButtonInfo* info = FindButton(id);
+    if (info && info->remoteKey != 0) {
         return m_engine.IsConnected() != 0;
     }
     return true;
@@ -321,10 +321,10 @@ void CViewerDlg::OpenWithPrompt(const std::function<std::string()>& prompt, int 
 }
 
 void CViewerDlg::OnCommand(int id) {
-    const ButtonSpec* spec = FindButtonSpec(id);
-    if (spec && spec->remoteKey != 0) {
+    const ButtonInfo* info = FindButton(id);
+    if (info && info->remoteKey != 0) {
         if (m_engine.IsConnected()) {
-            m_engine.SendRemoteKey(spec->remoteKey);
+            m_engine.SendRemoteKey(info->remoteKey);
         }
         return;
     }

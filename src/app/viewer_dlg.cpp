@@ -103,6 +103,11 @@ CViewerDlg::~CViewerDlg() {
     for (QTimer& t : m_timers) {
         t.stop();
     }
+    // The video window outlives the control table: its own destruction must
+    // not reach the filter that looks controls up.
+    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+        wnd->removeEventFilter(this);
+    }
     if (m_aviRunning) {
         StopAviCapture();
     }
@@ -133,14 +138,14 @@ QMenu* CViewerDlg::ContextMenu(int mode) const {
 }
 
 void CViewerDlg::CreateControls() {
-    for (const ButtonSpec& spec : kButtonSpecs) {
-        const auto kind = spec.kind == 1   ? CSkinButton::kToggle
-                          : spec.kind == 2 ? CSkinButton::kRadio
+    for (const ButtonInfo& info : kButtons) {
+        const auto kind = info.kind == 1   ? CSkinButton::kToggle
+                          : info.kind == 2 ? CSkinButton::kRadio
                                            : CSkinButton::kPush;
-        auto* button = new CSkinButton(this, kind, spec.id);
+        auto* button = new CSkinButton(this, kind, info.id);
         button->hide();
-        m_buttons[spec.id] = button;
-        const int id = spec.id;
+        m_buttons[info.id] = button;
+        const int id = info.id;
         if (id == kIdAppIcon) {
             button->installEventFilter(this);
         } else {
@@ -172,11 +177,11 @@ int CViewerDlg::InitDialog() {
     CreateAccelerators();
     InstallDefaultPrompts();
     // 6: the bitmap buttons.
-    for (const ButtonSpec& spec : kButtonSpecs) {
-        CSkinButton* b = Button(spec.id);
-        b->SetImage(spec.bitmap, spec.id != kIdMinimize && spec.id != kIdCloseButton);
-        if (spec.tooltip != 0) {
-            b->SetTooltip(spec.tooltip);
+    for (const ButtonInfo& info : kButtons) {
+        CSkinButton* b = Button(info.id);
+        b->SetImage(info.bitmap, info.id != kIdMinimize && info.id != kIdCloseButton);
+        if (info.tooltip != 0) {
+            b->SetTooltip(info.tooltip);
         }
     }
     // 7: the sliders.

@@ -258,12 +258,12 @@ TEST_F(Viewer, LayoutTablePlacesByAnchor) {
     EXPECT_FALSE(PlaceControl(mute, 635, 500, QSize(30, 30), 2).visible);
     EXPECT_TRUE(PlaceControl(mute, 636, 500, QSize(30, 30), 2).visible);
     // Every button of the table has a layout row or is one of the hidden extras.
-    for (const ButtonSpec& spec : kButtonSpecs) {
+    for (const ButtonInfo& info : kButtons) {
         bool found = false;
         for (const ControlLayoutRecord& r : kControlLayout) {
-            found |= r.id == spec.id;
+            found |= r.id == info.id;
         }
-        EXPECT_TRUE(found || (spec.id >= 32876 && spec.id <= 32882)) << spec.id;
+        EXPECT_TRUE(found || (info.id >= 32876 && info.id <= 32882)) << info.id;
     }
 }
 
@@ -371,9 +371,9 @@ TEST_F(Viewer, ClientModeWithoutASessionDisablesTheRecorderButtons) {
     d.SetViewMode(2);
     d.UpdateCommandUi();
     int remote = 0;
-    for (const ButtonSpec& spec : kButtonSpecs) {
-        if (spec.remoteKey != 0) {
-            EXPECT_FALSE(d.Button(spec.id)->isEnabled()) << spec.id;
+    for (const ButtonInfo& info : kButtons) {
+        if (info.remoteKey != 0) {
+            EXPECT_FALSE(d.Button(info.id)->isEnabled()) << info.id;
             ++remote;
         }
     }
@@ -674,10 +674,10 @@ TEST_F(ViewerWithRecorder, ConnectSendsRemoteKeysAndDisconnects) {
     }
     EXPECT_EQ(texts.value(3), QStringLiteral("Disconnect"));
     std::vector<int> sent;
-    for (const ButtonSpec& spec : kButtonSpecs) {
-        if (spec.remoteKey != 0 && !d.Button(spec.id)->isHidden()) {
-            d.OnCommand(spec.id);
-            sent.push_back(spec.remoteKey);
+    for (const ButtonInfo& info : kButtons) {
+        if (info.remoteKey != 0 && !d.Button(info.id)->isHidden()) {
+            d.OnCommand(info.id);
+            sent.push_back(info.remoteKey);
         }
     }
     ASSERT_EQ(sent.size(), 15u);
