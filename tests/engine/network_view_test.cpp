@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tv;
 using namespace tv::enginetest;
@@ -239,6 +242,38 @@ TEST_F(LiveViewTest, QzfToolRecordsTheLiveStreamHeadless) {
     EXPECT_NE(err.find("Incorrect password."), std::string::npos) << err;
     err.clear();
     EXPECT_EQ(RunQzfTool("record --port 5 " + out, &err), 2);
+}
+
+TEST_F(LiveViewTest, QzfToolStopsOnSigtermWithTheFileClosed) {
+    StartSim(true);
+    const std::string out = dir.File("term.QZF");
+    const char* bin = std::getenv("TV_BINARY_DIR");
+    const std::string tool = std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";
+    const std::string port = std::to_string(sim->GetPort());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 2);
+        execl(tool.c_str(), "qzftool", "record", "--ip", "127.0.0.1", "--port", port.c_str(),
+              "--password", "1234", out.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Until the first key picture has been written.
+    const bool recording = WaitFor([&] {
+        std::error_code ec;
+        return std::filesystem::file_size(out, ec) > 0 && !ec;
+    });
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(recording);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto size = std::filesystem::file_size(out);
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(size % 4096, 0u);
+    EXPECT_GE(CountDecodablePictures(out, 4), 1);
 }
 
 } // namespace
