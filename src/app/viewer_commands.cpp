@@ -3,6 +3,7 @@
 #include "app/app_message.h"
 #include "app/capture_names.h"
 #include "app/commands.h"
+#include "app/compression_dialog.h"
 #include "app/control_layout.h"
 #include "app/dialogs.h"
 #include "app/disk_select_dlg.h"
@@ -496,6 +497,7 @@ void CViewerDlg::SaveAvi() {
                                                  m_videoFormat, lines272)
                          : ClientExportFrameRate(lines272, m_lowSpeedYes);
     CAviWriter* writer = m_engine.GetAviWriter();
+    writer->SetCompressorChooser(m_prompts.compressor);
     writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);
     m_engine.Play(1.0);
     if (writer->IsOpen()) {
@@ -739,6 +741,10 @@ void CViewerDlg::InstallDefaultPrompts() {
     }
     if (!m_prompts.netOptions) {
         m_prompts.netOptions = [owner](ViewerSettings* v) { return RunNetOptionsDialog(owner, v); };
+    }
+    if (!m_prompts.compressor) {
+        m_compressorChooser = std::make_unique<CDialogCompressorChooser>(owner);
+        m_prompts.compressor = m_compressorChooser.get();
     }
     if (!m_prompts.about) {
         m_prompts.about = [owner] {

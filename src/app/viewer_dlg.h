@@ -50,6 +50,8 @@ struct ViewerPrompts {
     std::function<int(ViewerSettings* values)> options;
     std::function<int(ViewerSettings* values)> netOptions;
     std::function<void()> about;
+    // The AVI compressor choice; not owned.
+    ICompressorChooser* compressor = nullptr;
 };
 
 // Video and audio format names the build carries, and their codes.
@@ -229,6 +231,7 @@ private:
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
     std::vector<QShortcut*> m_accelerators;
+    std::unique_ptr<ICompressorChooser> m_compressorChooser;
 };
 
 } // namespace tv

@@ -105,6 +105,7 @@ protected:
         p.options = [](ViewerSettings*) { return 0; };
         p.netOptions = [](ViewerSettings*) { return 0; };
         p.about = [] {};
+        p.compressor = &compressor;
         EXPECT_EQ(dlg->InitDialog(), 1);
         return *dlg;
     }
@@ -129,6 +130,7 @@ protected:
     std::vector<std::string> messages;
     std::vector<LoginValues> logins;
     std::vector<LoginValues> loginAnswer;
+    CNamedCompressorChooser compressor;
 };
 
 TEST_F(Viewer, StartsInPlayerModeWithSplitNineCentredAndNoSource) {
@@ -632,9 +634,10 @@ TEST_F(Viewer, OptionsApplyOnOkOnlyAndTheTimeoutIsWholeSeconds) {
 
 class ViewerWithRecorder : public Viewer {
 protected:
-    void StartSim(const std::string& password) {
+    void StartSim(const std::string& password, int disconnectAfterMs = -1) {
         DvrSimOptions o;
         o.password = password;
+        o.disconnectAfterMs = disconnectAfterMs;
         o.channels = 1;
         o.fps = 5;
         o.audio = false;
@@ -716,6 +719,26 @@ TEST_F(ViewerWithRecorder, ARefusedLoginShowsTheSessionsOwnReason) {
     EXPECT_EQ(messages[0], "Incorrect password.");
     EXPECT_FALSE(d.SessionOpen());
     EXPECT_EQ(d.Button(kCommandConnect)->BitmapId(), 306);
+}
+
+TEST_F(ViewerWithRecorder, TheRecorderEndingTheSessionIsReported) {
+    StartSim("", 600);
+    CViewerDlg& d = Make();
+    d.SetViewMode(2);
+    LoginValues v;
+    v.ipAddress = "127.0.0.1";
+    v.port = sim->GetPort();
+    loginAnswer.push_back(v);
+    d.OnCommand(kCommandConnect);
+    ASSERT_TRUE(d.SessionOpen());
+    ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
+    EXPECT_EQ(messages[0], "Disconnected by server.");
+    EXPECT_FALSE(d.SessionOpen());
+    EXPECT_EQ(d.Button(kCommandConnect)->BitmapId(), 306);
+    // Once the session is gone a late notice changes nothing and says nothing.
+    PostWindowMessage(&d, kMsgDisconnected);
+    QCoreApplication::sendPostedEvents(&d);
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(ViewerWithRecorder, LocalRecordingIsPaddedAndNeverOverwrites) {
