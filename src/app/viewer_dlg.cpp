@@ -89,7 +89,7 @@ QString StatusTextFor(int playState, double speed) {
 
 CViewerDlg::CViewerDlg(QWidget* parent) : CSkinDialog(parent) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowTitle(QStringLiteral("Tessavin Viewer"));
+    setWindowTitle(QString::fromLatin1(kProductTitle));
     setMouseTracking(true);
     m_profilePath = DefaultProfilePath();
     for (int i = 0; i < 3; ++i) {
@@ -163,8 +163,9 @@ void CViewerDlg::CreateControls() {
     m_title->resize(134, 18);
 }
 
+// The order matters: the engine exists before the settings are applied to
+// it, and the first layout reads the settings' always-on-top flag.
 int CViewerDlg::InitDialog() {
-    // 1 to 4: skin, icon, dropped files.
     QIcon icon;
     icon.addPixmap(QPixmap::fromImage(LoadSkinIcon(kIconApp)));
     setWindowIcon(icon);
@@ -172,11 +173,9 @@ int CViewerDlg::InitDialog() {
     SetDragByClient(1);
     SetBackground(kBmpBackground);
     CreateControls();
-    // 5: the context menus and the accelerators.
     CreateMenus();
     CreateAccelerators();
     InstallDefaultPrompts();
-    // 6: the bitmap buttons.
     for (const ButtonInfo& info : kButtons) {
         CSkinButton* b = Button(info.id);
         b->SetImage(info.bitmap, info.id != kIdMinimize && info.id != kIdCloseButton);
@@ -184,7 +183,6 @@ int CViewerDlg::InitDialog() {
             b->SetTooltip(info.tooltip);
         }
     }
-    // 7: the sliders.
     m_position->SetFillMode(true);
     m_position->SetTrackImages(kBmpPositionTrack, kBmpPositionFill, false, 0);
     m_position->SetThumbImages(kBmpPositionThumb, kBmpPositionThumbDrag, true, kSkinKeyColour);
@@ -196,10 +194,9 @@ int CViewerDlg::InitDialog() {
     m_volume->SetRange(0, 65535, true);
     m_volume->SetPageStep(4096);
     m_volume->SetTooltip(116);
-    // 8: caption and status panel.
-    setWindowTitle(QStringLiteral("Tessavin Viewer"));
+    // The window has no caption bar; the task bar and window lists show this.
+    setWindowTitle(QString::fromLatin1(kProductTitle));
     m_status->SetSprite(kBmpStatusSprites);
-    // 9: format codes.
     if (!VideoFormatCodeFor(kConfiguredVideoFormat, &m_videoFormat)) {
         m_videoFormat = 0;
         ShowMessageBox("Unkown Video Format");
@@ -208,7 +205,6 @@ int CViewerDlg::InitDialog() {
         m_audioFormat = 0;
         ShowMessageBox("Unkown Audio Format");
     }
-    // 10: the engine.
     RECT video{0, 0, m_videoWidth, m_videoHeight};
     m_engine.Init(this, video, m_videoFormat, m_audioFormat, 8, 8000, 8);
     m_engine.SetLabelFont(16, 0, 500, 0, "Arial");
@@ -217,27 +213,20 @@ int CViewerDlg::InitDialog() {
     if (QWidget* wnd = m_engine.GetVideoWindow()) {
         wnd->installEventFilter(this);
     }
-    // 11: settings.
     LoadSettingsNow();
     m_volume->SetPosition(m_engine.GetVolume());
-    // 12, 13: title, shape, first layout.
     m_title->SetText(QString::fromLatin1(kProductTitle));
     SetCornerEllipse(12, 12);
     Layout(true, m_videoWidth, m_videoHeight);
-    // 14: timers.
     m_timers[0].start(1000);
     m_timers[1].start(300);
     m_timers[2].start(40);
-    // 15: player mode.
     SetViewMode(1);
-    // 16: the command-line recording.
     if (!m_commandLinePath.empty()) {
         OpenSource(m_commandLinePath, 0);
     }
-    // 17: no export yet.
     m_aviRunning = false;
     m_lowSpeedYes = false;
-    // 18: "/IP:" and "/PORT:".
     const std::string ip = CommandLineOption(m_commandLine, "/IP:");
     const std::string port = CommandLineOption(m_commandLine, "/PORT:");
     m_ipText = QString::fromStdString(ip);

@@ -147,6 +147,7 @@ TEST_F(Viewer, StartsInPlayerModeWithSplitNineCentredAndNoSource) {
                               screen.y() + (screen.height() - 548) / 2));
     EXPECT_EQ(d.Engine().IsStreamOpen(), 0);
     EXPECT_EQ(d.TitleText()->Text(), QStringLiteral("Tessavin Viewer 2.81"));
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Tessavin Viewer 2.81"));
     EXPECT_EQ(d.VideoFormat(), 4);
     EXPECT_EQ(d.AudioFormat(), 5);
     EXPECT_TRUE(messages.empty());
