@@ -155,10 +155,11 @@ TEST(VideoSynth, PatternCarriesTextAndMotion) {
     EXPECT_EQ(a, b);
     synth::DrawTestPattern(b.data(), 640, lines, 2, 5, "10:00:00");
     EXPECT_NE(a, b);
-    // The "CH3" label's box is drawn at (8, 8) with scale 2; the top-left
-    // pixel of 'C' is off and a pixel of its left stroke is on.
-    EXPECT_EQ(a[size_t(8) * 640 + 8], 16);
-    EXPECT_EQ(a[size_t(8 + 2) * 640 + 8], 235);
+    // The "CH3" label's box is drawn at (8, lines - 24) with scale 2; the
+    // top-left pixel of 'C' is off and a pixel of its left stroke is on.
+    const size_t top = size_t(lines - 24);
+    EXPECT_EQ(a[top * 640 + 8], 16);
+    EXPECT_EQ(a[(top + 2) * 640 + 8], 235);
     EXPECT_EQ(synth::FontGlyph('H')[3], 0x1F);
     EXPECT_EQ(synth::FontGlyph('~')[3], 0);
 }

@@ -181,12 +181,15 @@ void DrawTestPattern(uint8_t* yuv, int width, int height, int channel, int frame
         }
     }
 
+    // The burned-in channel and clock sit at the bottom, below the detail band,
+    // so that the viewer's own label over the top of the picture never hides them.
     char label[16];
     std::snprintf(label, sizeof label, "CH%d", channel + 1);
-    DrawText(yuv, width, height, 8, 8, 2, label, 235, 16);
+    const int textY = height - 24;
+    DrawText(yuv, width, height, 8, textY, 2, label, 235, 16);
     if (clockText != nullptr)
-        DrawText(yuv, width, height, width - 8 - int(std::strlen(clockText)) * 12, 8, 2, clockText,
-                 235, 16);
+        DrawText(yuv, width, height, width - 8 - int(std::strlen(clockText)) * 12, textY, 2,
+                 clockText, 235, 16);
 }
 
 } // namespace tv::synth
