@@ -484,6 +484,11 @@ int CPlayerEngine::IsRecording() {
     return m_recorder.IsOpen() ? 1 : 0;
 }
 
+std::string CPlayerEngine::GetRecordingErrorText() {
+    std::lock_guard<std::mutex> lock(m_recorderLock);
+    return m_recorder.GetErrorText();
+}
+
 uint64_t CPlayerEngine::GetBytesRecorded() {
     std::lock_guard<std::mutex> lock(m_recorderLock);
     return m_recorder.GetBytesWritten();

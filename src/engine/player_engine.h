@@ -149,6 +149,9 @@ public:
     int StartRecording(const std::string& path);
     int StopRecording();
     int IsRecording();
+    // Why the recording stopped on its own (a full disk, a write error); empty
+    // while it runs or after StopRecording.
+    std::string GetRecordingErrorText();
     int SetAutoReconnect(int flag);
     int GetAutoReconnect() const { return m_autoReconnect.load(); }
 

@@ -200,6 +200,17 @@ int RunRecord(int argc, char** argv) {
             PrintProgress(engine, (now - start) / 1000.0);
             nextReport += 1000;
         }
+        // The recorder closes the file itself when a write fails (a full
+        // disk); going on would report a recording that is no longer made.
+        if (!engine.IsRecording()) {
+            const std::string why = engine.GetRecordingErrorText();
+            engine.Disconnect();
+            std::fprintf(stderr, "qzftool record: %s\n",
+                         why.empty() ? "the recording stopped" : why.c_str());
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+            return 1;
+        }
         tv::Sleep(20);
     }
     engine.StopRecording();
