@@ -1,0 +1,361 @@
+// The network client against recorders that misbehave on purpose: a stream
+// with no start code at all, a packet that never ends, a control message
+// claiming 0xFFFF bytes, everything one byte per segment, and a crowd of
+// sessions at once. The client must stay logged in or report, keep every
+// packet inside its record, and stop promptly when told.
+
+#include "net/net_client.h"
+#include "net/net_message.h"
+#include "net/net_test_util.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tv {
+namespace {
+
+using namespace tv::test;
+using Bytes = std::vector<uint8_t>;
+
+// A loopback server that runs the script on every connection it accepts, each
+// on its own thread, until the test ends.
+class HostilePeer {
+public:
+    explicit HostilePeer(std::function<void(int fd, const std::atomic<bool>& done)> script)
+        : m_script(std::move(script)) {
+        m_listen = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listen, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        listen(m_listen, 128);
+        socklen_t len = sizeof sa;
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&sa), &len);
+        m_port = ntohs(sa.sin_port);
+        m_acceptor = std::thread([this] { AcceptLoop(); });
+    }
+    ~HostilePeer() {
+        m_done.store(true);
+        m_acceptor.join();
+        close(m_listen);
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (auto& t : m_sessions) {
+            t.join();
+        }
+    }
+    uint16_t Port() const { return m_port; }
+    int Accepted() const { return m_accepted.load(); }
+
+private:
+    void AcceptLoop() {
+        while (!m_done.load()) {
+            pollfd pfd{m_listen, POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0) {
+                continue;
+            }
+            const int fd = accept(m_listen, nullptr, nullptr);
+            if (fd < 0) {
+                continue;
+            }
+            m_accepted.fetch_add(1);
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_sessions.emplace_back([this, fd] {
+                m_script(fd, m_done);
+                close(fd);
+            });
+        }
+    }
+
+    std::function<void(int, const std::atomic<bool>&)> m_script;
+    int m_listen = -1;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_accepted{0};
+    std::mutex m_lock;
+    std::list<std::thread> m_sessions;
+    std::thread m_acceptor;
+};
+
+bool ReadLogin(int fd) {
+    uint8_t buf[kLoginMessageSize];
+    size_t have = 0;
+    while (have < sizeof buf) {
+        const ssize_t r = recv(fd, buf + have, sizeof buf - have, 0);
+        if (r <= 0) {
+            return false;
+        }
+        have += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool SendAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t r = send(fd, p, n, MSG_NOSIGNAL);
+        if (r <= 0) {
+            return false;
+        }
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool SendAll(int fd, const Bytes& b) {
+    return SendAll(fd, b.data(), b.size());
+}
+
+Bytes Msg(const std::string& fields) {
+    const std::string all = std::string("\0\0\1\xFE", 4) + fields;
+    return Bytes(all.begin(), all.end());
+}
+
+const Bytes kAccept = Msg("000C0003");
+
+// Holds the connection until the client closes it or the test ends.
+void HoldUntilClosed(int fd, const std::atomic<bool>& done) {
+    char buf[256];
+    while (!done.load()) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, 20) > 0 && recv(fd, buf, sizeof buf, 0) <= 0) {
+            return;
+        }
+    }
+}
+
+// Sends bytes that never form a start code until the client goes away.
+void Flood(int fd, const std::atomic<bool>& done, const Bytes& chunk) {
+    while (!done.load()) {
+        pollfd pfd{fd, POLLOUT, 0};
+        if (poll(&pfd, 1, 20) <= 0) {
+            continue;
+        }
+        if (send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN) {
+            return;
+        }
+    }
+}
+
+int OpenFdCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr) {
+            ++n;
+        }
+        closedir(d);
+    }
+    return n;
+}
+
+TEST(HostilePeer, EndlessBytesWithoutAStartCodeQueueNothingAndStopPromptly) {
+    // Bytes with no 00 00 01 in them, megabytes of them, then a real picture is
+    // never reached: the client must neither queue nor grow anything, and
+    // Disconnect must end the flood from the client's side.
+    HostilePeer peer([](int fd, const std::atomic<bool>& done) {
+        if (!ReadLogin(fd) || !SendAll(fd, kAccept)) {
+            return;
+        }
+        Flood(fd, done, Bytes(65536, 0x5A));
+    });
+    CNetClient client;
+    client.SetTimeout(5000);
+    ASSERT_EQ(client.Connect("127.0.0.1", peer.Port(), "", ""), 1);
+    ASSERT_EQ(client.Start(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return client.GetStats().bytesReceived > 8u << 20; }));
+    const NetStats s = client.GetStats();
+    EXPECT_EQ(s.videoPackets, 0u);
+    EXPECT_EQ(s.audioPackets, 0u);
+    EXPECT_EQ(s.controlMessages, 0u);
+    EXPECT_EQ(client.IsConnected(), 1);
+    EXPECT_EQ(client.Disconnect(), 1);
+    EXPECT_FALSE(client.HasThread());
+}
+
+TEST(HostilePeer, PictureThatNeverEndsIsCutAtItsRecordAndTheStreamGoesOn) {
+    // One start code, then megabytes of picture bytes with no end, then a
+    // status message and a closing picture: each queued record stays within
+    // its size and the status behind the flood still arrives.
+    std::atomic<bool> flooded{false};
+    HostilePeer peer([&](int fd, const std::atomic<bool>& done) {
+        if (!ReadLogin(fd) || !SendAll(fd, kAccept)) {
+            return;
+        }
+        // Apart from the acceptance, or the start code would be dropped with it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        SendAll(fd, Bytes{0x00, 0x00, 0x01, 0xF8});
+        const Bytes chunk(65536, 0x11);
+        for (int i = 0; i < 64 && !done.load(); ++i) {
+            if (!SendAll(fd, chunk)) {
+                return;
+            }
+        }
+        flooded.store(true);
+        SendAll(fd, Msg("0010000700ab"));
+        SendAll(fd, Bytes{0x00, 0x00, 0x01, 0xF8, 0x22, 0x00, 0x00, 0x01, 0xF8});
+        HoldUntilClosed(fd, done);
+    });
+    RecordingNotifier notes;
+    CNetClient client;
+    client.SetNotifier(&notes);
+    client.SetTimeout(5000);
+    ASSERT_EQ(client.Connect("127.0.0.1", peer.Port(), "", ""), 1);
+    ASSERT_EQ(client.Start(), 1);
+    // Drain the queue as a consumer would, checking every record.
+    FrameRecord rec(CNetClient::kVideoRecordSize);
+    bool sawSmall = false;
+    uint32_t longest = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        while (client.GetVideoQueue().Get(rec) == 1) {
+            EXPECT_LE(rec.length, CNetClient::kVideoRecordSize);
+            EXPECT_GE(rec.length, 4u);
+            longest = std::max(longest, rec.length);
+            if (rec.length == 5 && rec.data[4] == 0x22) {
+                sawSmall = true;
+            }
+        }
+        return sawSmall;
+    })) << client.GetLastErrorText();
+    EXPECT_TRUE(flooded.load());
+    EXPECT_EQ(longest, CNetClient::kVideoRecordSize); // the flood was cut, not dropped whole
+    EXPECT_EQ(notes.Count(kWmNetStatus), 1);
+    EXPECT_EQ(client.GetStatusValue(), 0xAB);
+    client.Disconnect();
+}
+
+TEST(HostilePeer, ControlLength0xFFFFAndEveryByteAlone) {
+    // A control message that claims 0xFFFF bytes, then a picture, a status
+    // message and a closing start code sent one byte per segment: the bogus
+    // message is dropped, and the rest arrives whole however it is cut.
+    Bytes tail = {0x00, 0x00, 0x01, 0xF8, 0x33, 0x00, 0x00, 0x00, 0x01, 0x02};
+    const Bytes status = Msg("00100007BEEF");
+    tail.insert(tail.end(), status.begin(), status.end());
+    tail.insert(tail.end(), {0x00, 0x00, 0x01, 0xF8, 0x44, 0x00, 0x00, 0x01, 0xF9});
+    HostilePeer peer([&](int fd, const std::atomic<bool>& done) {
+        if (!ReadLogin(fd) || !SendAll(fd, kAccept)) {
+            return;
+        }
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // What shares a receive with the acceptance is not looked at: let the
+        // client take the acceptance alone first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        SendAll(fd, Msg("FFFF0007"));
+        for (uint8_t b : tail) {
+            if (done.load() || !SendAll(fd, &b, 1)) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        HoldUntilClosed(fd, done);
+    });
+    RecordingNotifier notes;
+    CNetClient client;
+    client.SetNotifier(&notes);
+    client.SetTimeout(20000); // one session only: no reconnect while bytes trickle
+    ASSERT_EQ(client.Connect("127.0.0.1", peer.Port(), "", ""), 1);
+    ASSERT_EQ(client.Start(), 1);
+    std::vector<Bytes> got;
+    FrameRecord rec(CNetClient::kVideoRecordSize);
+    ASSERT_TRUE(WaitUntil([&] {
+        while (client.GetVideoQueue().Get(rec) == 1) {
+            got.emplace_back(rec.data, rec.data + rec.length);
+        }
+        return got.size() >= 2;
+    })) << client.GetLastErrorText();
+    ASSERT_TRUE(WaitUntil([&] { return notes.Count(kWmNetStatus) == 1; })) << [&] {
+        std::string t = "controls " + std::to_string(client.GetStats().controlMessages) + ":";
+        for (const auto& g : got) {
+            t += " [";
+            for (uint8_t b : g) {
+                t += std::to_string(b) + ",";
+            }
+            t += "]";
+        }
+        return t;
+    }();
+    EXPECT_EQ(client.GetStatusValue(), 0xBEEF);
+    // The picture that followed the bogus message, and the one after the status.
+    const Bytes last = got.back();
+    EXPECT_EQ(last, (Bytes{0x00, 0x00, 0x01, 0xF8, 0x44}));
+    bool sawFirst = false;
+    for (const auto& g : got) {
+        sawFirst |= g == Bytes({0x00, 0x00, 0x01, 0xF8, 0x33, 0x00, 0x00, 0x00, 0x01, 0x02});
+    }
+    EXPECT_TRUE(sawFirst);
+    EXPECT_EQ(client.IsConnected(), 1);
+    EXPECT_EQ(client.GetStats().logins, 1u);
+    client.Disconnect();
+}
+
+TEST(HostilePeer, ManySessionsAtOnceLeaveNoDescriptorsOrThreadsBehind) {
+    // Forty clients against one peer that accepts every login and then either
+    // streams, drops the connection, or sends garbage; every client stops
+    // when told and nothing stays open afterwards.
+    std::atomic<int> turn{0};
+    HostilePeer peer([&](int fd, const std::atomic<bool>& done) {
+        if (!ReadLogin(fd) || !SendAll(fd, kAccept)) {
+            return;
+        }
+        switch (turn.fetch_add(1) % 3) {
+        case 0:
+            for (int i = 0; i < 200 && !done.load(); ++i) {
+                if (!SendAll(fd, Bytes{0x00, 0x00, 0x01, 0xF8, 0x01, 0x02, 0x03})) {
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            HoldUntilClosed(fd, done);
+            return;
+        case 1:
+            return; // dropped at once: the client comes back
+        default:
+            Flood(fd, done, Bytes(4096, 0xFF));
+            return;
+        }
+    });
+    const int fdsBefore = OpenFdCount();
+    constexpr int kClients = 40;
+    std::vector<std::unique_ptr<CNetClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<CNetClient>());
+        clients.back()->SetTimeout(3000);
+        ASSERT_EQ(clients.back()->Connect("127.0.0.1", peer.Port(), "", ""), 1);
+        ASSERT_EQ(clients.back()->Start(), 1);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        uint64_t logins = 0;
+        for (const auto& c : clients) {
+            logins += c->GetStats().logins;
+        }
+        return logins >= static_cast<uint64_t>(kClients);
+    }));
+    for (auto& c : clients) {
+        EXPECT_EQ(c->Disconnect(), 1);
+        EXPECT_FALSE(c->HasThread());
+    }
+    EXPECT_GE(peer.Accepted(), kClients);
+    clients.clear();
+    // The peer closes its ends as it notices; the client's are closed already.
+    EXPECT_TRUE(WaitUntil([&] { return OpenFdCount() == fdsBefore; }))
+        << OpenFdCount() << " open, " << fdsBefore << " before";
+}
+
+} // namespace
+} // namespace tv

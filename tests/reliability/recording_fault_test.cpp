@@ -1,0 +1,136 @@
+// The disk fills while `qzftool record` records a live stream: the tool must
+// stop with the reason, not go on reporting progress and exit as if all was
+// well, and what reached the disk must read back.
+
+#include "dvrsim/dvr_sim.h"
+#include "engine/engine_test_util.h"
+#include "media/stream_file.h"
+#include "video/video_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tv;
+using namespace tv::enginetest;
+
+namespace {
+
+std::string ToolPath() {
+    const char* bin = std::getenv("TV_BINARY_DIR");
+    return std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Packets read front to back and how many of the video ones decode.
+struct ReadBack {
+    int packets = 0;
+    int pictures = 0;
+    int refused = 0;
+};
+
+ReadBack ReadRecording(const std::string& path, int format) {
+    ReadBack r;
+    CStreamFile file;
+    file.SetFormat(format);
+    if (!file.Open(path, 0)) {
+        r.packets = -1;
+        return r;
+    }
+    CVideoDecoder decoder;
+    decoder.SetMode(format);
+    std::vector<uint8_t> packet(kEnginePacketSize);
+    std::vector<uint8_t> picture(kEnginePictureSize);
+    int failures = 0;
+    while (failures < 5) {
+        const int n = file.ReadForward(packet.data());
+        if (n <= 0) {
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        ++r.packets;
+        if (file.IsAudio()) {
+            continue;
+        }
+        if (decoder.ParseHeader(packet.data(), n) &&
+            decoder.Decode(packet.data(), n, picture.data(), picture.size())) {
+            ++r.pictures;
+        } else {
+            ++r.refused;
+        }
+    }
+    return r;
+}
+
+TEST(RecordingFaults, FullDiskStopsQzfToolWithTheReasonAndKeepsWhatWasWritten) {
+    TempDir dir;
+    RecordingBuilder source;
+    for (int i = 0; i < 10; ++i) {
+        source.Picture(0);
+        source.Audio(320);
+    }
+    DvrSimOptions opt;
+    opt.password = "1234";
+    opt.channels = 1;
+    opt.fps = 25;
+    opt.keyInterval = 5;
+    opt.source = source.Save(dir.File("source.qzf"));
+    CDvrSim sim(opt);
+    ASSERT_EQ(sim.Start(), 1) << sim.GetError();
+
+    const std::string out = dir.File("full.QZF");
+    const std::string errPath = dir.File("stderr.txt");
+    const std::string tool = ToolPath();
+    const std::string port = std::to_string(sim.GetPort());
+    // The disk fills inside the ninth block.
+    const rlim_t limit = 8 * 4096 + 1500;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(errFd, 2);
+        std::signal(SIGXFSZ, SIG_IGN); // kept across exec: writes fail with EFBIG
+        struct rlimit lim;
+        getrlimit(RLIMIT_FSIZE, &lim);
+        lim.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &lim);
+        // Long enough that a tool carrying on after the failure is told apart.
+        execl(tool.c_str(), "qzftool", "record", "--ip", "127.0.0.1", "--port", port.c_str(),
+              "--password", "1234", "--seconds", "60", out.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    sim.Stop();
+    const std::string err = ReadText(errPath);
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("Recording stopped: " + out), std::string::npos) << err;
+    EXPECT_NE(err.find("too large"), std::string::npos) << err;
+
+    // The file holds what fitted and reads back up to where the disk filled.
+    const auto size = std::filesystem::file_size(out);
+    EXPECT_LE(size, limit);
+    EXPECT_GT(size, 4096u * 4);
+    const ReadBack back = ReadRecording(out, 4);
+    EXPECT_GE(back.pictures, 2);
+    // Only the packet the disk cut may be refused.
+    EXPECT_LE(back.refused, 1);
+}
+
+} // namespace
