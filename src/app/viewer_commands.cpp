@@ -479,10 +479,12 @@ void CViewerDlg::SaveAvi() {
         return;
     }
     m_aviPath = path;
-    // The capture frame is the picture with its two fields: 640 wide, two
-    // 224-line fields.
-    const int pictureWidth = 640;
-    const int fieldHeight = 224;
+    // The capture frame is the picture with its two fields.
+    int pictureWidth = 640;
+    int fieldHeight = 224;
+    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+        wnd->GetPictureSize(&pictureWidth, &fieldHeight);
+    }
     const bool lines272 = fieldHeight == 272;
     BITMAPINFOHEADER header{};
     header.biSize = 40;

@@ -751,6 +751,24 @@ int CVideoWnd::HasPicture(int channel) const {
     return channel >= 0 && channel < kMaxChannels ? m_hasPicture[channel] : 0;
 }
 
+void CVideoWnd::GetPictureSize(int* width, int* fieldHeight) const {
+    CsLock lock(m_lock);
+    int w = 0;
+    int h = 0;
+    for (int ch = 0; ch < kMaxChannels; ++ch) {
+        if (m_hasPicture[ch]) {
+            w = std::max(w, m_widths[ch]);
+            h = std::max(h, m_heights[ch]);
+        }
+    }
+    if (width != nullptr) {
+        *width = w > 0 ? w : 640;
+    }
+    if (fieldHeight != nullptr) {
+        *fieldHeight = h > 0 ? h : 224;
+    }
+}
+
 // Labels.
 
 int CVideoWnd::SetShowLabels(int on) {

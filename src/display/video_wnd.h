@@ -102,6 +102,10 @@ public:
     RECT GetExportRect(int channel) const;
     int IsChannelVisible(int channel) const;
     int HasPicture(int channel) const;
+    // The picture size an export frame is built from: the widest and tallest
+    // picture any channel holds (640 x 224 before the first picture). The export
+    // frame is this width and twice this height (two fields).
+    void GetPictureSize(int* width, int* fieldHeight) const;
 
     // Labels.
     int SetShowLabels(int on);

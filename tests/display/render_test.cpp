@@ -92,12 +92,21 @@ TEST_F(DisplayRender, RefusedPicturesChangeNothing) {
         EXPECT_EQ(wnd->HasPicture(i), 0);
     }
     EXPECT_EQ(wnd->GrabClient(), before);
+    // Refused pictures do not count towards the export picture size.
+    int pw = 0, ph = 0;
+    wnd->GetPictureSize(&pw, &ph);
+    EXPECT_EQ(pw, 640);
+    EXPECT_EQ(ph, 224);
     // Every accepted size is drawn.
     for (int w : {320, 640}) {
         for (int h : {112, 136, 224, 272}) {
             EXPECT_EQ(wnd->Render(1, Time(2020, 1, 1, 0, 0, 0), pic.data(), w, h), 1) << w << h;
         }
     }
+    // A 272-line recording exports 544-line frames.
+    wnd->GetPictureSize(&pw, &ph);
+    EXPECT_EQ(pw, 640);
+    EXPECT_EQ(ph, 272);
 }
 
 // Uniform pictures of four colours in a 2 x 2 split at an odd size: every
