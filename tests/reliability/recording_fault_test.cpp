@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace tv;
 using namespace tv::enginetest;
@@ -131,6 +132,54 @@ TEST(RecordingFaults, FullDiskStopsQzfToolWithTheReasonAndKeepsWhatWasWritten) {
     EXPECT_GE(back.pictures, 2);
     // Only the packet the disk cut may be refused.
     EXPECT_LE(back.refused, 1);
+}
+
+} // namespace
+
+namespace {
+
+// Exit status and everything the tool printed.
+int RunTool(const std::vector<std::string>& args, std::string* out) {
+    std::string cmd = ToolPath();
+    for (const auto& a : args) {
+        cmd += " '" + a + "'";
+    }
+    cmd += " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+        out->append(buf, n);
+    }
+    const int status = pclose(p);
+    // A signal (a crash, a sanitizer abort) is told apart from a refusal.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+TEST(ToolInput, TenThousandCharacterValuesAreRefusedClearly) {
+    const std::string longText(10000, 'a');
+    const std::string longDigits(10000, '9');
+    const std::string longPath = "/tmp/" + longText + ".qzf";
+    const std::vector<std::vector<std::string>> cases = {
+        {"info", longPath},
+        {"verify", longPath},
+        {"packets", longPath},
+        {"record", "--ip", longText, "--port", "5000", "out.qzf"},
+        {"record", "--ip", "127.0.0.1", "--port", longDigits, "out.qzf"},
+        {"find-time", longPath, longDigits},
+        {"export", longPath, "/tmp/" + longText + ".avi"},
+        {longText},
+    };
+    for (const auto& args : cases) {
+        std::string out;
+        const int status = RunTool(args, &out);
+        EXPECT_TRUE(status == 1 || status == 2) << args[0] << ": " << status << "\n"
+                                                << out.substr(0, 300);
+        EXPECT_NE(out.find("qzftool"), std::string::npos) << args[0];
+    }
 }
 
 } // namespace
