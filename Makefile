@@ -6,7 +6,7 @@ JOBS ?= 2
 SAMPLE ?= $(BUILD)/sample.qzf
 CMAKE_FLAGS ?=
 
-.PHONY: setup configure build run test bench asan tsan fuzz format clean
+.PHONY: setup configure build test-build run test bench asan tsan fuzz format clean
 
 setup:
 	bash scripts/setup
@@ -17,19 +17,24 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The tests need neither the benchmarks nor a release build of them.
+test-build: setup
+	cmake -S . -B $(BUILD) -G Ninja -DTV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
 # Sets up, builds, makes a sample recording and opens the viewer on it.
 run: setup build
 	@if [ -x $(BUILD)/tools/qzftool/qzftool ]; then $(BUILD)/tools/qzftool/qzftool make-sample $(SAMPLE); fi
 	$(BUILD)/src/app/tessavin-viewer $$( [ -f $(SAMPLE) ] && echo $(SAMPLE) )
 
 # Sets up, builds and runs every test.
-test: setup build
+test: setup test-build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ctest --output-on-failure -j$(JOBS)
 
 bench: setup
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j$(JOBS)
-	@if [ -x bench/run ]; then bash bench/run $(BUILD); else echo "no benchmarks yet"; fi
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTV_BUILD_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build build-bench -j$(JOBS)
+	@if [ -x bench/run ]; then bash bench/run build-bench; else echo "no benchmarks yet"; fi
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: setup
@@ -55,4 +60,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-tsan
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-tsan build-bench
