@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <ctime>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -23,6 +24,13 @@ void SetCurrentThreadPriority(int priority) {
 }
 
 long GetTimeZoneBias() {
+    // tzset rewrites the C library's zone state (with TZ unset it frees and
+    // copies the zone name on every call) and `timezone` is a plain global:
+    // readers on other threads (the reader, the recorder simulator, the
+    // window) would race with it. One lock orders every call; the C library's
+    // own lock is invisible to callers reading `timezone`.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
     tzset();
     return timezone;
 }

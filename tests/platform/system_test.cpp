@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
 
 using namespace tv;
 
@@ -21,6 +24,35 @@ TEST(TimeZoneBias, FollowsTheStandardOffsetOfTz) {
         setenv("TZ", saved.c_str(), 1);
     } else {
         unsetenv("TZ");
+    }
+    GetTimeZoneBias();
+}
+
+TEST(TimeZoneBias, CallsFromManyThreadsAgree) {
+    // With TZ unset every call re-reads the zone; readers on several threads
+    // at once must all see the same offset (the thread sanitizer build
+    // checks that the calls are ordered).
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    unsetenv("TZ");
+    const long expected = GetTimeZoneBias();
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                mismatches[t] += GetTimeZoneBias() != expected;
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(mismatches[t], 0) << t;
+    }
+    if (old) {
+        setenv("TZ", saved.c_str(), 1);
     }
     GetTimeZoneBias();
 }
@@ -63,9 +95,9 @@ TEST(WinTypes, BitmapHeadersSerializeLittleEndian) {
 
 TEST(WinTypes, Windows1252Encoding) {
     EXPECT_EQ(ToWindows1252("abc123"), "abc123");
-    EXPECT_EQ(ToWindows1252("caf\xC3\xA9"), "caf\xE9");        // é
-    EXPECT_EQ(ToWindows1252("\xE2\x82\xAC"), "\x80");          // €
-    EXPECT_EQ(ToWindows1252("\xE4\xB8\xAD"), "?");             // CJK: not in the code page
-    EXPECT_EQ(ToWindows1252("a\xC3"), "a?");                   // truncated sequence
-    EXPECT_EQ(ToWindows1252("\xF0\x9F\x98\x80x"), "?x");       // outside the BMP
+    EXPECT_EQ(ToWindows1252("caf\xC3\xA9"), "caf\xE9");  // é
+    EXPECT_EQ(ToWindows1252("\xE2\x82\xAC"), "\x80");    // €
+    EXPECT_EQ(ToWindows1252("\xE4\xB8\xAD"), "?");       // CJK: not in the code page
+    EXPECT_EQ(ToWindows1252("a\xC3"), "a?");             // truncated sequence
+    EXPECT_EQ(ToWindows1252("\xF0\x9F\x98\x80x"), "?x"); // outside the BMP
 }
