@@ -113,7 +113,9 @@ int CStreamFile::Open(const std::string& path, int diskMode) {
     if (m_fd >= 0) {
         Close();
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK opening a named pipe waits for a writer forever, and
+    // the caller is the user's thread; what has no size is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return 0;
     }
@@ -138,6 +140,10 @@ int CStreamFile::Open(const std::string& path, int diskMode) {
         ShowMessageBox("Open Error");
         ::close(fd);
         return 0;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     m_fd = fd;
     m_size = size;

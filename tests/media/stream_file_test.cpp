@@ -8,6 +8,9 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tv;
 using namespace tv::test;
@@ -458,4 +461,30 @@ TEST_F(StreamFileTest, SourcesWithoutASizeSayOpenError) {
     EXPECT_EQ(f.SetSeekTarget(0), 0);
     ASSERT_EQ(f.Open(Put(std::vector<uint8_t>(64 * kQzfBlockSize, 0x5A), "junk.qzf"), 0), 1);
     EXPECT_EQ(f.FindTime(0u), -1);
+}
+
+TEST_F(StreamFileTest, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = m_dir.File("pipe.qzf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // In a child, so that an open that blocks fails the test instead of hanging it.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        SetMessageBoxHandler([](const std::string&, const std::string&) {});
+        CStreamFile f;
+        _exit(f.Open(fifo, 0) == 0 && !f.IsOpen() ? 0 : 1);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 3000 && done == 0; ++i) {
+        done = waitpid(pid, &status, WNOHANG);
+        usleep(10000);
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "opening a named pipe did not return within 30 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
