@@ -180,6 +180,10 @@ TEST(ToolInput, TenThousandCharacterValuesAreRefusedClearly) {
                                                 << out.substr(0, 300);
         EXPECT_NE(out.find("qzftool"), std::string::npos) << args[0];
     }
+    // Something that has no size is refused for that reason, not a stale one.
+    std::string out;
+    EXPECT_EQ(RunTool({"info", "/dev/null"}, &out), 2);
+    EXPECT_NE(out.find("cannot open /dev/null: no size"), std::string::npos) << out;
 }
 
 } // namespace

@@ -80,6 +80,8 @@ bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
         std::fprintf(stderr, "qzftool %s: %s is a folder\n", cmd, path.c_str());
         return false;
     }
+    // A stale errno from an earlier call would name the wrong reason.
+    errno = 0;
     if (!f->Open(path, o.disk ? 1 : 0)) {
         std::fprintf(stderr, "qzftool %s: cannot open %s: %s\n", cmd, path.c_str(),
                      errno ? std::strerror(errno) : "no size");
