@@ -195,6 +195,7 @@ const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockSt
     }
     if (m_cacheLen > 0 && blockStart >= m_cacheStart &&
         blockStart + kBlock <= m_cacheStart + m_cacheLen) {
+        m_readError = 0;
         *st = kBlockOk;
         return m_cache.data() + (blockStart - m_cacheStart);
     }
@@ -212,6 +213,7 @@ const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockSt
         // A bad sector spoils a whole window read: fall back to the one block,
         // and count it as a bad block when even that fails.
         if (!PreadAll(m_fd, m_cache.data(), kBlock, blockStart, &got)) {
+            m_readError = errno != 0 ? errno : EIO;
             *st = kBlockBad;
             return nullptr;
         }
@@ -221,6 +223,7 @@ const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockSt
         }
         start = blockStart;
     }
+    m_readError = 0;
     got = static_cast<size_t>(BlockOf(got));
     if (m_diskMode) {
         SwapWords(m_cache.data(), got);
@@ -559,12 +562,15 @@ int CStreamFile::GetBlockTime(SYSTEMTIME* out) const {
 }
 
 int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path) {
+    m_copyError.clear();
     if (m_fd < 0 || start >= end || start >= m_size || end >= m_size) {
+        m_copyError = "the range is not inside the recording";
         return 0;
     }
     const uint64_t from = BlockOf(start);
     const uint64_t to = BlockOf(end + kBlock - 1);
     if (to - from > kCopyLimit) {
+        m_copyError = "the range is over 1 GiB";
         return 0;
     }
     // Truncating the recording itself (by whatever name) would destroy it.
@@ -572,10 +578,12 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
     struct stat dstStat;
     if (::fstat(m_fd, &src) == 0 && ::stat(path.c_str(), &dstStat) == 0 &&
         src.st_dev == dstStat.st_dev && src.st_ino == dstStat.st_ino) {
+        m_copyError = "the destination is the recording itself";
         return 0;
     }
     const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
+        m_copyError = std::string("cannot create it: ") + std::strerror(errno);
         return 0;
     }
     struct stat outStat;
@@ -586,6 +594,8 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - off));
         size_t got = 0;
         if (!PreadAll(m_fd, buf.data(), want, off, &got)) {
+            m_copyError = "cannot read the recording near byte " + std::to_string(off) + ": " +
+                          std::strerror(errno);
             ok = false;
             break;
         }
@@ -593,6 +603,7 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
             SwapWords(buf.data(), got & ~static_cast<size_t>(1));
         }
         if (got > 0 && !WriteAll(out, buf.data(), got)) {
+            m_copyError = std::string("cannot write it: ") + std::strerror(errno);
             ok = false;
             break;
         }
@@ -601,7 +612,8 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
         }
         off += got;
     }
-    if (::close(out) != 0) {
+    if (::close(out) != 0 && ok) {
+        m_copyError = std::string("cannot write it: ") + std::strerror(errno);
         ok = false;
     }
     if (!ok && regular) {
@@ -631,8 +643,10 @@ int CStreamFile::ProbeHeaderAt(uint64_t block, QzfBlockHeader* h) {
     uint8_t head[kQzfHeaderSize];
     size_t got = 0;
     if (!PreadAll(m_fd, head, sizeof(head), block * kBlock, &got)) {
+        m_readError = errno != 0 ? errno : EIO;
         return 0;
     }
+    m_readError = 0;
     if (got < sizeof(head)) {
         return -1;
     }

@@ -58,8 +58,13 @@ public:
 
     // Copies whole blocks covering [start, end] into a new QZF file in file
     // byte order. Refuses the open recording itself as destination; on a read
-    // or write failure removes what it wrote. Result 1 or 0.
+    // or write failure removes what it wrote. Result 1 or 0; on 0,
+    // GetCopyError says why in words.
     int CopyRange(uint64_t start, uint64_t end, const std::string& path);
+    const std::string& GetCopyError() const { return m_copyError; }
+    // The errno of the last block read that failed, 0 when the last one
+    // worked: tells a disk that cannot be read from a block that is corrupt.
+    int GetReadError() const { return m_readError; }
 
     // The header of block n without moving the reader: 1 valid, 0 checksum
     // failed or unreadable, -1 past the last whole block.
@@ -90,6 +95,8 @@ private:
     int64_t LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime);
 
     std::string m_path;
+    std::string m_copyError;
+    int m_readError = 0;
     uint64_t m_size = 0;
     uint64_t m_position = 0;
     int m_audioSeen = 0;

@@ -300,10 +300,18 @@ int RunVerify(int argc, char** argv) {
         return 2;
     }
     uint64_t bad = 0;
+    uint64_t unreadable = 0;
     for (uint64_t b = 0; b < f.GetBlockCount(); ++b) {
         tv::QzfBlockHeader h;
         if (f.ReadBlockHeaderAt(b, &h) != 1) {
-            std::printf("bad block at offset %" PRIu64 "\n", b * tv::kQzfBlockSize);
+            const int error = f.GetReadError();
+            if (error != 0) {
+                std::printf("bad block at offset %" PRIu64 " (unreadable: %s)\n",
+                            b * tv::kQzfBlockSize, std::strerror(error));
+                ++unreadable;
+            } else {
+                std::printf("bad block at offset %" PRIu64 "\n", b * tv::kQzfBlockSize);
+            }
             ++bad;
         }
     }
@@ -312,7 +320,11 @@ int RunVerify(int argc, char** argv) {
         std::printf("partial block at offset %" PRIu64 " (%" PRIu64 " bytes)\n", f.GetSize() - tail,
                     tail);
     }
-    std::printf("%" PRIu64 " blocks, %" PRIu64 " bad\n", f.GetBlockCount(), bad);
+    std::printf("%" PRIu64 " blocks, %" PRIu64 " bad", f.GetBlockCount(), bad);
+    if (unreadable > 0) {
+        std::printf(" (%" PRIu64 " unreadable)", unreadable);
+    }
+    std::printf("\n");
     return (bad == 0 && tail == 0) ? 0 : 1;
 }
 
@@ -357,10 +369,8 @@ int RunCopy(int argc, char** argv) {
         return 2;
     }
     if (!f.CopyRange(start, end, o.args[3])) {
-        std::fprintf(stderr,
-                     "qzftool copy: could not copy to %s (the source itself, a range over 1 GiB, "
-                     "or a write failure)\n",
-                     o.args[3].c_str());
+        std::fprintf(stderr, "qzftool copy: could not copy to %s: %s\n", o.args[3].c_str(),
+                     f.GetCopyError().c_str());
         return 1;
     }
     return 0;
