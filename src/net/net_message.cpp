@@ -136,8 +136,8 @@ LoginAnswerResult ParseLoginAnswer(const uint8_t* p, size_t n) {
         r.answer = LoginAnswer::Accepted;
         r.consumed = static_cast<uint32_t>(n);
         return r;
-    case kMsgLoginRefused:
-    case kMsgLoginRefused2:
+    case kMsgTypeLoginRefused:
+    case kMsgTypeLoginRefused2:
         if (n >= 16) {
             r.reason = GetHex16(p + 12);
         } else if (length >= 16) {

@@ -28,9 +28,9 @@ constexpr uint32_t kMouseMessageSize = 32;
 
 // Message types the recorder sends.
 constexpr int kMsgLoginPending = 1;
-constexpr int kMsgLoginRefused = 2;
+constexpr int kMsgTypeLoginRefused = 2;
 constexpr int kMsgLoginAccepted = 3;
-constexpr int kMsgLoginRefused2 = 4;
+constexpr int kMsgTypeLoginRefused2 = 4;
 constexpr int kMsgStatusValue = 7;
 constexpr int kMsgStatusValues = 8;
 constexpr int kMsgDisconnect = 11;

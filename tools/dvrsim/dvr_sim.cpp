@@ -416,8 +416,8 @@ void CDvrSim::ServeRecorder(int fd, int id) {
         break;
     }
     if (refuse != 0) {
-        const uint16_t type =
-            m_opt.loginReply == SimLoginReply::Refuse4 ? kMsgLoginRefused2 : kMsgLoginRefused;
+        const uint16_t type = m_opt.loginReply == SimLoginReply::Refuse4 ? kMsgTypeLoginRefused2
+                                                                         : kMsgTypeLoginRefused;
         Log("{\"event\":\"login\",\"session\":" + sid +
             ",\"ok\":false,\"reason\":" + std::to_string(refuse) + "}");
         AppendControl(out, type, {static_cast<uint16_t>(refuse)});
