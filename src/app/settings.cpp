@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 
 namespace tv {
 
@@ -48,6 +50,11 @@ SettingInfo g_info[std::size(kRows)];
 
 ViewerSettings::ViewerSettings()
     : localRecordingPath(DefaultCaptureFolder()), capturePath(DefaultCaptureFolder()) {}
+
+int TimeoutMilliseconds(int seconds) {
+    constexpr int kMaxSeconds = std::numeric_limits<int>::max() / 1000;
+    return std::clamp(seconds, 0, kMaxSeconds) * 1000;
+}
 
 std::string DefaultCaptureFolder() {
     return QDir(QDir::homePath()).filePath(QStringLiteral("Capture")).toStdString();

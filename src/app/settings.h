@@ -33,6 +33,11 @@ struct ViewerSettings {
     ViewerSettings();
 };
 
+// The "Timeout" value (seconds) as the engine takes it (milliseconds). A
+// negative value gives 0, which the network session reads as its default;
+// one too large for milliseconds in an int stops at the largest that fits.
+int TimeoutMilliseconds(int seconds);
+
 // Where "C:\Capture" went: the Capture folder in the user's home.
 std::string DefaultCaptureFolder();
 

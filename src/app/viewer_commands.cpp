@@ -688,7 +688,7 @@ void CViewerDlg::NetOptions() {
     m_settings.localRecordingPath = values.localRecordingPath;
     m_engine.SetUseDirectDraw(values.useDirectDraw);
     m_engine.SetAutoReconnect(values.autoReconnection);
-    m_engine.SetTimeout(values.timeoutSeconds * 1000);
+    m_engine.SetTimeout(TimeoutMilliseconds(values.timeoutSeconds));
     CNetClient::SetMouseRemoteMode(values.mouseRemoteMode);
     ApplyTopmost();
 }

@@ -248,7 +248,7 @@ void CViewerDlg::LoadSettingsNow() {
     m_engine.SetMute(m_settings.mute);
     m_engine.SetUseDirectDraw(m_settings.useDirectDraw);
     m_engine.SetAutoReconnect(m_settings.autoReconnection);
-    m_engine.SetTimeout(m_settings.timeoutSeconds * 1000);
+    m_engine.SetTimeout(TimeoutMilliseconds(m_settings.timeoutSeconds));
     CNetClient::SetMouseRemoteMode(m_settings.mouseRemoteMode);
 }
 
