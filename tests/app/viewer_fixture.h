@@ -42,14 +42,14 @@ template <typename F> bool WaitFor(F condition, int ms = 20000) {
     return true;
 }
 
-inline std::string MakeSample(const QString& path, double seconds) {
+inline std::string MakeSample(const QString& path, double seconds, int channels = 4) {
     CQzfBlockWriter writer;
     if (!writer.OpenFile(path.toStdString())) {
         return {};
     }
     synth::SampleOptions options;
     options.seconds = seconds;
-    options.channels = 4;
+    options.channels = channels;
     synth::SampleSummary summary;
     std::string error;
     if (!synth::WriteSampleRecording(options, writer, &summary, &error)) {
