@@ -1,5 +1,6 @@
 #include "app/viewer_app.h"
 
+#include "app/signal_exit.h"
 #include "app/viewer_dlg.h"
 #include "platform/notifier.h"
 
@@ -129,6 +130,13 @@ int CViewerApp::Run(const CommandLineArgs& args) {
     dlg->SetCommandLinePath(args.filePath);
     dlg->SetCommandLine(args.wholeLine);
     dlg->InitDialog();
+    // Told to end by the session or the system: as if the close button was
+    // pressed, then every window still open (a message box, a file dialog)
+    // is closed so that the main window's loop can return.
+    CSignalExit onSignal([&dlg](int) {
+        dlg->CloseButtonExit();
+        QApplication::closeAllWindows();
+    });
     dlg->show();
     dlg->exec();
     dlg.reset();
