@@ -620,11 +620,35 @@ void CViewerDlg::StartLocalRecording() {
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
-    m_engine.StartRecording(path);
+    m_localRecording = m_engine.StartRecording(path) != 0;
+    if (!m_localRecording) {
+        const std::string why = m_engine.GetRecordingErrorText();
+        ShowMessageBox(why.empty() ? "Cannot record to " + path : why);
+    }
 }
 
 void CViewerDlg::StopLocalRecording() {
+    if (!m_engine.IsRecording()) {
+        CheckLocalRecording(); // stopped already; said once, if not yet
+        return;
+    }
+    m_localRecording = false;
     m_engine.StopRecording();
+    // Closing writes the last block; that can fail too.
+    const std::string why = m_engine.GetRecordingErrorText();
+    if (!why.empty()) {
+        ShowMessageBox(why);
+    }
+}
+
+void CViewerDlg::CheckLocalRecording() {
+    if (m_localRecording && !m_engine.IsRecording()) {
+        m_localRecording = false;
+        const std::string why = m_engine.GetRecordingErrorText();
+        if (!why.empty()) {
+            ShowMessageBox(why);
+        }
+    }
 }
 
 void CViewerDlg::GoToTime() {

@@ -482,6 +482,7 @@ void CViewerDlg::OnTimer(int id) {
     }
     ForwardPendingKey();
     RefreshStatus();
+    CheckLocalRecording();
     if (id == 4) {
         // Buttons and menu items follow the engine's state as it changes.
         UpdateCommandUi();

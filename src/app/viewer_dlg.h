@@ -175,6 +175,7 @@ private:
     void StillCapture();
     void StartLocalRecording();
     void StopLocalRecording();
+    void CheckLocalRecording();
     void GoToTime();
     void Options();
     void NetOptions();
@@ -226,6 +227,9 @@ private:
     bool m_sessionOpen = false;
 
     bool m_aviRunning = false;
+    // A local recording the user started and has not stopped: when the engine
+    // stops it on its own (a full disk) the user is told why.
+    bool m_localRecording = false;
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
     std::string m_aviPath;

@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace tv {
 namespace {
@@ -79,6 +80,70 @@ TEST_F(Viewer, TheProgramEndsNormallyOnSigterm) {
     EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit) << "killed by the signal";
     EXPECT_EQ(viewer.exitCode(), 0);
     EXPECT_NE(ReadProfile().find("Timeout="), std::string::npos) << "settings not saved";
+}
+
+} // namespace
+} // namespace tv
+
+namespace tv {
+namespace {
+
+using namespace tv::test;
+
+// The disk fills while the viewer records: the user is told, with the
+// reason, and the file holds whole blocks up to where the disk ran out.
+TEST_F(ViewerWithRecorder, AFullDiskStopsTheRecordingAndSaysWhy) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    Show();
+    d.SetViewMode(2);
+    LoginValues v;
+    v.ipAddress = "127.0.0.1";
+    v.port = sim->GetPort();
+    loginAnswer.push_back(v);
+    d.OnCommand(kCommandConnect);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
+
+    // A folder that cannot be made: said at once, nothing recorded.
+    d.MutableSettings().localRecordingPath = "/proc/no-such-folder";
+    d.OnCommand(kCommandStartRecording);
+    EXPECT_FALSE(d.Engine().IsRecording());
+    ASSERT_EQ(messages.size(), 1u);
+    messages.clear();
+
+    // Files of this process may grow to 96 KiB from now on.
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 96 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    d.MutableSettings().localRecordingPath = dir.filePath("rec").toStdString();
+    d.OnCommand(kCommandStartRecording);
+    ASSERT_TRUE(d.Engine().IsRecording());
+    const bool told = WaitFor([&] { return !messages.empty(); }, 30000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(told) << "the recording stopped without a word";
+    EXPECT_NE(messages[0].find("Recording stopped: "), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("File too large"), std::string::npos) << messages[0];
+    EXPECT_FALSE(d.Engine().IsRecording());
+    EXPECT_TRUE(d.Engine().IsConnected()) << "the live view goes on";
+
+    const QStringList files = QDir(dir.filePath("rec")).entryList({"*.QZF"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const std::string path = dir.filePath("rec/" + files[0]).toStdString();
+    CStreamFile file;
+    ASSERT_EQ(file.Open(path, 0), 1);
+    EXPECT_GE(file.GetBlockCount(), 20u);
+    for (uint64_t b = 0; b < file.GetBlockCount(); ++b) {
+        QzfBlockHeader h;
+        EXPECT_EQ(file.ReadBlockHeaderAt(b, &h), 1) << "block " << b;
+    }
+    // The user's own stop afterwards says nothing more.
+    d.OnCommand(kCommandStopRecording);
+    QTest::qWait(300);
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 } // namespace
