@@ -249,7 +249,11 @@ TEST(HostilePeer, ThousandsOfSessionsCutAtEveryStageLeaveNothingBehind) {
     const long kbAfter = ResidentKb();
     std::printf("%d sessions: slowest stop %lld ms, resident %ld kB after 200, %ld kB after all\n",
                 kSessions, static_cast<long long>(slowestStop), kbAfterWarmUp, kbAfter);
+#if !defined(__SANITIZE_ADDRESS__)
+    // (AddressSanitizer holds freed memory back on purpose; there its leak
+    // check at exit is the verdict.)
     EXPECT_LT(kbAfter - kbAfterWarmUp, 8 * 1024) << "memory grows with every session";
+#endif
 }
 
 TEST(HostilePeer, ManySessionsAtOnceLeaveNoDescriptorsOrThreadsBehind) {
