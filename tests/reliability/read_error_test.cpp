@@ -133,10 +133,10 @@ struct Packet {
 };
 
 // Every packet front to back, keyed by its end, with the failed reads counted.
-std::map<uint64_t, Packet> ReadAll(const std::string& path, int* failedReads) {
+std::map<uint64_t, Packet> ReadAll(const std::string& path, int* failedReads, int diskMode = 0) {
     std::map<uint64_t, Packet> packets;
     CStreamFile file;
-    if (!file.Open(path, 0)) {
+    if (!file.Open(path, diskMode)) {
         return packets;
     }
     std::vector<uint8_t> buf(kEnginePacketSize);
@@ -334,6 +334,42 @@ TEST_F(ReadErrors, ToolsNameTheUnreadableBlocksAndLeaveNoBrokenCopy) {
                        " '" + part + "'"),
               0);
     EXPECT_EQ(RunQuiet("'" + tool + "' verify '" + part + "'"), 0);
+}
+
+TEST_F(ReadErrors, ARawDiskWithBadSectorsReadsTheSameWay) {
+    // A recorder's disk holds the same bytes with every 16-bit word swapped.
+    std::vector<char> bytes(size);
+    {
+        std::ifstream in(path, std::ios::binary);
+        in.read(bytes.data(), static_cast<std::streamsize>(size));
+    }
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::swap(bytes[i], bytes[i + 1]);
+    }
+    const std::string image = dir.File("disk.img");
+    {
+        std::ofstream out(image, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    FaultDisk disk(image, dir.File("mnt"), {Range()});
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << disk.WhyNot();
+    }
+    int cleanFailures = 0;
+    const auto clean = ReadAll(path, &cleanFailures);
+    int failures = 0;
+    const auto read = ReadAll(disk.Path(), &failures, 1);
+    ASSERT_GT(read.size(), clean.size() - 12);
+    for (const auto& [end, p] : read) {
+        const auto it = clean.find(end);
+        ASSERT_NE(it, clean.end());
+        EXPECT_EQ(p.bytes, it->second.bytes) << "packet ending at " << end;
+    }
+    for (const auto& [end, p] : clean) {
+        if (read.count(end) == 0) {
+            EXPECT_TRUE(TouchesBad(p)) << "lost a packet away from the bad sectors";
+        }
+    }
 }
 
 } // namespace
