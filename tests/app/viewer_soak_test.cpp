@@ -89,8 +89,12 @@ TEST_F(ViewerSoak, DISABLED_RepeatPlaybackAndModeSwitchesKeepMemoryFlat) {
                 seconds, step, sessions, static_cast<unsigned long long>(pictures), startKb, endKb,
                 peakKb);
     EXPECT_GT(sessions, 0);
-    // Flat: the buffers are made once; a leak per picture would show in megabytes.
+#if !defined(__SANITIZE_ADDRESS__)
+    // Flat: the buffers are made once; a leak per picture would show in
+    // megabytes. (AddressSanitizer holds freed memory back on purpose; there
+    // its leak check at exit is the verdict.)
     EXPECT_LT(endKb - startKb, 16 * 1024);
+#endif
 }
 
 } // namespace
