@@ -134,7 +134,9 @@ int CViewerApp::Run(const CommandLineArgs& args) {
     // pressed, then every window still open (a message box, a file dialog)
     // is closed so that the main window's loop can return.
     CSignalExit onSignal([&dlg](int) {
-        dlg->CloseButtonExit();
+        if (dlg) {
+            dlg->CloseButtonExit();
+        }
         QApplication::closeAllWindows();
     });
     dlg->show();
