@@ -3,6 +3,8 @@
 
 #include "engine/player_engine.h"
 
+#include "engine/channel_pictures.h"
+
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -36,11 +38,10 @@ DualInfo DualInfoOf(const CVideoDecoder& decoder) {
 
 struct CPlayerEngine::LocalBuffers {
     LocalBuffers()
-        : packet(new uint8_t[kEnginePacketSize]), picture(new uint8_t[kEnginePictureSize]),
-          left(new uint8_t[kEngineHalfPictureSize]), right(new uint8_t[kEngineHalfPictureSize]),
-          audio(new uint8_t[kEngineLocalAudioSize]) {}
+        : packet(new uint8_t[kEnginePacketSize]), left(new uint8_t[kEngineHalfPictureSize]),
+          right(new uint8_t[kEngineHalfPictureSize]), audio(new uint8_t[kEngineLocalAudioSize]) {}
     std::unique_ptr<uint8_t[]> packet;
-    std::unique_ptr<uint8_t[]> picture;
+    CChannelPictures pictures;
     std::unique_ptr<uint8_t[]> left;
     std::unique_ptr<uint8_t[]> right;
     std::unique_ptr<uint8_t[]> audio;
@@ -120,8 +121,10 @@ int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffe
 }
 
 int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool parsed) {
+    uint8_t* picture = nullptr;
     if ((!parsed && m_decoder.ParseHeader(packet, length) == 0) ||
-        m_decoder.Decode(packet, length, b.picture.get(), kEnginePictureSize) == 0) {
+        (picture = b.pictures.For(m_decoder)) == nullptr ||
+        m_decoder.Decode(packet, length, picture, kEnginePictureSize) == 0) {
         m_refusedPictures.fetch_add(1);
         return 0;
     }
@@ -135,9 +138,9 @@ int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& 
     }
     const DualInfo dual = DualInfoOf(m_decoder);
     if (!dual.dual) {
-        RenderPicture(m_decoder.GetChannel(), time, b.picture.get(), width, height);
+        RenderPicture(m_decoder.GetChannel(), time, picture, width, height);
     } else {
-        SplitDualPicture(b.picture.get(), width, height, b.left.get(), b.right.get());
+        SplitDualPicture(picture, width, height, b.left.get(), b.right.get());
         if (!dual.leftAbsent) {
             RenderPicture(dual.leftChannel, time, b.left.get(), width / 2, height);
         }

@@ -3,6 +3,8 @@
 
 #include "engine/player_engine.h"
 
+#include "engine/channel_pictures.h"
+
 #include "platform/clock.h"
 
 #include <cstring>
@@ -24,9 +26,8 @@ SYSTEMTIME TimeFromMetadata(const FrameRecord& r) {
 } // namespace
 
 int CPlayerEngine::RunNetworkLoop() {
-    if (!m_livePicture) {
-        m_livePicture.reset(new uint8_t[kEnginePictureSize]);
-    }
+    CChannelPictures pictures;
+    const uint8_t* lastPicture = nullptr; // the export tick's picture
     m_liveWidth = 0;
     m_liveHeight = 0;
     std::unique_ptr<uint8_t[]> exportFrame(new uint8_t[kLiveExportFrameSize]);
@@ -40,11 +41,10 @@ int CPlayerEngine::RunNetworkLoop() {
     WaveStart();
 
     auto writeLiveFrame = [&]() {
-        if (m_liveWidth <= 0 || m_liveHeight <= 0) {
+        if (lastPicture == nullptr || m_liveWidth <= 0 || m_liveHeight <= 0) {
             return;
         }
-        m_aviWriter.ConvertLiveFrame(exportFrame.get(), m_livePicture.get(), m_liveWidth,
-                                     m_liveHeight);
+        m_aviWriter.ConvertLiveFrame(exportFrame.get(), lastPicture, m_liveWidth, m_liveHeight);
         m_aviWriter.WriteVideoFrame(exportFrame.get(), 1);
     };
 
@@ -62,13 +62,16 @@ int CPlayerEngine::RunNetworkLoop() {
         if (events[1]->IsSet() && videoQueue->Get(videoRecord)) {
             const uint8_t* p = videoRecord.data;
             const int n = static_cast<int>(videoRecord.length);
+            uint8_t* picture = nullptr;
             if (m_decoder.ParseHeader(p, n) != 0 &&
-                m_decoder.Decode(p, n, m_livePicture.get(), kEnginePictureSize) != 0) {
+                (picture = pictures.For(m_decoder)) != nullptr &&
+                m_decoder.Decode(p, n, picture, kEnginePictureSize) != 0) {
+                lastPicture = picture;
                 m_liveWidth = m_decoder.GetWidth();
                 m_liveHeight = m_decoder.GetHeight();
                 m_framePeriod.store(FramePeriodUs(m_liveHeight, m_decoder.GetMode()));
-                RenderPicture(m_decoder.GetChannel(), TimeFromMetadata(videoRecord),
-                              m_livePicture.get(), m_liveWidth, m_liveHeight);
+                RenderPicture(m_decoder.GetChannel(), TimeFromMetadata(videoRecord), picture,
+                              m_liveWidth, m_liveHeight);
                 {
                     std::lock_guard<std::mutex> lock(m_recorderLock);
                     if (m_recorder.IsOpen()) {

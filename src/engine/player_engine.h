@@ -281,8 +281,7 @@ private:
     PictureSink m_sink;
     std::atomic<bool> m_hasSink{false};
 
-    // Decoded picture of the network loop, kept for the export tick.
-    std::unique_ptr<uint8_t[]> m_livePicture;
+    // Size of the network loop's last decoded picture, for the export tick.
     int m_liveWidth = 0;
     int m_liveHeight = 0;
 };

@@ -86,6 +86,23 @@ inline std::vector<uint8_t> DualPacket(int left, int right, bool leftAbsent, boo
     return out;
 }
 
+// An update picture that codes only its last macroblock, in a bright grey.
+inline std::vector<uint8_t> CornerUpdate(int channel) {
+    const int lines = 224;
+    std::vector<uint8_t> yuv(synth::CVideoEncoder::PictureBytes(lines), 128);
+    std::fill(yuv.begin(), yuv.begin() + 640 * lines, 220);
+    std::vector<uint8_t> plan(size_t(lines / 16) * synth::CVideoEncoder::kMbCols, synth::kMbSkip);
+    plan.back() = synth::kMbCoded | 0xF;
+    synth::PictureHeader h;
+    h.format = 4;
+    h.channel = channel;
+    h.key = false;
+    synth::CVideoEncoder enc;
+    std::vector<uint8_t> out;
+    enc.EncodePicture(yuv.data(), lines, h, plan.data(), out);
+    return out;
+}
+
 // Lays packets into a QZF file as a recorder would.
 class RecordingBuilder {
 public:

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 using namespace tv;
 using namespace tv::enginetest;
@@ -316,6 +318,30 @@ TEST_F(EngineTest, BackwardPlayShowsPicturesInReverse) {
         EXPECT_EQ(shown[i].channel, shown[i - 1].channel - 1) << i;
     }
     EXPECT_EQ(shown.back().channel, 0);
+}
+
+TEST_F(EngineTest, UpdatePicturesShowTheirOwnChannelUnderWhatTheyDoNotCode) {
+    // Key pictures of two channels, then an update of each that codes one
+    // corner: everywhere else each channel keeps its own picture, never the
+    // other channel's.
+    RecordingBuilder rec;
+    rec.Picture(0);
+    rec.Picture(5);
+    rec.Raw(CornerUpdate(0));
+    rec.Raw(CornerUpdate(5));
+    rec.Raw(CornerUpdate(3)); // a channel with no key picture yet: black around the corner
+    const std::string path = rec.Save(dir.File("updates.qzf"));
+    ASSERT_EQ(engine->OpenStream(path, 0), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetPlayState() == kStatePause && log.Count() >= 5; }));
+    const auto shown = log.All();
+    ASSERT_EQ(shown.size(), 5u);
+    ASSERT_EQ(shown[2].channel, 0);
+    ASSERT_EQ(shown[3].channel, 5);
+    ASSERT_NE(shown[0].firstLuma, shown[1].firstLuma);
+    EXPECT_EQ(shown[2].firstLuma, shown[0].firstLuma);
+    EXPECT_EQ(shown[3].firstLuma, shown[1].firstLuma);
+    EXPECT_EQ(shown[4].channel, 3);
+    EXPECT_EQ(shown[4].firstLuma, 0);
 }
 
 TEST_F(EngineTest, DualPicturesAreSplitIntoHalves) {

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "video/video_decoder.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace tv {
+
+// One decoding buffer per picture stream. An update picture codes only the
+// macroblocks that changed and leaves the rest as its buffer holds it, so a
+// buffer shared by all channels would show one channel's picture through
+// another's wherever the update codes nothing. A stream is a channel, or for
+// dual pictures the pair named by its left channel. Buffers are made on a
+// stream's first picture, black, and live as long as the playback loop.
+class CChannelPictures {
+public:
+    static constexpr int kStreams = 32; // 16 channels, then 16 dual pairs
+
+    // The stream of the picture the decoder has just parsed.
+    static int StreamOf(const CVideoDecoder& decoder);
+
+    // The buffer to decode that picture into (kEnginePictureSize bytes); null
+    // only when memory is short.
+    uint8_t* For(const CVideoDecoder& decoder);
+
+private:
+    std::unique_ptr<uint8_t[]> m_buffers[kStreams];
+};
+
+} // namespace tv
