@@ -3,8 +3,6 @@
 
 #include "engine/player_engine.h"
 
-#include "engine/channel_pictures.h"
-
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -41,7 +39,6 @@ struct CPlayerEngine::LocalBuffers {
         : packet(new uint8_t[kEnginePacketSize]), left(new uint8_t[kEngineHalfPictureSize]),
           right(new uint8_t[kEngineHalfPictureSize]), audio(new uint8_t[kEngineLocalAudioSize]) {}
     std::unique_ptr<uint8_t[]> packet;
-    CChannelPictures pictures;
     std::unique_ptr<uint8_t[]> left;
     std::unique_ptr<uint8_t[]> right;
     std::unique_ptr<uint8_t[]> audio;
@@ -123,7 +120,7 @@ int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffe
 int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool parsed) {
     uint8_t* picture = nullptr;
     if ((!parsed && m_decoder.ParseHeader(packet, length) == 0) ||
-        (picture = b.pictures.For(m_decoder)) == nullptr ||
+        (picture = m_pictures.For(m_decoder)) == nullptr ||
         m_decoder.Decode(packet, length, picture, kEnginePictureSize) == 0) {
         m_refusedPictures.fetch_add(1);
         return 0;
@@ -153,6 +150,7 @@ int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& 
 
 int CPlayerEngine::RunLocalLoop() {
     LocalBuffers b;
+    m_pictures.Reset();
     uint8_t* packet = b.packet.get();
     WaveStart();
     int skip = 0;

@@ -3,8 +3,6 @@
 
 #include "engine/player_engine.h"
 
-#include "engine/channel_pictures.h"
-
 #include "platform/clock.h"
 
 #include <cstring>
@@ -26,7 +24,7 @@ SYSTEMTIME TimeFromMetadata(const FrameRecord& r) {
 } // namespace
 
 int CPlayerEngine::RunNetworkLoop() {
-    CChannelPictures pictures;
+    m_pictures.Reset();
     const uint8_t* lastPicture = nullptr; // the export tick's picture
     m_liveWidth = 0;
     m_liveHeight = 0;
@@ -64,7 +62,7 @@ int CPlayerEngine::RunNetworkLoop() {
             const int n = static_cast<int>(videoRecord.length);
             uint8_t* picture = nullptr;
             if (m_decoder.ParseHeader(p, n) != 0 &&
-                (picture = pictures.For(m_decoder)) != nullptr &&
+                (picture = m_pictures.For(m_decoder)) != nullptr &&
                 m_decoder.Decode(p, n, picture, kEnginePictureSize) != 0) {
                 lastPicture = picture;
                 m_liveWidth = m_decoder.GetWidth();

@@ -3,6 +3,7 @@
 #include "audio/audio_converter.h"
 #include "audio/wave_out.h"
 #include "display/video_wnd.h"
+#include "engine/channel_pictures.h"
 #include "engine/frame_queue.h"
 #include "engine/playback_rules.h"
 #include "engine/worker_thread.h"
@@ -280,6 +281,10 @@ private:
     std::mutex m_sinkLock;
     PictureSink m_sink;
     std::atomic<bool> m_hasSink{false};
+
+    // One decoding buffer per channel, used by whichever loop runs; kept
+    // for the engine's life and blanked when a loop starts.
+    CChannelPictures m_pictures;
 
     // Size of the network loop's last decoded picture, for the export tick.
     int m_liveWidth = 0;
