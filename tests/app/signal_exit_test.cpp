@@ -22,12 +22,7 @@ TEST_F(ViewerWithRecorder, ASignalWhileRecordingClosesAndPadsTheFile) {
     StartSim("");
     CViewerDlg& d = Make();
     Show();
-    d.SetViewMode(2);
-    LoginValues v;
-    v.ipAddress = "127.0.0.1";
-    v.port = sim->GetPort();
-    loginAnswer.push_back(v);
-    d.OnCommand(kCommandConnect);
+    ConnectToSim(d);
     ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
     d.MutableSettings().localRecordingPath = dir.filePath("rec").toStdString();
     d.OnCommand(kCommandStartRecording);
@@ -96,12 +91,7 @@ TEST_F(ViewerWithRecorder, AFullDiskStopsTheRecordingAndSaysWhy) {
     StartSim("");
     CViewerDlg& d = Make();
     Show();
-    d.SetViewMode(2);
-    LoginValues v;
-    v.ipAddress = "127.0.0.1";
-    v.port = sim->GetPort();
-    loginAnswer.push_back(v);
-    d.OnCommand(kCommandConnect);
+    ConnectToSim(d);
     ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
 
     // A folder that cannot be made: said at once, nothing recorded.

@@ -590,13 +590,7 @@ TEST_F(ViewerWithRecorder, ConnectSendsRemoteKeysAndDisconnects) {
 TEST_F(ViewerWithRecorder, ARefusedLoginShowsTheSessionsOwnReason) {
     StartSim("secret");
     CViewerDlg& d = Make();
-    d.SetViewMode(2);
-    LoginValues v;
-    v.ipAddress = "127.0.0.1";
-    v.port = sim->GetPort();
-    v.password = "wrong";
-    loginAnswer.push_back(v);
-    d.OnCommand(kCommandConnect);
+    ConnectToSim(d, "wrong");
     ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
     EXPECT_EQ(messages[0], "Incorrect password.");
     EXPECT_FALSE(d.SessionOpen());
@@ -606,12 +600,7 @@ TEST_F(ViewerWithRecorder, ARefusedLoginShowsTheSessionsOwnReason) {
 TEST_F(ViewerWithRecorder, TheRecorderEndingTheSessionIsReported) {
     StartSim("", 600);
     CViewerDlg& d = Make();
-    d.SetViewMode(2);
-    LoginValues v;
-    v.ipAddress = "127.0.0.1";
-    v.port = sim->GetPort();
-    loginAnswer.push_back(v);
-    d.OnCommand(kCommandConnect);
+    ConnectToSim(d);
     ASSERT_TRUE(d.SessionOpen());
     ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
     EXPECT_EQ(messages[0], "Disconnected by server.");
@@ -626,12 +615,7 @@ TEST_F(ViewerWithRecorder, TheRecorderEndingTheSessionIsReported) {
 TEST_F(ViewerWithRecorder, LocalRecordingIsPaddedAndNeverOverwrites) {
     StartSim("");
     CViewerDlg& d = Make();
-    d.SetViewMode(2);
-    LoginValues v;
-    v.ipAddress = "127.0.0.1";
-    v.port = sim->GetPort();
-    loginAnswer.push_back(v);
-    d.OnCommand(kCommandConnect);
+    ConnectToSim(d);
     ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
     EXPECT_TRUE(d.IsCommandEnabled(kCommandStartRecording));
     d.MutableSettings().localRecordingPath = dir.filePath("rec").toStdString();

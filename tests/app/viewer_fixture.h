@@ -138,6 +138,17 @@ protected:
         sim = std::make_unique<CDvrSim>(o);
         ASSERT_EQ(sim->Start(), 1) << sim->GetError();
     }
+    // Client mode, the login prompt answered with the simulator's address
+    // on this machine, and Connect pressed.
+    void ConnectToSim(CViewerDlg& d, const std::string& password = "") {
+        d.SetViewMode(2);
+        LoginValues v;
+        v.ipAddress = "127.0.0.1";
+        v.port = sim->GetPort();
+        v.password = password;
+        loginAnswer.assign(1, v);
+        d.OnCommand(kCommandConnect);
+    }
     void TearDown() override {
         dlg.reset();
         if (sim) {
