@@ -447,10 +447,10 @@ void CViewerDlg::OnCommand(int id) {
         }
         break;
     case kCommandExit:
-        ExitViewer();
+        QuitOnRequest(&CViewerDlg::ExitViewer);
         return;
     case kCommandCloseButton:
-        CloseButtonExit();
+        QuitOnRequest(&CViewerDlg::CloseButtonExit);
         return;
     default:
         break;
@@ -459,12 +459,14 @@ void CViewerDlg::OnCommand(int id) {
 }
 
 void CViewerDlg::SaveAvi() {
-    const int netState = m_engine.GetNetworkState();
-    if (m_engine.GetPlayState() == 0 && netState != 3 && netState != 6) {
-        return;
-    }
+    // Stopping comes first: a capture outlives the source or the session it
+    // began with, and its file is finished only here.
     if (m_aviRunning) {
         StopAviCapture();
+        return;
+    }
+    const int netState = m_engine.GetNetworkState();
+    if (m_engine.GetPlayState() == 0 && netState != 3 && netState != 6) {
         return;
     }
     m_engine.Pause();
@@ -504,6 +506,9 @@ void CViewerDlg::SaveAvi() {
     m_engine.Play(1.0);
     if (writer->IsOpen()) {
         m_aviRunning = true;
+        // The presenter composes a local export through its surfaces and
+        // switches them on for it; the user's choice is given back at the end.
+        m_userDirectDraw = m_engine.GetUseDirectDraw();
         m_engine.SetExport(1, m_lowSpeedYes ? kExportPerTick : kExportPerPicture);
         m_engine.GetVideoWindow()->SetExportMode(1);
         CSkinButton* b = Button(kCommandSaveAvi);
@@ -525,6 +530,20 @@ void CViewerDlg::StopAviCapture() {
         b->update();
     }
     m_engine.GetAviWriter()->Close();
+    if (m_engine.GetUseDirectDraw() != m_userDirectDraw) {
+        m_engine.SetUseDirectDraw(m_userDirectDraw);
+    }
+}
+
+int CViewerDlg::UserDirectDraw() {
+    return m_aviRunning ? m_userDirectDraw : m_engine.GetUseDirectDraw();
+}
+
+void CViewerDlg::SetUserDirectDraw(int on) {
+    if (m_aviRunning) {
+        m_userDirectDraw = on;
+    }
+    m_engine.SetUseDirectDraw(on);
 }
 
 void CViewerDlg::ResetConnectButton() {
@@ -683,7 +702,7 @@ void CViewerDlg::Options() {
     ViewerSettings values = m_settings;
     values.showTime = m_engine.GetShowTime();
     values.repeat = m_engine.GetRepeat();
-    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    values.useDirectDraw = UserDirectDraw();
     if (!m_prompts.options || !m_prompts.options(&values)) {
         return;
     }
@@ -693,13 +712,13 @@ void CViewerDlg::Options() {
     m_engine.SetShowTime(values.showTime);
     m_engine.SetRepeat(values.repeat);
     m_engine.SetTimeFormat(values.timeFormat);
-    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    SetUserDirectDraw(values.useDirectDraw);
     ApplyTopmost();
 }
 
 void CViewerDlg::NetOptions() {
     ViewerSettings values = m_settings;
-    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    values.useDirectDraw = UserDirectDraw();
     values.autoReconnection = m_engine.GetAutoReconnect();
     values.timeoutSeconds = m_engine.GetTimeout() / 1000;
     values.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
@@ -710,7 +729,7 @@ void CViewerDlg::NetOptions() {
     m_settings.ddnsIp = values.ddnsIp;
     m_settings.ddnsPort = values.ddnsPort;
     m_settings.localRecordingPath = values.localRecordingPath;
-    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    SetUserDirectDraw(values.useDirectDraw);
     m_engine.SetAutoReconnect(values.autoReconnection);
     m_engine.SetTimeout(TimeoutMilliseconds(values.timeoutSeconds));
     CNetClient::SetMouseRemoteMode(values.mouseRemoteMode);

@@ -11,6 +11,7 @@
 #include "app/status_panel.h"
 #include "app/transparent_text.h"
 #include "app/viewer_app.h"
+#include "media/stream_file.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -261,7 +262,7 @@ void CViewerDlg::SaveSettingsNow() {
     m_settings.repeat = m_engine.GetRepeat();
     m_settings.volume = m_engine.GetVolume();
     m_settings.mute = m_engine.GetMute();
-    m_settings.useDirectDraw = m_engine.GetUseDirectDraw();
+    m_settings.useDirectDraw = UserDirectDraw();
     m_settings.autoReconnection = m_engine.GetAutoReconnect();
     m_settings.timeoutSeconds = m_engine.GetTimeout() / 1000;
     m_settings.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
@@ -280,11 +281,18 @@ void CViewerDlg::ApplyTopmost() {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == want) {
         return;
     }
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, want);
-    if (visible) {
-        show();
+    QWindow* handle = windowHandle();
+    if (!handle) {
+        setWindowFlag(Qt::WindowStaysOnTopHint, want);
+        return;
     }
+    // Changing the flags of a widget that has a window re-creates it hidden,
+    // and hiding the main window ends its modal loop: change them on the
+    // window that exists instead.
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, want);
+    overrideWindowFlags(flags);
+    handle->setFlags(flags);
 }
 
 void CViewerDlg::Layout(bool initial, int w, int h) {
@@ -360,6 +368,7 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     m_sourceDiskMode = diskMode;
     if (ok) {
         SetSliderRangeFromStream();
+        ShowFirstRecordedPage(path, diskMode);
     } else {
         m_position->SetRange(0, 0, true);
     }
@@ -367,6 +376,39 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     update();
     UpdateCommandUi();
     return ok;
+}
+
+// The split stays as the user chose it, but the page left from the last
+// recording may hold none of this one's channels and show only black cells.
+void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
+    int split = 0;
+    int page = 0;
+    m_engine.GetSplit(&split, &page);
+    if (split <= 0) {
+        return;
+    }
+    CStreamFile probe;
+    int mask = 0;
+    if (probe.Open(path, diskMode)) {
+        probe.SetFormat(m_videoFormat);
+        // The first valid block header names the channels; a few bad blocks
+        // at the start are skipped, a long search is not worth it here.
+        QzfBlockHeader header{};
+        for (uint64_t block = 0; block < 64 && mask == 0; ++block) {
+            const int r = probe.ReadBlockHeaderAt(block, &header);
+            if (r < 0) {
+                break;
+            }
+            if (r > 0) {
+                mask = header.channelMask & 0xFFFF;
+            }
+        }
+    }
+    int first = 0;
+    while (mask != 0 && (mask & (1 << first)) == 0) {
+        ++first;
+    }
+    m_engine.SetSplit(split, first / split);
 }
 
 void CViewerDlg::CloseSource() {
@@ -562,16 +604,19 @@ void CViewerDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Button(kIdAppIcon) && event->type() == QEvent::MouseButtonDblClick) {
-        AppIconExit();
+        QuitOnRequest(&CViewerDlg::AppIconExit);
         return true;
     }
     if (watched == m_engine.GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        // The video area is client area too: it opens the same menu.
+        // The video area is client area too: it opens the same menu. The
+        // press stops here, or it would reach this window as well and open
+        // the menu a second time.
         UpdateCommandUi();
         if (QMenu* menu = ContextMenu(m_viewMode)) {
             menu->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         }
+        return true;
     }
     return CSkinDialog::eventFilter(watched, event);
 }
@@ -650,17 +695,40 @@ void CViewerDlg::AppIconExit() {
     EndViewer();
 }
 
+bool CViewerDlg::ConfirmQuit() {
+    if (!m_aviRunning && !m_engine.IsRecording()) {
+        return true;
+    }
+    // What is being written would end with the window: the user says so.
+    return m_prompts.askYesNo &&
+           m_prompts.askYesNo(QStringLiteral(
+               "A local recording or an AVI export is running.\n\nStop it and exit?")) != 0;
+}
+
+void CViewerDlg::QuitOnRequest(void (CViewerDlg::*way)()) {
+    if (!m_ended && ConfirmQuit()) {
+        (this->*way)();
+    }
+}
+
+// The Escape key. In client mode it is the recorder's own key (its menus
+// back out with it), sent on by the key forwarding; it never ends the viewer.
 void CViewerDlg::reject() {
-    ExitViewer();
+    if (m_viewMode == 2) {
+        return;
+    }
+    QuitOnRequest(&CViewerDlg::ExitViewer);
 }
 
 void CViewerDlg::accept() {}
 
 void CViewerDlg::closeEvent(QCloseEvent* event) {
-    if (!m_ended) {
-        ExitViewer();
+    QuitOnRequest(&CViewerDlg::ExitViewer);
+    if (m_ended) {
+        event->accept();
+    } else {
+        event->ignore();
     }
-    event->accept();
 }
 
 } // namespace tv

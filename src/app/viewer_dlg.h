@@ -101,7 +101,8 @@ public:
     void OpenDroppedFiles(const QStringList& paths);
     void ShowSourceTitle();
 
-    // Ways out. Each saves the settings once and ends the dialog.
+    // Ways out. Each saves the settings once and ends the dialog, without
+    // asking: a signal ends the viewer through them too.
     void ExitViewer();
     void CloseButtonExit();
     void AppIconExit();
@@ -163,15 +164,22 @@ private:
     void ForwardPendingKey();
     void RefreshStatus();
     void SetSliderRangeFromStream();
+    void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
     void StopEngineAndDisconnect();
     void EndViewer();
+    // The user's ways out: while something is being written, asked first.
+    bool ConfirmQuit();
+    void QuitOnRequest(void (CViewerDlg::*way)());
 
     // Commands.
     void Connect();
     void ResetConnectButton();
     void SaveAvi();
     void StopAviCapture();
+    // "Use DDraw" as the user set it, whatever an export switched on.
+    int UserDirectDraw();
+    void SetUserDirectDraw(int on);
     void StillCapture();
     void StartLocalRecording();
     void StopLocalRecording();
@@ -232,6 +240,7 @@ private:
     bool m_localRecording = false;
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
+    int m_userDirectDraw = 1;
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
     std::vector<QShortcut*> m_accelerators;
