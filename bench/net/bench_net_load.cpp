@@ -4,7 +4,7 @@
 // megabyte. Usage: bench_net_load [seconds] (default 30).
 
 #include "dvrsim/dvr_sim.h"
-#include "engine/frame_queue.h"
+#include "worker/frame_queue.h"
 #include "net/net_client.h"
 #include "platform/event.h"
 

@@ -5,8 +5,8 @@
 // mouse remote control, reconnection and logout. The thread body runs the
 // whole life of a connection; remote keys come from the user-interface thread.
 
-#include "engine/frame_queue.h"
-#include "engine/worker_thread.h"
+#include "worker/frame_queue.h"
+#include "worker/worker_thread.h"
 #include "net/stream_demuxer.h"
 
 #include <atomic>
