@@ -125,6 +125,43 @@ TEST_F(LiveViewTest, PicturesAreShownAndRecordingsStartRestartAndStop) {
     EXPECT_EQ(engine->IsConnected(), 0);
 }
 
+TEST_F(LiveViewTest, PlayerCallsWhileLiveLeaveTheLiveLoopRunning) {
+    StartSim(true);
+    StartEngine();
+    RecordingBuilder rec;
+    rec.Picture(0);
+    const std::string path = rec.Save(dir.File("local.qzf"));
+    engine->SetMode(1, -1);
+    ASSERT_EQ(engine->OpenStream(path, 0), 1);
+    engine->SetMode(2, -1);
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 3; }));
+    ASSERT_EQ(engine->StartRecording(dir.File("live.QZF")), 1);
+    // With a recording still open in the reader, none of these may end the
+    // loop of a session that stays logged in.
+    EXPECT_EQ(engine->SetMode(2, -1), 1);
+    EXPECT_EQ(engine->StopPlayback(), 1);
+    EXPECT_EQ(engine->OpenStream(path, 0), 1);
+    EXPECT_TRUE(engine->HasThread());
+    EXPECT_EQ(engine->IsRecording(), 1);
+    const size_t shown = log.Count();
+    EXPECT_TRUE(WaitFor([&] { return log.Count() >= shown + 5; }, 10000));
+    EXPECT_EQ(engine->GetNetworkState(), 3);
+}
+
+TEST_F(LiveViewTest, ASoundDeviceThatNeverDrainsDoesNotStallLivePictures) {
+    StartSim(true);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 3; }));
+    // Opened again and never started: the ring fills and stays full.
+    WAVEFORMATEX wf;
+    CAudioConverter().Configure(5, 8000, &wf);
+    engine->GetWaveOut()->Open(wf);
+    const size_t shown = log.Count();
+    EXPECT_TRUE(WaitFor([&] { return log.Count() >= shown + 40; }, 10000));
+}
+
 TEST_F(LiveViewTest, NetworkLoopClosesARunningRecordingWhenItEnds) {
     StartSim(true);
     StartEngine();
