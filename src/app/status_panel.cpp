@@ -114,8 +114,8 @@ void CStatusPanel::DrawSprite(QPainter& p, int sheetLeft, int sheetRight, int ro
     p.drawImage(at, m_sheet, QRect(sheetLeft, row, sheetRight - sheetLeft, 16));
 }
 
-// The file name at the end of a path matters most: a long note loses its
-// start.
+// A long note loses its middle: what happened is said at its start, the file
+// name is at its end.
 void CStatusPanel::DrawNote(QPainter& p, int left) const {
     const int w = width() - left;
     if (m_note.isEmpty() || w <= 0) {
@@ -125,7 +125,7 @@ void CStatusPanel::DrawNote(QPainter& p, int left) const {
     font.setPixelSize(12);
     p.setFont(font);
     p.setPen(QColor::fromRgb(RgbFromColorRef(m_text)));
-    const QString text = QFontMetrics(font).elidedText(m_note, Qt::ElideLeft, w);
+    const QString text = QFontMetrics(font).elidedText(m_note, Qt::ElideMiddle, w);
     p.drawText(QRect(left, 0, w, height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                text);
 }
