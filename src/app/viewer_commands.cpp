@@ -553,6 +553,15 @@ void CViewerDlg::ResetConnectButton() {
     b->update();
 }
 
+void CViewerDlg::ForgetSession() {
+    if (!m_sessionOpen) {
+        return;
+    }
+    m_sessionOpen = false;
+    ResetConnectButton();
+    m_status->update();
+}
+
 void CViewerDlg::Connect() {
     if (m_sessionOpen || m_engine.IsConnected()) {
         m_engine.Disconnect();
@@ -629,8 +638,14 @@ void CViewerDlg::StillCapture() {
     }
     const std::string path = UniquePath(
         JoinCapturePath(m_settings.capturePath, StillCaptureName(QDateTime::currentDateTime())));
-    m_engine.SaveImage(path);
+    const int saved = m_engine.SaveImage(path);
     QApplication::restoreOverrideCursor();
+    if (saved) {
+        ShowNote(QStringLiteral("Saved ") + QString::fromStdString(path));
+    } else {
+        const std::string why = m_engine.GetVideoWindow()->GetLastErrorText();
+        ShowMessageBox("Cannot save the picture to " + path + (why.empty() ? "" : "\n\n" + why));
+    }
 }
 
 void CViewerDlg::StartLocalRecording() {
@@ -640,7 +655,9 @@ void CViewerDlg::StartLocalRecording() {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
     m_localRecording = m_engine.StartRecording(path) != 0;
-    if (!m_localRecording) {
+    if (m_localRecording) {
+        ShowNote(QStringLiteral("Recording to ") + QString::fromStdString(path));
+    } else {
         const std::string why = m_engine.GetRecordingErrorText();
         ShowMessageBox(why.empty() ? "Cannot record to " + path : why);
     }
@@ -726,6 +743,7 @@ void CViewerDlg::NetOptions() {
         return;
     }
     m_settings.alwaysOnTop = values.alwaysOnTop;
+    m_settings.dynamicIp = values.dynamicIp;
     m_settings.ddnsIp = values.ddnsIp;
     m_settings.ddnsPort = values.ddnsPort;
     m_settings.localRecordingPath = values.localRecordingPath;

@@ -27,8 +27,12 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tv {
 
@@ -63,6 +67,62 @@ QString FormatFrameTime(const SYSTEMTIME& t, const std::string& format) {
     char buffer[512];
     const size_t n = format.empty() ? 0 : std::strftime(buffer, sizeof buffer, format.c_str(), &tm);
     return n == 0 ? QStringLiteral(" ") : QString::fromLocal8Bit(buffer, static_cast<int>(n));
+}
+
+// 1 when some block of the source carries a valid header in its byte order.
+// The first blocks and a spread over the rest are looked at, so a recording
+// whose start is damaged still opens.
+int HoldsRecording(const std::string& path, int diskMode, int videoFormat) {
+    CStreamFile probe;
+    if (!probe.Open(path, diskMode)) {
+        return 0;
+    }
+    probe.SetFormat(videoFormat);
+    const uint64_t blocks = probe.GetBlockCount();
+    constexpr uint64_t kFirst = 16;
+    constexpr uint64_t kSpread = 48;
+    QzfBlockHeader h;
+    for (uint64_t b = 0; b < std::min(blocks, kFirst); ++b) {
+        if (probe.ReadBlockHeaderAt(b, &h) == 1) {
+            return 1;
+        }
+    }
+    for (uint64_t i = 0; blocks > kFirst && i < kSpread; ++i) {
+        if (probe.ReadBlockHeaderAt(kFirst + (blocks - kFirst) * i / kSpread, &h) == 1) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Why a source cannot be opened as asked, as the user is told; empty when it
+// can. A file that holds no recording would otherwise play as a black window.
+std::string OpenProblem(const std::string& path, int diskMode, int videoFormat) {
+    const std::string head = "Open Error\n\n" + path + ": ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return head + std::strerror(errno);
+    }
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!known) {
+        return head + std::strerror(err);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return head + std::strerror(EISDIR);
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        return head + "not a file or a disk.";
+    }
+    if (diskMode || HoldsRecording(path, 0, videoFormat)) {
+        return {};
+    }
+    if (HoldsRecording(path, 1, videoFormat)) {
+        return head + "this is a recorder disk image; open it with Open Disk Image.";
+    }
+    return head + "not a recording.";
 }
 
 } // namespace
@@ -330,6 +390,9 @@ void CViewerDlg::Layout(bool initial, int w, int h) {
 
 void CViewerDlg::SetViewMode(int mode) {
     m_engine.SetMode(mode, -1);
+    if (mode == 1) {
+        ForgetSession(); // player mode ends any session
+    }
     m_viewMode = mode;
     m_status->SetPanelMode(mode);
     m_title->SetText(QString::fromLatin1(kProductTitle));
@@ -364,7 +427,16 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
         // starts at normal speed whatever the last one played at.
         m_engine.Play(1.0);
     }
-    const int ok = m_engine.OpenStream(path, diskMode);
+    const std::string problem = OpenProblem(path, diskMode, m_videoFormat);
+    int ok = 0;
+    if (!problem.empty()) {
+        ShowMessageBox(problem);
+    } else {
+        ok = m_engine.OpenStream(path, diskMode);
+        if (!ok) {
+            ShowMessageBox("Open Error");
+        }
+    }
     m_sourceDiskMode = diskMode;
     if (ok) {
         SetSliderRangeFromStream();
@@ -414,7 +486,7 @@ void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
 void CViewerDlg::CloseSource() {
     m_engine.StopPlayback();
     m_engine.Disconnect();
-    m_sessionOpen = false;
+    ForgetSession();
     if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
         wnd->Clear();
     }
@@ -433,6 +505,7 @@ void CViewerDlg::OpenDroppedFiles(const QStringList& paths) {
     }
     if (m_viewMode != 1) {
         m_engine.SetMode(1, -1);
+        ForgetSession();
         m_viewMode = 1;
         m_status->SetPanelMode(1);
         m_title->SetText(QString::fromLatin1(kProductTitle));
@@ -492,7 +565,16 @@ void CViewerDlg::ForwardPendingKey() {
     }
 }
 
+void CViewerDlg::ShowNote(const QString& text) {
+    m_status->SetNote(text);
+    m_noteAge.start();
+}
+
 void CViewerDlg::RefreshStatus() {
+    constexpr qint64 kNoteMs = 8000;
+    if (!m_status->NoteText().isEmpty() && m_noteAge.elapsed() > kNoteMs) {
+        m_status->SetNote(QString());
+    }
     const int connection = m_engine.GetNetworkState();
     if (connection != m_lastConnectionState) {
         m_lastConnectionState = connection;

@@ -4,6 +4,7 @@
 #include "app/skin_dialog.h"
 #include "engine/player_engine.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -163,6 +164,8 @@ private:
     void HandleConnectionRequest();
     void ForwardPendingKey();
     void RefreshStatus();
+    // Says in the status panel for a few seconds where a file went.
+    void ShowNote(const QString& text);
     void SetSliderRangeFromStream();
     void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
@@ -175,6 +178,9 @@ private:
     // Commands.
     void Connect();
     void ResetConnectButton();
+    // The session has been ended by the engine: the Connect button, the menu
+    // and the next Connect must say so.
+    void ForgetSession();
     void SaveAvi();
     void StopAviCapture();
     // "Use DDraw" as the user set it, whatever an export switched on.
@@ -238,6 +244,7 @@ private:
     // A local recording the user started and has not stopped: when the engine
     // stops it on its own (a full disk) the user is told why.
     bool m_localRecording = false;
+    QElapsedTimer m_noteAge;
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
     int m_userDirectDraw = 1;

@@ -454,7 +454,6 @@ int CPlayerEngine::Connect(const std::string& host, int port, const std::string&
                            const std::string& password) {
     m_decoder.SetMode(2);
     if (!m_netClient.Connect(host, static_cast<uint16_t>(port), user, password)) {
-        m_lastErrorText = m_netClient.GetLastErrorText();
         return 0;
     }
     StartNetworkLoop();
@@ -465,7 +464,6 @@ int CPlayerEngine::ConnectDynamic(const std::string& server, int serverPort,
                                   const std::string& name, const std::string& password) {
     m_decoder.SetMode(2);
     if (!m_netClient.ConnectDynamic(server, static_cast<uint16_t>(serverPort), name, password)) {
-        m_lastErrorText = m_netClient.GetLastErrorText();
         return 0;
     }
     StartNetworkLoop();
@@ -509,8 +507,10 @@ int CPlayerEngine::GetNetworkState() {
     return m_netClient.GetNetworkState();
 }
 
+// One text with the client: its thread writes why a login or a dynamic-IP
+// look-up failed, after Connect has long returned.
 std::string CPlayerEngine::GetLastErrorText() {
-    return m_lastErrorText;
+    return m_netClient.GetLastErrorText();
 }
 
 int CPlayerEngine::StartRecording(const std::string& path) {

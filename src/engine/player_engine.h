@@ -265,7 +265,6 @@ private:
     std::atomic<int> m_command{0};
     std::atomic<int> m_playState{kStateReady};
 
-    std::string m_lastErrorText;
     std::atomic<int> m_autoReconnect{1};
 
     // The worker thread reads through the reader while the user-interface
