@@ -15,8 +15,9 @@ namespace {
 
 constexpr uint64_t kBlk = kQzfBlockSize;
 
-// A sparse recording: only the headers named are written, the rest reads as
-// zeros (unwritten). times[b] == 0 leaves block b unwritten.
+// Only the headers named are written, the rest reads as zeros (unwritten):
+// a sparse file, or in disk byte order one with every zero written, as on a
+// disk where nothing says where the data lies.
 class SparseRecording {
 public:
     SparseRecording(const std::string& path, uint64_t blocks, bool disk)
@@ -24,6 +25,11 @@ public:
         m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         EXPECT_GE(m_fd, 0);
         EXPECT_EQ(::ftruncate(m_fd, static_cast<off_t>(blocks * kBlk)), 0);
+        const std::vector<uint8_t> zeros(kBlk);
+        for (uint64_t b = 0; disk && b < blocks; ++b) {
+            EXPECT_EQ(::pwrite(m_fd, zeros.data(), kBlk, static_cast<off_t>(b * kBlk)),
+                      static_cast<ssize_t>(kBlk));
+        }
     }
     ~SparseRecording() { ::close(m_fd); }
     void Put(uint64_t block, uint32_t time, bool corrupt = false) {
