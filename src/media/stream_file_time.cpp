@@ -19,9 +19,9 @@ namespace tv {
 namespace {
 
 constexpr uint64_t kBlock = kQzfBlockSize;
-constexpr uint64_t kSamples = 512;    // sample intervals across the whole source
+constexpr uint64_t kSamples = 256;    // sample intervals across the whole source
 constexpr uint64_t kSampleLook = 8;   // blocks a sample point reads before giving up
-constexpr int kExtraSamplePoints = 3; // more points tried in an interval that looks empty
+constexpr int kExtraSamplePoints = 1; // more points tried in an interval that looks empty
 constexpr uint64_t kNone = ~0ull;
 
 struct Point {
