@@ -84,6 +84,14 @@ private:
     uint64_t IntervalEnd(uint64_t block) const {
         return std::min(m_count, IntervalStart(block) + m_stride);
     }
+    // Where the blocks before a sample may begin: its interval, and the one
+    // before when sampling could not tell whether that one holds anything
+    // (a stretch of bad or unwritten blocks ending inside it).
+    uint64_t RegionStart(uint64_t block) const {
+        const uint64_t start = IntervalStart(block);
+        const uint64_t before = start / m_stride;
+        return before > 0 && m_unsure[before - 1] ? start - m_stride : start;
+    }
 
     // The first usable block in [from, end), reading at most budget headers;
     // kNone when there is none. *stop: where the look ended.
@@ -104,6 +112,7 @@ private:
 
     void Sample() {
         m_points.clear();
+        m_unsure.clear();
         for (uint64_t a = 0; a < m_count; a += m_stride) {
             const uint64_t e = std::min(m_count, a + m_stride);
             uint32_t time = 0;
@@ -117,6 +126,7 @@ private:
             if (v != kNone) {
                 m_points.push_back({v, time, false});
             }
+            m_unsure.push_back(v == kNone && stop < e);
         }
     }
 
@@ -150,10 +160,11 @@ private:
                 continue;
             }
             // Intervals between two samples held nothing when sampled; the
-            // drop lies at the end of lo's interval or the start of hi's.
-            const uint64_t hiStart = IntervalStart(hi.block);
+            // drop lies at the end of lo's interval or the start of hi's (or
+            // in the interval before, when sampling was unsure of it).
             uint64_t ub = hi.block;
-            if (IntervalStart(lo.block) != hiStart) {
+            if (IntervalStart(lo.block) != IntervalStart(hi.block)) {
+                const uint64_t hiStart = RegionStart(hi.block);
                 uint32_t time = 0;
                 const uint64_t r = FirstUsable(hiStart, hi.block, hi.block - hiStart, &time);
                 if (r != kNone && time >= lo.time) {
@@ -232,7 +243,7 @@ private:
                                &earlier);
             }
         } else {
-            const uint64_t qStart = std::max(runFrom, IntervalStart(at->block));
+            const uint64_t qStart = std::max(runFrom, RegionStart(at->block));
             if (at != first) {
                 const Point& p = *(at - 1);
                 const uint64_t pEnd = std::min(IntervalEnd(p.block), at->block);
@@ -264,6 +275,7 @@ private:
     Usable m_usable;
     Skip m_skip;
     std::vector<Point> m_points; // known usable blocks in file order
+    std::vector<bool> m_unsure;  // per interval: nothing found, but not all of it read
     std::vector<uint64_t> m_runs;
 };
 

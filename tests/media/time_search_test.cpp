@@ -123,14 +123,25 @@ TEST(TimeSearch, RingsUnwrittenStretchesAndAClockSetBack) {
         }
         CStreamFile f;
         ASSERT_EQ(f.Open(rec.Path(), l.disk ? 1 : 0), 1);
+        // Times just before and at the first block after every unwritten stretch...
+        std::vector<uint32_t> queries;
+        for (size_t b = 1; b < l.times.size(); ++b) {
+            if (l.times[b] != 0 && l.times[b - 1] == 0) {
+                queries.push_back(l.times[b] - 1);
+                queries.push_back(l.times[b]);
+            }
+        }
         int wrong = 0;
         uint32_t firstWrong = 0;
-        for (int i = 0; i < 60; ++i) {
-            // Mostly near recorded times, some anywhere (gaps between stretches).
+        for (size_t i = 0; i < 60 + queries.size(); ++i) {
+            // ...and random ones, mostly near recorded times, some anywhere.
             uint32_t t = lo - 5 + static_cast<uint32_t>(rng() % (hi - lo + 10));
             const uint32_t near = l.times[rng() % l.times.size()];
             if (i % 4 != 0 && near != 0) {
                 t = near - 2 + rng() % 5;
+            }
+            if (i >= 60) {
+                t = queries[i - 60];
             }
             uint32_t want = 0;
             uint32_t got = 0;
