@@ -135,6 +135,19 @@ TEST_F(QzfToolTest, VerifyCopyAndFindTime) {
     EXPECT_NE(t.out.find("2020-09-13 12:29:"), std::string::npos) << t.out;
     EXPECT_EQ(Tool("find-time " + m_path + " \"2030-01-01 00:00:00\" --utc").status, 1);
     EXPECT_EQ(Tool("find-time " + m_path + " yesterday").status, 2);
+
+    // A clock set back 15 s: a second recorded twice gives a line for each place.
+    std::vector<uint8_t> twice(40 * kQzfBlockSize);
+    for (uint32_t b = 0; b < 40; ++b) {
+        QzfBlockHeader h;
+        h.time = 1600000000u + (b < 20 ? b : b - 15);
+        EncodeBlockHeader(h, false, &twice[b * kQzfBlockSize]);
+    }
+    const std::string twicePath = m_dir.File("twice.qzf");
+    WriteBytes(twicePath, twice);
+    ToolRun both = Tool("find-time " + twicePath + " \"2020-09-13 12:26:50\" --utc");
+    ASSERT_EQ(both.status, 0);
+    EXPECT_EQ(both.out, "40960 2020-09-13 12:26:50\n102400 2020-09-13 12:26:50\n");
 }
 
 TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {

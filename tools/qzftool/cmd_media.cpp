@@ -398,8 +398,10 @@ bool ParseTime(const std::string& s, tv::SYSTEMTIME* t) {
 int RunFindTime(int argc, char** argv) {
     static const char* kHelp =
         "usage: qzftool find-time FILE \"YYYY-MM-DD hh:mm:ss\" [--utc] [--disk] [--format NAME]\n"
-        "Prints the byte offset of the first valid block whose time is at or after the given\n"
-        "time (local standard time, or UTC with --utc), and that block's time.\n";
+        "Prints the byte offset of the block with the earliest time at or after the given\n"
+        "time (local standard time, or UTC with --utc), and that block's time. Where the\n"
+        "recorder's clock was changed and the time was recorded more than once, one such\n"
+        "line for each place, the earliest first.\n";
     Options o;
     if (!ParseOptions(argc, argv, "utc disk format", &o)) {
         return 2;
@@ -420,16 +422,24 @@ int RunFindTime(int argc, char** argv) {
         return 2;
     }
     const int64_t secs = tv::LocalToBlockTime(t, o.utc ? 0 : f.GetTimeZoneBias());
-    uint32_t found = 0;
-    int64_t off = -1;
+    std::vector<CStreamFile::TimeMatch> matches;
     if (secs <= 0xFFFFFFFFll) {
-        off = f.FindTime(static_cast<uint32_t>(secs < 0 ? 0 : secs), &found);
+        matches = f.FindTimeAll(static_cast<uint32_t>(secs < 0 ? 0 : secs));
     }
-    if (off < 0) {
+    if (matches.empty()) {
         std::fprintf(stderr, "qzftool find-time: no block at or after %s\n", o.args[1].c_str());
         return 1;
     }
-    std::printf("%" PRId64 " %s\n", off, FormatTime(found, o.utc, f.GetTimeZoneBias()).c_str());
+    if (matches.size() > 1) {
+        std::fprintf(stderr,
+                     "qzftool find-time: %zu places in the recording reach %s (the recorder's "
+                     "clock was changed); one line each\n",
+                     matches.size(), o.args[1].c_str());
+    }
+    for (const CStreamFile::TimeMatch& m : matches) {
+        std::printf("%" PRId64 " %s\n", m.offset,
+                    FormatTime(m.time, o.utc, f.GetTimeZoneBias()).c_str());
+    }
     return 0;
 }
 
@@ -439,4 +449,6 @@ QZF_COMMAND("info", "size, blocks, bad blocks, channels, times and packet counts
 QZF_COMMAND("packets", "one line per packet: kind, channel, length, sha256, time", RunPackets);
 QZF_COMMAND("verify", "check every block's checksum; exit 1 when any fails", RunVerify);
 QZF_COMMAND("copy", "copy the blocks covering a byte range into a new QZF file", RunCopy);
-QZF_COMMAND("find-time", "byte offset of the first block at or after a time", RunFindTime);
+QZF_COMMAND("find-time",
+            "byte offset of the earliest block at or after a time (each, when it recurs)",
+            RunFindTime);
