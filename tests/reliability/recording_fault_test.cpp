@@ -187,3 +187,110 @@ TEST(ToolInput, TenThousandCharacterValuesAreRefusedClearly) {
 }
 
 } // namespace
+
+namespace {
+
+// `qzftool record` started in the background, its stderr kept in a file.
+struct RecordRun {
+    pid_t pid = -1;
+    std::string errPath;
+
+    RecordRun(const TempDir& dir, uint16_t port, const std::string& out, const char* seconds) {
+        errPath = dir.File("record-stderr.txt");
+        const std::string tool = ToolPath();
+        const std::string portText = std::to_string(port);
+        pid = fork();
+        if (pid == 0) {
+            const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(errFd, 2);
+            execl(tool.c_str(), "qzftool", "record", "--ip", "127.0.0.1", "--port",
+                  portText.c_str(), "--password", "1234", "--timeout", "1000", "--seconds", seconds,
+                  out.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    // Exit status, or 1000 + signal.
+    int Wait() {
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    }
+    std::string Err() const { return ReadText(errPath); }
+};
+
+bool WaitForRecording(const std::string& out) {
+    for (int i = 0; i < 500; ++i) {
+        std::error_code ec;
+        if (std::filesystem::file_size(out, ec) > 0 && !ec) {
+            return true;
+        }
+        usleep(20000);
+    }
+    return false;
+}
+
+DvrSimOptions LiveOptions() {
+    DvrSimOptions opt;
+    opt.password = "1234";
+    opt.channels = 1;
+    opt.fps = 25;
+    opt.keyInterval = 5;
+    return opt;
+}
+
+} // namespace
+
+// Each way the recorder can leave a recording short ends the tool with a
+// failure that says why and how much was recorded, never with success.
+TEST(RecordingFaults, QzfToolFailsWhenTheRecorderLeavesTheRecordingShort) {
+    TempDir dir;
+    {
+        SCOPED_TRACE("the login after a dropped connection is refused");
+        auto sim = std::make_unique<CDvrSim>(LiveOptions());
+        ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+        const uint16_t port = sim->GetPort();
+        const std::string out = dir.File("refused.QZF");
+        RecordRun run(dir, port, out, "20");
+        ASSERT_TRUE(WaitForRecording(out));
+        sim->Stop();
+        DvrSimOptions refuse = LiveOptions();
+        refuse.port = port;
+        refuse.loginReply = SimLoginReply::Refuse;
+        sim = std::make_unique<CDvrSim>(refuse);
+        ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+        EXPECT_EQ(run.Wait(), 1) << run.Err();
+        EXPECT_NE(run.Err().find("refused to log in again"), std::string::npos) << run.Err();
+        EXPECT_NE(run.Err().find("recorded "), std::string::npos) << run.Err();
+        EXPECT_GT(std::filesystem::file_size(out), 0u);
+    }
+    {
+        SCOPED_TRACE("the recorder never sends a picture");
+        DvrSimOptions opt = LiveOptions();
+        opt.stream = false;
+        CDvrSim sim(opt);
+        ASSERT_EQ(sim.Start(), 1) << sim.GetError();
+        const std::string out = dir.File("silent.QZF");
+        RecordRun run(dir, sim.GetPort(), out, "2");
+        EXPECT_EQ(run.Wait(), 1) << run.Err();
+        EXPECT_NE(run.Err().find("sent no picture to record; recorded 0.0 s of the 2.0 s asked"),
+                  std::string::npos)
+            << run.Err();
+    }
+    {
+        SCOPED_TRACE("the recorder goes away for good");
+        CDvrSim sim(LiveOptions());
+        ASSERT_EQ(sim.Start(), 1) << sim.GetError();
+        const std::string out = dir.File("gone.QZF");
+        RecordRun run(dir, sim.GetPort(), out, "4");
+        ASSERT_TRUE(WaitForRecording(out));
+        usleep(500000);
+        sim.Stop();
+        EXPECT_EQ(run.Wait(), 1) << run.Err();
+        EXPECT_NE(run.Err().find("went away and did not come back"), std::string::npos)
+            << run.Err();
+        EXPECT_NE(run.Err().find(" s of the 4.0 s asked"), std::string::npos) << run.Err();
+        EXPECT_EQ(std::filesystem::file_size(out) % 4096, 0u);
+    }
+}
