@@ -294,3 +294,36 @@ TEST(RecordingFaults, QzfToolFailsWhenTheRecorderLeavesTheRecordingShort) {
         EXPECT_EQ(std::filesystem::file_size(out) % 4096, 0u);
     }
 }
+
+// A recording killed outright: no padding, no end mark. What the kill leaves
+// must read back to its last whole block, check clean apart from its cut
+// tail, and repair into a file that reads back the same.
+TEST(RecordingFaults, ARecordingKilledOutrightChecksCleanAndRepairs) {
+    TempDir dir;
+    CDvrSim sim(LiveOptions());
+    ASSERT_EQ(sim.Start(), 1) << sim.GetError();
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const std::string out = dir.File("killed" + std::to_string(i) + ".QZF");
+        RecordRun run(dir, sim.GetPort(), out, "30");
+        ASSERT_TRUE(WaitForRecording(out));
+        usleep(static_cast<useconds_t>(300000 + 250000 * i));
+        kill(run.pid, SIGKILL);
+        ASSERT_EQ(run.Wait(), 1000 + SIGKILL);
+        std::string text;
+        EXPECT_EQ(RunTool({"verify", out}, &text), 0) << text;
+        EXPECT_EQ(text.find("bad block"), std::string::npos) << text;
+        const ReadBack killed = ReadRecording(out, 4);
+        EXPECT_GE(killed.pictures, 1);
+        EXPECT_EQ(killed.refused, 0); // no packet is handed on cut short
+        const std::string fixed = out + ".fixed";
+        ASSERT_EQ(RunTool({"repair", out, fixed}, &text), 0) << text;
+        text.clear();
+        EXPECT_EQ(RunTool({"verify", fixed}, &text), 0) << text;
+        EXPECT_EQ(text.find("cut tail"), std::string::npos) << text;
+        const ReadBack repaired = ReadRecording(fixed, 4);
+        EXPECT_EQ(repaired.packets, killed.packets);
+        EXPECT_EQ(repaired.pictures, killed.pictures);
+    }
+    sim.Stop();
+}
