@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tv {
@@ -116,7 +117,18 @@ int CStreamRecorder::Open(const std::string& path) {
         return 0;
     }
     m_sync = std::make_shared<SyncState>();
-    m_syncThread = std::thread(SyncLoop, m_sync, syncFd);
+    try {
+        m_syncThread = std::thread(SyncLoop, m_sync, syncFd);
+    } catch (const std::system_error& e) {
+        // Recording with nothing to put it on the disk would lose it all to
+        // a power cut: refuse instead.
+        m_error = path + ": " + e.what();
+        ::close(syncFd);
+        m_sync.reset();
+        m_writer->Close();
+        m_writer.reset();
+        return 0;
+    }
     m_path = path;
     m_open = 1;
     return 1;
