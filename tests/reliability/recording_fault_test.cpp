@@ -277,6 +277,7 @@ TEST(RecordingFaults, QzfToolFailsWhenTheRecorderLeavesTheRecordingShort) {
         EXPECT_NE(run.Err().find("sent no picture to record; recorded 0.0 s of the 2.0 s asked"),
                   std::string::npos)
             << run.Err();
+        EXPECT_FALSE(std::filesystem::exists(out)); // no empty file posing as a recording
     }
     {
         SCOPED_TRACE("the recorder goes away for good");

@@ -292,6 +292,7 @@ int RunRecord(int argc, char** argv) {
     if (status == 0 && engine.GetBytesRecorded() == 0) {
         why = "the recorder sent no picture to record";
         status = 1;
+        drop();
     } else if (status == 0 && lost) {
         why = stillConnected ? "the recorder broke the session off"
                              : "the recorder went away and did not come back";
