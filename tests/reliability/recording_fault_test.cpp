@@ -327,7 +327,9 @@ TEST(RecordingFaults, ARecordingKilledOutrightChecksCleanAndRepairs) {
     ASSERT_EQ(sim.Start(), 1) << sim.GetError();
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const std::string out = dir.File("killed" + std::to_string(i) + ".QZF");
+        std::string name = "killed"; // appended: GCC 12 -O3 warns falsely on "literal" + string
+        name += std::to_string(i);
+        const std::string out = dir.File(name + ".QZF");
         ToolProcess run(dir, RecordArgs(sim.GetPort(), out, "30"));
         ASSERT_TRUE(WaitForRecording(out));
         usleep(static_cast<useconds_t>(300000 + 250000 * i));
