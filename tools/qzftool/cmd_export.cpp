@@ -8,6 +8,7 @@
 #include "media/stream_file.h"
 #include "platform/notifier.h"
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 #include "video/color_convert.h"
 #include "video/video_decoder.h"
 
@@ -33,10 +34,8 @@ const char* kHelp =
     "lists the encoders that open here). Progress goes to stderr; Ctrl+C stops the export\n"
     "and keeps a playable file of what was written.\n";
 
-volatile std::sig_atomic_t g_interrupted = 0;
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
+// Ctrl+C, SIGTERM and SIGHUP, from the start of main.
+volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
 
 constexpr int kMaxChannels = 16;
 constexpr int kPictureBuffer = 414720;
@@ -347,14 +346,6 @@ int RunExport(int argc, char** argv) {
         }
     }
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-
     ExportFrame frame(width, height);
     // Update pictures only redraw part of a channel's picture, so every channel
     // keeps its own buffer from packet to packet, as the player does.
@@ -432,8 +423,6 @@ int RunExport(int argc, char** argv) {
         writeFailed = true;
     const int frames = writer.GetVideoFramesWritten();
     writer.Close();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     std::fprintf(stderr, "\n");
     if (frames == 0)
         return bad(file + " gave no picture for split " + std::to_string(split) + " page " +
@@ -453,4 +442,5 @@ int RunExport(int argc, char** argv) {
 
 } // namespace
 
-QZF_COMMAND("export", "a recording to an AVI file, composed as the split view", RunExport);
+QZF_STOPPABLE_COMMAND("export", "a recording to an AVI file, composed as the split view",
+                      RunExport);
