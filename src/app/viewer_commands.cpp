@@ -14,6 +14,7 @@
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -478,6 +479,18 @@ void CViewerDlg::SaveAvi() {
         m_saveDialogOpen = false;
         return;
     }
+    // The writer truncates its file: it must never be a recording the viewer
+    // has open or is writing.
+    const std::string recording = InputOverwrittenBy(
+        path, {m_engine.IsStreamOpen() ? m_engine.GetStreamPath() : std::string(),
+               m_localRecording ? m_localRecordingFile : std::string()});
+    if (!recording.empty()) {
+        ShowMessageBox("The AVI file would overwrite the recording " + recording +
+                       "; choose another file.");
+        m_engine.Play(1.0);
+        m_saveDialogOpen = false;
+        return;
+    }
     m_aviPath = path;
     // The capture frame is the picture with its two fields.
     int pictureWidth = 640;
@@ -621,6 +634,7 @@ void CViewerDlg::StartLocalRecording() {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
     m_localRecording = m_engine.StartRecording(path) != 0;
+    m_localRecordingFile = m_localRecording ? path : std::string();
     if (!m_localRecording) {
         const std::string why = m_engine.GetRecordingErrorText();
         ShowMessageBox(why.empty() ? "Cannot record to " + path : why);

@@ -230,6 +230,7 @@ private:
     // A local recording the user started and has not stopped: when the engine
     // stops it on its own (a full disk) the user is told why.
     bool m_localRecording = false;
+    std::string m_localRecordingFile; // what the running local recording writes
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
     std::string m_aviPath;

@@ -470,6 +470,18 @@ TEST_F(Viewer, SaveAviWritesAFileThatFfprobeReads) {
     };
     d.OnCommand(kCommandSaveAvi);
     EXPECT_FALSE(d.AviRunning());
+    // A name that leads to the recording being played is refused and leaves it whole.
+    const auto size = QFileInfo(QString::fromStdString(path)).size();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(path), dir.filePath("link.avi")));
+    d.Prompts().saveAvi = [&](const std::string&) {
+        return dir.filePath("link.avi").toStdString();
+    };
+    messages.clear();
+    d.OnCommand(kCommandSaveAvi);
+    EXPECT_FALSE(d.AviRunning());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("overwrite the recording"), std::string::npos) << messages[0];
+    EXPECT_EQ(QFileInfo(QString::fromStdString(path)).size(), size);
 }
 
 TEST_F(Viewer, GoToTimeLandsOnTheFirstBlockAtOrAfterIt) {
