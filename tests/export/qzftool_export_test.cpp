@@ -14,6 +14,9 @@
 
 #include "export/frame_rate.h"
 #include "export/probe.h"
+#include "media/block_writer.h"
+#include "synth/test_pattern.h"
+#include "synth/video_encoder.h"
 
 namespace tv {
 namespace {
@@ -169,6 +172,63 @@ TEST_F(QzftoolExport, InterruptLeavesAPlayableFile) {
     ASSERT_EQ(s.size(), 2u);
     EXPECT_GT(std::stoi(s[0].at("nb_read_frames")), 0);
     EXPECT_EQ(s[0].at("nb_read_frames"), s[0].at("nb_frames")); // the index was written
+}
+
+TEST_F(QzftoolExport, QzaExportCarriesAudioChannelZeroOnly) {
+    // Four seconds of one channel with sound on audio channels 0 and 1.
+    CQzfBlockWriter w;
+    ASSERT_TRUE(w.OpenFile(File("a.qzf")));
+    w.SetFormat(6);
+    w.SetChannelMask(1);
+    w.SetFrameGap(1);
+    synth::CChannelEncoder encoder(224);
+    std::vector<uint8_t> yuv(synth::CVideoEncoder::PictureBytes(224)), packet;
+    const std::vector<uint8_t> ch0(1000, 0x40), ch1(1000, 0xC0);
+    for (int i = 0; i < 32; ++i) {
+        w.SetTime(time_t(1717243200 + i / 8));
+        synth::DrawTestPattern(yuv.data(), 640, 224, 0, i, "12:00:00");
+        synth::PictureHeader h;
+        h.format = 6;
+        ASSERT_GT(encoder.Encode(yuv.data(), h, packet), 0u);
+        ASSERT_TRUE(w.Write(packet.data(), packet.size()));
+        ASSERT_TRUE(w.WriteAudioPacket(0, ch0.data(), ch0.size()));
+        ASSERT_TRUE(w.WriteAudioPacket(1, ch1.data(), ch1.size()));
+    }
+    ASSERT_TRUE(w.Finish());
+    ASSERT_TRUE(w.Close());
+    std::string err;
+    ASSERT_EQ(RunTool("export " + File("a.qzf") + " " + File("o.avi") +
+                          " --format QZ_QZA --audio QZ_UPCM8 --split 1",
+                      &err),
+              0)
+        << err;
+    const auto audio = test::DecodeAudio(File("o.avi"), "u8");
+    EXPECT_EQ(audio.size(), 32u * 1000u);
+    EXPECT_EQ(std::count(audio.begin(), audio.end(), 0xC0), 0);
+}
+
+TEST_F(QzftoolExport, OutputThatIsTheInputIsRefused) {
+    ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 1 --seconds 1"), 0);
+    const auto before = fs::file_size(File("s.qzf"));
+    fs::create_hard_link(File("s.qzf"), File("hard.qzf"));
+    fs::create_symlink(File("s.qzf"), File("soft.avi"));
+    std::string err;
+    for (const std::string& out :
+         {File("s.qzf"), m_dir + "/./s.qzf", File("hard.qzf"), File("soft.avi")}) {
+        EXPECT_EQ(RunTool("export " + File("s.qzf") + " " + test::Quote(out), &err), 2) << out;
+        EXPECT_NE(err.find("recording itself"), std::string::npos) << err;
+        EXPECT_EQ(fs::file_size(File("s.qzf")), before);
+    }
+    // decode writes index.jsonl and chN.EXT into --out: none of them may be the input.
+    fs::create_directory(File("dec"));
+    fs::create_hard_link(File("s.qzf"), File("dec/index.jsonl"));
+    fs::create_symlink(File("s.qzf"), File("dec/ch0.yuv"));
+    EXPECT_EQ(RunTool("decode " + File("s.qzf") + " --out " + File("dec"), &err), 2);
+    EXPECT_NE(err.find("recording itself"), std::string::npos) << err;
+    fs::remove(File("dec/index.jsonl"));
+    EXPECT_EQ(RunTool("decode " + File("s.qzf") + " --out " + File("dec"), &err), 2);
+    EXPECT_EQ(fs::file_size(File("s.qzf")), before);
+    EXPECT_TRUE(fs::is_symlink(File("dec/ch0.yuv")));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "export/frame_rate.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "qzftool/command.h"
 #include "video/color_convert.h"
@@ -276,6 +277,8 @@ int RunExport(int argc, char** argv) {
         return bad("cannot open " + file + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         return bad(file + " is a folder");
+    if (!tv::InputOverwrittenBy(out, {file}).empty())
+        return bad(out + " is the recording itself; choose another output");
 
     tv::CStreamFile f;
     if (!f.Open(file, disk ? 1 : 0))
@@ -398,7 +401,10 @@ int RunExport(int argc, char** argv) {
             std::fprintf(stderr, "\rexport: %3d%%", p);
         }
         if (f.IsAudio()) {
-            writer.WriteAudio(packet.data(), n);
+            // The export's one mono stream carries what playback plays: with
+            // QZ_QZA that is audio channel 0 alone.
+            if (format != tv::VF_QZA || f.GetChannel() == 0)
+                writer.WriteAudio(packet.data(), n);
             continue;
         }
         if (!decoder.ParseHeader(packet.data(), n))
