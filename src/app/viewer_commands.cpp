@@ -507,10 +507,8 @@ void CViewerDlg::SaveAvi() {
     header.biBitCount = 24;
     header.biCompression = 0;
     header.biSizeImage = static_cast<uint32_t>(3 * header.biWidth * header.biHeight);
-    const int rate = m_viewMode == 1
-                         ? PlayerExportFrameRate(m_engine.GetChannelMask(), m_engine.GetFrameGap(),
-                                                 m_videoFormat, lines272)
-                         : ClientExportFrameRate(lines272, m_lowSpeedYes);
+    const int rate = m_viewMode == 1 ? PlayerExportFrameRate(lines272)
+                                     : ClientExportFrameRate(lines272, m_lowSpeedYes);
     CAviWriter* writer = m_engine.GetAviWriter();
     writer->SetCompressorChooser(m_prompts.compressor);
     writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);

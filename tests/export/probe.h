@@ -87,10 +87,11 @@ inline std::vector<bool> VideoKeyFlags(const std::string& path) {
     return flags;
 }
 
-// Every decoded video frame as top-down B, G, R rows.
+// Every stored video frame (held slots not repeated) as top-down B, G, R rows.
 inline std::vector<uint8_t> DecodeVideo(const std::string& path) {
-    const std::string out = RunCapture("ffmpeg -v error -i " + Quote(path) +
-                                       " -map 0:v:0 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    const std::string out =
+        RunCapture("ffmpeg -v error -i " + Quote(path) +
+                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
     return std::vector<uint8_t>(out.begin(), out.end());
 }
 

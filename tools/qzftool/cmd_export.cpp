@@ -28,11 +28,11 @@ const char* kHelp =
     "                      [--split 1|4|9|16] [--page P] [--channel N] [--list-codecs]\n"
     "Decodes every channel of a recording and writes what the player shows in that split\n"
     "to an AVI file: the visible channels composed into a 640 x 448 (544 for 272-line\n"
-    "pictures) frame with their labels, one frame per cycle of the playing channels, at\n"
-    "the export frame rate, with the recording's audio. --channel N (1-based) exports one\n"
-    "channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg (--list-codecs\n"
-    "lists the encoders that open here). Progress goes to stderr; Ctrl+C stops the export\n"
-    "and keeps a playable file of what was written.\n";
+    "pictures) frame with their labels, one frame per cycle of the playing channels, each\n"
+    "at its moment in the recording, with the recording's audio. --channel N (1-based)\n"
+    "exports one channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg\n"
+    "(--list-codecs lists the encoders that open here). Progress goes to stderr; Ctrl+C\n"
+    "stops the export and keeps a playable file of what was written.\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 void OnInterrupt(int) {
@@ -318,7 +318,7 @@ int RunExport(int argc, char** argv) {
         return bad(file + " holds no picture in " + tv::VideoFormatName(format));
     const bool lines272 = fieldHeight == 272;
     const int width = 640, height = 2 * fieldHeight;
-    const int rate = tv::PlayerExportFrameRate(mask, gap, format, lines272);
+    const int rate = tv::PlayerExportFrameRate(lines272);
 
     tv::CAviWriter writer;
     writer.SetRecorderFormats(format, audioFormat, 8, 8000);
@@ -326,6 +326,17 @@ int RunExport(int argc, char** argv) {
     options.codec = codec;
     tv::CNamedCompressorChooser chooser(options);
     writer.SetCompressorChooser(&chooser);
+    // Frames and sound keep the recording's time: a frame is the moment its
+    // cycle began, sound the block it was read from.
+    int64_t cycleTime = -1;
+    bool composing = false;
+    writer.SetClock(tv::ExportClock{[&] {
+                                        if (composing)
+                                            return cycleTime;
+                                        tv::SYSTEMTIME t;
+                                        return f.GetBlockTime(&t) ? tv::BlockTimeMs(t) : -1;
+                                    },
+                                    1000, tv::PlayerCycleRate(mask, gap, format, lines272)});
     tv::BITMAPINFOHEADER bih;
     bih.biWidth = width;
     bih.biHeight = height;
@@ -375,10 +386,14 @@ int RunExport(int argc, char** argv) {
             return;
         if (composed & (1u << ch)) {
             // This channel's second picture since the last frame: the cycle is complete.
+            composing = true;
             if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
                 writeFailed = true;
+            composing = false;
             composed = 0;
         }
+        if (!composed)
+            cycleTime = tv::BlockTimeMs(t);
         const tv::RECT r = CellRect(ch, split, width, height);
         tv::YuvToRgb24(rgb.data(), w * 3, pic, w, h);
         frame.Stretch(rgb.data(), w, h, r);
@@ -434,10 +449,12 @@ int RunExport(int argc, char** argv) {
     if (!g_interrupted)
         std::fprintf(stderr, "\rexport: 100%%");
     // What was composed since the last frame is the export's last frame.
+    composing = true;
     if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
         writeFailed = true;
     const int frames = writer.GetVideoFramesWritten();
     writer.Close();
+    const int64_t length = writer.GetVideoLength();
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     std::fprintf(stderr, "\n");
@@ -453,7 +470,8 @@ int RunExport(int argc, char** argv) {
                      frames);
         return 130;
     }
-    std::fprintf(stderr, "qzftool export: %d frames at %d fps to %s\n", frames, rate, out.c_str());
+    std::fprintf(stderr, "qzftool export: %d pictures over %.1f s at %d fps to %s\n", frames,
+                 double(length) / rate, rate, out.c_str());
     return 0;
 }
 
