@@ -135,25 +135,6 @@ void WriteOneChannel(const std::string& path, int format, int seconds, int pps, 
     ASSERT_TRUE(w.Close());
 }
 
-// Presentation times of the video packets that carry a picture.
-std::vector<double> PictureTimes(const std::string& path) {
-    const std::string out = test::RunCapture("ffprobe -v error -select_streams v:0 -show_entries "
-                                             "packet=pts_time,size -of csv=p=0 " +
-                                             test::Quote(path) + " 2>/dev/null");
-    std::vector<double> times;
-    for (size_t pos = 0; pos < out.size();) {
-        size_t eol = out.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = out.size();
-        const std::string line = out.substr(pos, eol - pos);
-        pos = eol + 1;
-        const size_t comma = line.find(',');
-        if (comma != std::string::npos && std::stoi(line.substr(comma + 1)) > 0)
-            times.push_back(std::stod(line.substr(0, comma)));
-    }
-    return times;
-}
-
 TEST_F(QzftoolExport, ExportKeepsTheRecordingsTime) {
     // Eight channels at the recorder's pace: 3.75 cycles a second.
     ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 20 > /dev/null"),
@@ -174,7 +155,7 @@ TEST_F(QzftoolExport, ExportKeepsTheRecordingsTime) {
     EXPECT_NEAR(std::stod(s[0].at("duration")), 12.0, 0.5);
     EXPECT_NEAR(std::stoi(s[1].at("nb_frames")) / 8000.0, 12.0, 0.5);
     // Each picture at its own second, beside its sound.
-    const std::vector<double> times = PictureTimes(File("one.avi"));
+    const std::vector<double> times = test::PictureTimes(File("one.avi"));
     ASSERT_EQ(times.size(), 12u);
     for (size_t i = 0; i < times.size(); ++i) {
         EXPECT_NEAR(times[i], double(i), 0.1) << i;
