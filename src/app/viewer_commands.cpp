@@ -631,8 +631,8 @@ void CViewerDlg::StartLocalRecording() {
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
+    m_localRecordingFile = path;
     m_localRecording = m_engine.StartRecording(path) != 0;
-    m_localRecordingFile = m_localRecording ? path : std::string();
     if (!m_localRecording) {
         const std::string why = m_engine.GetRecordingErrorText();
         ShowMessageBox(why.empty() ? "Cannot record to " + path : why);

@@ -230,11 +230,11 @@ private:
     // A local recording the user started and has not stopped: when the engine
     // stops it on its own (a full disk) the user is told why.
     bool m_localRecording = false;
-    std::string m_localRecordingFile; // what the running local recording writes
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
+    std::string m_localRecordingFile; // what the running local recording writes
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;
 };
