@@ -14,6 +14,7 @@
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -480,6 +481,18 @@ void CViewerDlg::SaveAvi() {
         m_saveDialogOpen = false;
         return;
     }
+    // The writer truncates its file: it must never be a recording the viewer
+    // has open or is writing.
+    const std::string recording = InputOverwrittenBy(
+        path, {m_engine.IsStreamOpen() ? m_engine.GetStreamPath() : std::string(),
+               m_localRecording ? m_localRecordingFile : std::string()});
+    if (!recording.empty()) {
+        ShowMessageBox("The AVI file would overwrite the recording " + recording +
+                       "; choose another file.");
+        m_engine.Play(1.0);
+        m_saveDialogOpen = false;
+        return;
+    }
     m_aviPath = path;
     // The capture frame is the picture with its two fields.
     int pictureWidth = 640;
@@ -496,10 +509,8 @@ void CViewerDlg::SaveAvi() {
     header.biBitCount = 24;
     header.biCompression = 0;
     header.biSizeImage = static_cast<uint32_t>(3 * header.biWidth * header.biHeight);
-    const int rate = m_viewMode == 1
-                         ? PlayerExportFrameRate(m_engine.GetChannelMask(), m_engine.GetFrameGap(),
-                                                 m_videoFormat, lines272)
-                         : ClientExportFrameRate(lines272, m_lowSpeedYes);
+    const int rate = m_viewMode == 1 ? PlayerExportFrameRate(lines272)
+                                     : ClientExportFrameRate(lines272, m_lowSpeedYes);
     CAviWriter* writer = m_engine.GetAviWriter();
     writer->SetCompressorChooser(m_prompts.compressor);
     writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);
@@ -654,6 +665,7 @@ void CViewerDlg::StartLocalRecording() {
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
+    m_localRecordingFile = path;
     m_localRecording = m_engine.StartRecording(path) != 0;
     if (m_localRecording) {
         ShowNote(QStringLiteral("Recording to ") + QString::fromStdString(path));

@@ -250,6 +250,7 @@ private:
     int m_userDirectDraw = 1;
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
+    std::string m_localRecordingFile; // what the running local recording writes
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;
 };

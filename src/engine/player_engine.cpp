@@ -4,6 +4,7 @@
 #include "platform/system.h"
 
 #include "display/messages.h"
+#include "export/frame_rate.h"
 
 #include <QWidget>
 
@@ -419,6 +420,30 @@ int CPlayerEngine::SaveImage(const std::string& path) {
 }
 
 int CPlayerEngine::SetExport(int active, int kind) {
+    if (active) {
+        // The export keeps the time of what it shows: a recording's block
+        // times while playing one, the clock while live pictures arrive.
+        ExportClock clock;
+        if (m_mode.load() == kEngineModeLocal) {
+            clock.now = [this] {
+                SYSTEMTIME t;
+                {
+                    std::lock_guard<std::mutex> lock(m_timeLock);
+                    t = m_frameTime;
+                }
+                return BlockTimeMs(t);
+            };
+            clock.resolutionMs = 1000;
+            const int period = m_framePeriod.load();
+            clock.expectedFrameRate =
+                PlayerCycleRate(m_channelMask.load(), m_frameGap.load(), m_videoFormat,
+                                period == 25000 || period == 12500);
+        } else {
+            clock.now = [] { return static_cast<int64_t>(MediaClockNow()); };
+            clock.resolutionMs = 1;
+        }
+        m_aviWriter.SetClock(std::move(clock));
+    }
     m_exportKind.store(kind);
     m_exportActive.store(active ? 1 : 0);
     return 1;

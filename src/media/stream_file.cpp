@@ -1,5 +1,6 @@
 #include "media/stream_file.h"
 
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "platform/system.h"
 
@@ -571,10 +572,7 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
         return 0;
     }
     // Truncating the recording itself (by whatever name) would destroy it.
-    struct stat src;
-    struct stat dstStat;
-    if (::fstat(m_fd, &src) == 0 && ::stat(path.c_str(), &dstStat) == 0 &&
-        src.st_dev == dstStat.st_dev && src.st_ino == dstStat.st_ino) {
+    if (IsSameFileAsFd(path, m_fd)) {
         m_copyError = "the destination is the recording itself";
         return 0;
     }
