@@ -63,9 +63,11 @@ int ChannelSlotsFor(int channels);
 // decoder's mode (the video format code, or 2 in live view).
 int FramePeriodUs(int height, int decoderMode);
 
-// Milliseconds a picture should stay on screen before the next one, before
-// the time spent on it is taken off. 0 at speeds of 16 and more.
-uint32_t PacingWaitMs(int frameGap, int framePeriodUs, double speed);
+// Microseconds of the recording a picture stands for, (frame gap + 1) frame
+// periods, at the given speed: how long it stays on screen before the next.
+// Kept in microseconds because whole milliseconds would run fast by up to a
+// millisecond a picture.
+uint64_t PacingWaitUs(int frameGap, int framePeriodUs, double speed);
 
 // Splits a planar 4:2:0 picture holding two channels side by side into two
 // pictures of half the width; each half is width/2 x height, 4:2:0.
