@@ -410,7 +410,7 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
     place.lastForwardFailed = false;
     if (m_file.IsAudio()) {
         // Sound is played at speed 1 only; elsewhere it costs no time.
-        if (play && speed == 1.0) {
+        if (play && speed == 1.0 && !m_unpaced.load()) {
             {
                 std::lock_guard<std::mutex> lock(m_timeLock);
                 m_frameTime = m_file.GetPacketTime();
@@ -535,11 +535,11 @@ void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
     m_file.SetSeekTarget(m_seekPosition.load());
     const int length = m_file.ReadAtSeekTarget(packet);
     NoteReaderState();
-    m_playState.store(kStatePause);
     place.forward = true;
     place.lastForwardFailed = length <= 0;
     if (length <= 0) {
         place.needPrime = true;
+        m_playState.store(kStatePause);
         return;
     }
     const uint64_t offset = m_file.GetPacketOffset();
@@ -562,6 +562,7 @@ void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
     }
     m_file.SetPosition(after);
     place.needPrime = false;
+    m_playState.store(kStatePause);
 }
 
 int CPlayerEngine::RunLocalLoop() {
