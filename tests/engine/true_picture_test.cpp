@@ -6,6 +6,8 @@
 #include "synth/sample_recording.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/wait.h>
 
 #include <map>
 #include <memory>
@@ -24,10 +26,24 @@ uint64_t Fnv(const uint8_t* p, size_t n) {
     return h;
 }
 
+std::string Sha256Hex(const uint8_t* p, size_t n) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
+    std::string hex;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", md[i]);
+        hex += buf;
+    }
+    return hex;
+}
+
 struct Logged {
     int channel;
     uint64_t offset;
     uint64_t hash;
+    SYSTEMTIME time;
 };
 
 class TruePictureTest : public ::testing::Test {
@@ -50,10 +66,10 @@ protected:
         engine->SetMode(1, -1);
         engine->SetSplit(9, 0);
         engine->SetPictureSink([](int, const SYSTEMTIME&, const uint8_t*, int, int) {});
-        engine->SetPictureObserver([this](int channel, uint64_t offset, const SYSTEMTIME&,
+        engine->SetPictureObserver([this](int channel, uint64_t offset, const SYSTEMTIME& time,
                                           const uint8_t* picture, int width, int height) {
             std::lock_guard<std::mutex> lock(m_lock);
-            m_log.push_back({channel, offset, Fnv(picture, size_t(width) * height * 3 / 2)});
+            m_log.push_back({channel, offset, Fnv(picture, size_t(width) * height * 3 / 2), time});
         });
         engine->SetUnpaced(1);
     }
@@ -79,6 +95,12 @@ protected:
             auto& pic = pictures[size_t(d.GetChannel())];
             ASSERT_TRUE(d.Decode(packet.data(), n, pic.data(), pic.size()));
             truth[f.GetPacketOffset()] = Fnv(pic.data(), d.GetPictureBytes());
+            const SYSTEMTIME t = f.GetPacketTime();
+            char when[64];
+            std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth,
+                          t.wDay, t.wHour, t.wMinute, t.wSecond);
+            sha[f.GetPacketOffset()] = {Sha256Hex(pic.data(), d.GetPictureBytes()), when,
+                                        d.GetChannel() + 1};
             order[d.GetChannel()].push_back(f.GetPacketOffset());
         }
     }
@@ -117,6 +139,12 @@ protected:
     TempDir dir;
     std::string path;
     std::map<uint64_t, uint64_t> truth;
+    struct Expected {
+        std::string sha256;
+        std::string time;
+        int channel;
+    };
+    std::map<uint64_t, Expected> sha;
     std::map<int, std::vector<uint64_t>> order;
     std::unique_ptr<CPlayerEngine> engine;
     std::mutex m_lock;
@@ -208,6 +236,46 @@ TEST_F(TruePictureTest, StepsMoveTheChannelOnScreenByOnePicture) {
     for (size_t i = mark + 5; i < log.size(); ++i) {
         EXPECT_EQ(index(log[i].offset), index(log[i - 1].offset) - 1);
     }
+}
+
+TEST_F(TruePictureTest, QzfToolPlayLogsWhatTheEngineShows) {
+    const char* bin = std::getenv("TV_BINARY_DIR");
+    const std::string tool = std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";
+    const std::string out = dir.File("play.jsonl");
+    auto run = [&](const std::string& args) {
+        const int status = std::system((tool + " play " + args + " 2>/dev/null").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    ASSERT_EQ(
+        run(path + " --seek-offset 400000 --reverse --unpaced --split 4 --page 1 --log " + out), 0);
+    FILE* f = std::fopen(out.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[512];
+    int lines = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        int channel = 0;
+        unsigned long long offset = 0;
+        char when[32] = {};
+        char hash[80] = {};
+        double ms = -1;
+        ASSERT_EQ(std::sscanf(line,
+                              "{\"channel\": %d, \"offset\": %llu, \"time\": \"%19[^\"]\", "
+                              "\"sha256\": \"%64[0-9a-f]\", \"wall_ms\": %lf}",
+                              &channel, &offset, when, hash, &ms),
+                  5)
+            << line;
+        auto it = sha.find(offset);
+        ASSERT_NE(it, sha.end()) << line;
+        EXPECT_EQ(it->second.sha256, hash) << line;
+        EXPECT_EQ(it->second.time, when) << line;
+        EXPECT_EQ(it->second.channel, channel) << line;
+        EXPECT_GE(ms, 0.0);
+        ++lines;
+    }
+    std::fclose(f);
+    EXPECT_GT(lines, 100); // back to the beginning, every channel
+    EXPECT_EQ(run(path + " --speed 3 --log " + out), 2);
+    EXPECT_EQ(run(dir.File("missing.qzf") + " --log " + out), 2);
 }
 
 } // namespace
