@@ -72,7 +72,19 @@ void CReverseCache::Clear() {
     }
 }
 
+void CReverseCache::SetKeyless(int stream, uint64_t from, uint64_t to) {
+    m_keyless[stream & 31] = true;
+    m_keylessFrom[stream & 31] = from;
+    m_keylessTo[stream & 31] = to;
+}
+
+bool CReverseCache::IsKeyless(int stream, uint64_t offset) const {
+    return m_keyless[stream & 31] && offset >= m_keylessFrom[stream & 31] &&
+           offset <= m_keylessTo[stream & 31];
+}
+
 void CReverseCache::ClearStream(int stream) {
+    m_keyless[stream & 31] = false;
     if (m_streams[stream & 31]) {
         for (Slot& slot : m_streams[stream & 31]->entries) {
             slot.used = false;

@@ -80,6 +80,10 @@ public:
     // when full. 0 when memory is short.
     int Put(int stream, const PictureInfo& info, const uint8_t* picture, size_t bytes);
     void ClearStream(int stream);
+    // A search found no key picture of stream in [from, to]: a picture there
+    // cannot be made true, and searching again would only cost time.
+    void SetKeyless(int stream, uint64_t from, uint64_t to);
+    bool IsKeyless(int stream, uint64_t offset) const;
     // Bytes allocated for pictures, for monitoring.
     size_t GetBytesAllocated() const;
 
@@ -94,6 +98,9 @@ private:
         int next = 0;
     };
     std::unique_ptr<Stream> m_streams[CChannelPictures::kStreams];
+    uint64_t m_keylessFrom[CChannelPictures::kStreams] = {};
+    uint64_t m_keylessTo[CChannelPictures::kStreams] = {};
+    bool m_keyless[CChannelPictures::kStreams] = {};
 };
 
 } // namespace tv

@@ -292,7 +292,11 @@ int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuf
     uint8_t* scan = b.scan.get();
     uint64_t key = offset;
     if (!isKey) {
+        if (m_reverseCache.IsKeyless(stream, offset)) {
+            return 0;
+        }
         bool found = false;
+        uint64_t lowest = offset;
         int failures = 0;
         m_file.SetPositionBefore(offset);
         while (!StopRequested()) {
@@ -307,6 +311,7 @@ int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuf
             if (offset - std::min(offset, at) > kKeySearchHard) {
                 break;
             }
+            lowest = std::min(lowest, at);
             if (m_file.IsAudio() || m_decoder.ParseHeader(scan, n) == 0 ||
                 CChannelPictures::StreamOf(m_decoder) != stream || !m_decoder.IsKeyPicture()) {
                 continue;
@@ -316,6 +321,7 @@ int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuf
             break;
         }
         if (!found) {
+            m_reverseCache.SetKeyless(stream, m_file.GetPosition() == 0 ? 0 : lowest, offset);
             return 0;
         }
     }
@@ -444,7 +450,6 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
                place.due - NowUs() < 2000) {
         // No time for this update: the stream waits for its next key picture.
         m_pictures.SetTrue(stream, false);
-        place.needPrime = true;
     } else if (DecodeTrue(packet, length, info) && m_shownOffset[stream] != info.offset) {
         if (!play && !StreamVisible(info)) {
             return; // stepping goes on to a picture that is on screen
