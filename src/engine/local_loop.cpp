@@ -1,5 +1,6 @@
 // The local playback loop: reads a recording packet by packet and obeys the
-// play commands, pacing pictures by the recording's frame gaps.
+// play commands, showing only true pictures and pacing them by the
+// recording's frame gaps.
 
 #include "engine/player_engine.h"
 
@@ -26,6 +27,9 @@ constexpr int64_t kMaxLateUs = 200000;
 // channels it has not met yet, and how far for those it has.
 constexpr uint64_t kKeySearchSoft = 4u << 20;
 constexpr uint64_t kKeySearchHard = 48u << 20;
+// At the fast speeds an update is decoded only when its picture is due at
+// least this far ahead; otherwise its stream waits for the next key picture.
+constexpr int64_t kFastUpdateMarginUs = 2000;
 // Unreadable stretches a key-picture search reads past before giving up.
 constexpr int kSearchFailures = 8;
 
@@ -447,7 +451,7 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
     if (!ChannelGatePasses(enabled, info.channel, info.dual)) {
         m_pictures.SetTrue(stream, false);
     } else if (play && speed >= 16.0 && !m_decoder.IsKeyPicture() && !m_unpaced.load() &&
-               place.due - NowUs() < 2000) {
+               place.due - NowUs() < kFastUpdateMarginUs) {
         // No time for this update: the stream waits for its next key picture.
         m_pictures.SetTrue(stream, false);
     } else if (DecodeTrue(packet, length, info) && m_shownOffset[stream] != info.offset) {
@@ -579,7 +583,6 @@ int CPlayerEngine::RunLocalLoop() {
         shown = kNoPicture;
     }
     WaveStart();
-    m_frameStart = 0;
     double lastSpeed = m_speed.load();
 
     while (m_running.load()) {

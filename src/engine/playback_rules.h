@@ -36,10 +36,6 @@ constexpr uint32_t kNetAudioRecordSize = 4096;
 // largest picture is 640 x 272.
 constexpr uint32_t kLiveExportFrameSize = 640 * 272 * 2 * 3;
 
-// Bytes skipped per jump when fast playback skips ahead, per unit of speed.
-constexpr int64_t kSkipBytesPerSpeed = 20480;
-// Pictures decoded between two jumps at speeds of 16 and more.
-constexpr int kPicturesBetweenSkips = 9;
 // Read failures in a row that end forward or backward playback.
 constexpr int kMaxReadFailures = 4;
 

@@ -265,8 +265,6 @@ private:
     std::atomic<int> m_repeat{0};
     std::atomic<int> m_framePeriod{33333};
     std::atomic<int> m_slotCount{4};
-    uint32_t m_frameStart = 0;
-    uint32_t m_decodeTime = 0;
     std::atomic<int> m_channelEnable[16];
 
     int m_videoFormat = 4;
