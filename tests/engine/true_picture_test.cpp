@@ -274,6 +274,17 @@ TEST_F(TruePictureTest, QzfToolPlayLogsWhatTheEngineShows) {
     }
     std::fclose(f);
     EXPECT_GT(lines, 100); // back to the beginning, every channel
+    // Go to Time: the picture found is the first of that second.
+    ASSERT_EQ(run(path + " --seek-time \"2024-06-01 12:00:05\" --step 1 --split 1 --log " + out),
+              0);
+    f = std::fopen(out.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::string last;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        last = line;
+    }
+    std::fclose(f);
+    EXPECT_NE(last.find("\"time\": \"2024-06-01 12:00:05\""), std::string::npos) << last;
     EXPECT_EQ(run(path + " --speed 3 --log " + out), 2);
     EXPECT_EQ(run(dir.File("missing.qzf") + " --log " + out), 2);
 }
