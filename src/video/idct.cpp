@@ -224,6 +224,13 @@ void StoreSaturatedScalar(const int16_t* block, uint8_t* dst, int pitch) {
     }
 }
 
+template <void (*Idct)(int16_t*), void (*Store)(const int16_t*, uint8_t*, int)>
+void IdctPutPlain(int16_t* block, uint8_t* dst, int pitch) {
+    Idct(block);
+    Store(block, dst, pitch);
+    std::memset(block, 0, 64 * sizeof(int16_t));
+}
+
 #if defined(__SSE2__)
 
 // Row coefficients for pmaddwd on the pairs (x0, x2), (x4, x6), (x1, x3),
@@ -271,14 +278,15 @@ inline __m128i Set1(int16_t v) {
     return _mm_set1_epi16(v);
 }
 
-// The 16-bit saturating column pass over all eight columns at once.
-inline void ColumnsSse2(__m128i* b, __m128i y0, __m128i y1, __m128i y2, __m128i y3, __m128i y4,
-                        __m128i y5, __m128i y6, __m128i y7) {
+// The 16-bit saturating column pass over all eight columns at once; y holds
+// the rows on entry and the rows of samples (not yet saturated to 0..255) on
+// return.
+inline void ColumnsSse2(__m128i (&y)[8]) {
     const __m128i t1c = Set1(kT1), t2c = Set1(kT2), t3c = Set1(kT3), c4 = Set1(kC4);
-    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y3), y3), y5);
-    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y5), y3), y5);
-    const __m128i tp17 = _mm_adds_epi16(_mm_mulhi_epi16(t1c, y7), y1);
-    const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(t1c, y1), y7);
+    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y[3]), y[3]), y[5]);
+    const __m128i tp35 = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(t3c, y[5]), y[3]), y[5]);
+    const __m128i tp17 = _mm_adds_epi16(_mm_mulhi_epi16(t1c, y[7]), y[1]);
+    const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(t1c, y[1]), y[7]);
     const __m128i b0 = _mm_adds_epi16(tp17, tp35);
     const __m128i b3 = _mm_subs_epi16(tm17, tm35);
     const __m128i t1 = _mm_subs_epi16(tp17, tp35);
@@ -287,22 +295,59 @@ inline void ColumnsSse2(__m128i* b, __m128i y0, __m128i y1, __m128i y2, __m128i 
     const __m128i b1 = _mm_adds_epi16(h, h);
     h = _mm_mulhi_epi16(_mm_subs_epi16(t1, t2), c4);
     const __m128i b2 = _mm_adds_epi16(h, h);
-    const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(t2c, y2), y6);
-    const __m128i tp26 = _mm_adds_epi16(_mm_mulhi_epi16(t2c, y6), y2);
-    const __m128i tp04 = _mm_adds_epi16(y0, y4);
-    const __m128i tm04 = _mm_subs_epi16(y0, y4);
+    const __m128i tm26 = _mm_subs_epi16(_mm_mulhi_epi16(t2c, y[2]), y[6]);
+    const __m128i tp26 = _mm_adds_epi16(_mm_mulhi_epi16(t2c, y[6]), y[2]);
+    const __m128i tp04 = _mm_adds_epi16(y[0], y[4]);
+    const __m128i tm04 = _mm_subs_epi16(y[0], y[4]);
     const __m128i a0 = _mm_adds_epi16(tp04, tp26);
     const __m128i a3 = _mm_subs_epi16(tp04, tp26);
     const __m128i a1 = _mm_adds_epi16(tm04, tm26);
     const __m128i a2 = _mm_subs_epi16(tm04, tm26);
-    _mm_store_si128(b + 0, _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6));
-    _mm_store_si128(b + 7, _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6));
-    _mm_store_si128(b + 1, _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6));
-    _mm_store_si128(b + 6, _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6));
-    _mm_store_si128(b + 2, _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6));
-    _mm_store_si128(b + 5, _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6));
-    _mm_store_si128(b + 3, _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6));
-    _mm_store_si128(b + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6));
+    y[0] = _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6);
+    y[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
+    y[1] = _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6);
+    y[6] = _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6);
+    y[2] = _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6);
+    y[5] = _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6);
+    y[3] = _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6);
+    y[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
+}
+
+inline bool AllZero(__m128i v) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(v, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// The row pass of IdctSimdSse2 into y. Rows 3 to 7 have rounders below 2048,
+// so a row of zeros stays zeros; coded blocks mostly end in such rows.
+inline void RowsSse2(const int16_t* block, __m128i (&y)[8]) {
+    const __m128i* b = reinterpret_cast<const __m128i*>(block);
+    y[0] = RowSse2(_mm_load_si128(b + 0), kRowTables[0]);
+    y[1] = RowSse2(_mm_load_si128(b + 1), kRowTables[1]);
+    y[2] = RowSse2(_mm_load_si128(b + 2), kRowTables[2]);
+    for (int i = 3; i < 8; ++i)
+        y[i] = _mm_load_si128(b + i);
+    if (!AllZero(
+            _mm_or_si128(_mm_or_si128(_mm_or_si128(y[3], y[4]), _mm_or_si128(y[5], y[6])), y[7]))) {
+        for (int i = 3; i < 8; ++i)
+            y[i] = RowSse2(y[i], kRowTables[i]);
+    }
+}
+
+// Saturates the eight rows to 0..255 and writes them pitch bytes apart.
+inline void PutRowsSse2(const __m128i (&y)[8], uint8_t* dst, int pitch) {
+    for (int r = 0; r < 8; r += 2) {
+        const __m128i p = _mm_packus_epi16(y[r], y[r + 1]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p);
+        _mm_storeh_pd(reinterpret_cast<double*>(dst + pitch), _mm_castsi128_pd(p));
+        dst += 2 * ptrdiff_t(pitch);
+    }
+}
+
+inline void ZeroBlockSse2(int16_t* block) {
+    __m128i* b = reinterpret_cast<__m128i*>(block);
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i)
+        _mm_store_si128(b + i, z);
 }
 
 #endif
@@ -332,28 +377,26 @@ void IdctSimdScalar(int16_t* block) {
 #if defined(__SSE2__)
 
 void IdctSimdSse2(int16_t* block) {
+    __m128i y[8];
+    RowsSse2(block, y);
+    ColumnsSse2(y);
     __m128i* b = reinterpret_cast<__m128i*>(block);
-    __m128i y0 = RowSse2(_mm_load_si128(b + 0), kRowTables[0]);
-    __m128i y1 = RowSse2(_mm_load_si128(b + 1), kRowTables[1]);
-    __m128i y2 = RowSse2(_mm_load_si128(b + 2), kRowTables[2]);
-    __m128i y3 = _mm_load_si128(b + 3);
-    __m128i y4 = _mm_load_si128(b + 4);
-    __m128i y5 = _mm_load_si128(b + 5);
-    __m128i y6 = _mm_load_si128(b + 6);
-    __m128i y7 = _mm_load_si128(b + 7);
-    // Rows 3 to 7 have rounders below 2048, so a row of zeros stays zeros;
-    // coded blocks mostly end in such rows.
-    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(y3, y4), _mm_or_si128(y5, y6)), y7);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF) {
-        y3 = RowSse2(y3, kRowTables[3]);
-        y4 = RowSse2(y4, kRowTables[4]);
-        y5 = RowSse2(y5, kRowTables[5]);
-        y6 = RowSse2(y6, kRowTables[6]);
-        y7 = RowSse2(y7, kRowTables[7]);
-    }
-
-    ColumnsSse2(b, y0, y1, y2, y3, y4, y5, y6, y7);
+    for (int i = 0; i < 8; ++i)
+        _mm_store_si128(b + i, y[i]);
 }
+
+namespace {
+
+// IdctSimdSse2 and the saturating store in one, straight from the registers.
+void IdctPutSse2(int16_t* block, uint8_t* dst, int pitch) {
+    __m128i y[8];
+    RowsSse2(block, y);
+    ZeroBlockSse2(block);
+    ColumnsSse2(y);
+    PutRowsSse2(y, dst, pitch);
+}
+
+} // namespace
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TV_HAVE_AVX2_IDCT 1
@@ -410,9 +453,9 @@ __attribute__((target("avx2"))) inline __m256i RowPair(__m256i x, const RowPairA
 
 } // namespace
 
-// The same arithmetic as IdctSimdSse2 with two rows per instruction.
-__attribute__((target("avx2"))) void IdctSimdAvx2(int16_t* block) {
-    __m128i* b = reinterpret_cast<__m128i*>(block);
+namespace {
+
+__attribute__((target("avx2"))) inline void RowsAvx2(const int16_t* block, __m128i (&y)[8]) {
     const __m256i r01 = RowPair(_mm256_loadu_si256((const __m256i*)(block)), kRowPairs[0]);
     const __m256i r23 = RowPair(_mm256_loadu_si256((const __m256i*)(block + 16)), kRowPairs[1]);
     __m256i r45 = _mm256_loadu_si256((const __m256i*)(block + 32));
@@ -422,10 +465,36 @@ __attribute__((target("avx2"))) void IdctSimdAvx2(int16_t* block) {
         r45 = RowPair(r45, kRowPairs[2]);
         r67 = RowPair(r67, kRowPairs[3]);
     }
-    ColumnsSse2(b, _mm256_castsi256_si128(r01), _mm256_extracti128_si256(r01, 1),
-                _mm256_castsi256_si128(r23), _mm256_extracti128_si256(r23, 1),
-                _mm256_castsi256_si128(r45), _mm256_extracti128_si256(r45, 1),
-                _mm256_castsi256_si128(r67), _mm256_extracti128_si256(r67, 1));
+    y[0] = _mm256_castsi256_si128(r01);
+    y[1] = _mm256_extracti128_si256(r01, 1);
+    y[2] = _mm256_castsi256_si128(r23);
+    y[3] = _mm256_extracti128_si256(r23, 1);
+    y[4] = _mm256_castsi256_si128(r45);
+    y[5] = _mm256_extracti128_si256(r45, 1);
+    y[6] = _mm256_castsi256_si128(r67);
+    y[7] = _mm256_extracti128_si256(r67, 1);
+}
+
+__attribute__((target("avx2"))) void IdctPutAvx2(int16_t* block, uint8_t* dst, int pitch) {
+    __m128i y[8];
+    RowsAvx2(block, y);
+    const __m256i z = _mm256_setzero_si256();
+    for (int i = 0; i < 4; ++i)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block) + i, z);
+    ColumnsSse2(y);
+    PutRowsSse2(y, dst, pitch);
+}
+
+} // namespace
+
+// The same arithmetic as IdctSimdSse2 with two rows per instruction.
+__attribute__((target("avx2"))) void IdctSimdAvx2(int16_t* block) {
+    __m128i y[8];
+    RowsAvx2(block, y);
+    ColumnsSse2(y);
+    __m128i* b = reinterpret_cast<__m128i*>(block);
+    for (int i = 0; i < 8; ++i)
+        _mm_store_si128(b + i, y[i]);
 }
 
 bool HasAvx2() {
@@ -437,10 +506,7 @@ bool HasAvx2() {
 namespace {
 
 void ClearBlockSse2(int16_t* block) {
-    __m128i* b = reinterpret_cast<__m128i*>(block);
-    const __m128i z = _mm_setzero_si128();
-    for (int i = 0; i < 8; ++i)
-        _mm_store_si128(b + i, z);
+    ZeroBlockSse2(block);
 }
 
 void StoreSaturatedSse2(const int16_t* block, uint8_t* dst, int pitch) {
@@ -483,6 +549,27 @@ int SelectIdctVariant(const CpuFeatures& cpu) {
     return v;
 }
 
+namespace {
+
+// What the variant's own transform and store make of each DC-only block; the
+// decoder fills such blocks from this instead of transforming them.
+void DeriveDcSamples(DspContext& ctx) {
+    alignas(32) int16_t block[64];
+    uint8_t out[64];
+    ctx.dcFlat = true;
+    for (int d = 0; d < 256; ++d) {
+        std::memset(block, 0, sizeof block);
+        block[0] = int16_t(8 * d);
+        ctx.idct(block);
+        ctx.storeBlock(block, out, 8);
+        ctx.dcSample[d] = out[0];
+        for (int i = 1; i < 64; ++i)
+            ctx.dcFlat = ctx.dcFlat && out[i] == out[0];
+    }
+}
+
+} // namespace
+
 int InitDspContext(DspContext& ctx, int variant) {
     BlockClipTable();
     if (variant < kVariantGeneric || variant >= kVariantCount)
@@ -491,25 +578,31 @@ int InitDspContext(DspContext& ctx, int variant) {
     ctx.clearBlock = ClearBlockPlain;
     ctx.idct = IdctGeneric;
     ctx.storeBlock = StoreLowByte;
+    ctx.idctPut = IdctPutPlain<IdctGeneric, StoreLowByte>;
     // The MMX variant runs the portable realisation of the SIMD arithmetic, so
     // every build exercises it; the later variants use SSE2 where it exists.
     if (variant >= kVariantMmx) {
         ctx.idct = IdctSimdScalar;
         ctx.storeBlock = StoreSaturatedScalar;
+        ctx.idctPut = IdctPutPlain<IdctSimdScalar, StoreSaturatedScalar>;
     }
 #if defined(__SSE2__)
     if (variant >= kVariantMmxSse) {
         ctx.idct = IdctSimdSse2;
+        ctx.idctPut = IdctPutSse2;
 #if defined(TV_HAVE_AVX2_IDCT)
         // Same samples, two rows per instruction where the processor allows.
-        if (HasAvx2())
+        if (HasAvx2()) {
             ctx.idct = IdctSimdAvx2;
+            ctx.idctPut = IdctPutAvx2;
+        }
 #endif
         ctx.storeBlock = StoreSaturatedSse2;
     }
     if (variant >= kVariantSse2)
         ctx.clearBlock = ClearBlockSse2;
 #endif
+    DeriveDcSamples(ctx);
     return variant;
 }
 
