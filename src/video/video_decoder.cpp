@@ -242,9 +242,9 @@ bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t off
                 pitch = chromaPitch;
             }
             if (last == 0 && m_dsp.dcFlat) {
-                // Flat areas and most chroma code nothing but DC.
+                // Flat areas and most chroma code nothing but DC. block[0]
+                // is left: every block writes it before anything else.
                 const int dc = m_block[0] >> 3;
-                m_block[0] = 0;
                 FillBlock(dst, pitch, m_dsp.dcSample[dc]);
             } else {
                 m_dsp.idctPut(m_block, dst, pitch);

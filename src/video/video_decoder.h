@@ -98,8 +98,8 @@ private:
     // too large for short codes to stay inside the coefficient range.
     template <bool kClamp>
     bool DecodeSlice(const uint8_t* packet, size_t length, size_t offset, uint8_t* picture);
-    // Coefficients of one block into m_block, which is all zero before and,
-    // on a bitstream error, after. Returns the scan position of the last
+    // Coefficients of one block into m_block, which is all zero but for
+    // block[0] before, and all zero after a bitstream error. Returns the scan position of the last
     // coefficient (0: DC only), -1 on a bitstream error.
     template <bool kClamp> int DecodeBlock(CBitReader& br);
 
