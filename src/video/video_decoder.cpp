@@ -160,8 +160,10 @@ int CVideoDecoder::ParseHeader(const uint8_t* p, int length) {
 }
 
 void CVideoDecoder::BuildQuantTable() {
-    for (int k = 0; k < 64; ++k)
-        m_quantScan[k] = int32_t(m_quantScale) * kIntraQuantMatrix[kZigzag[k]];
+    for (int k = 0; k < 64; ++k) {
+        m_scan[k].quant = int32_t(m_quantScale) * kIntraQuantMatrix[kZigzag[k]];
+        m_scan[k].pos = kZigzag[k];
+    }
 }
 
 int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture) {
@@ -259,7 +261,7 @@ template <bool kClamp> int CVideoDecoder::DecodeBlock(CBitReader& reader) {
     // into the block.
     CBitReader br = reader;
     int16_t* const block = m_block;
-    const int32_t* const quant = m_quantScan;
+    const ScanEntry* const scan = m_scan;
     br.Refill();
     block[0] = int16_t(8 * br.ReadValid(8));
     int k = 0; // scan position of the last coefficient
@@ -269,18 +271,18 @@ template <bool kClamp> int CVideoDecoder::DecodeBlock(CBitReader& reader) {
         if (e.kind <= kPairTwoEob) {
             br.SkipValid(e.length);
             const int k1 = k + e.advance[0];
-            const int k2 = k1 + e.advance[1];
+            const int k2 = k + e.advance[1];
             if (k2 >= 64)
                 break;
-            int v1 = (e.level[0] * quant[k1] + e.bias[0]) >> 2;
-            int v2 = (e.level[1] * quant[k2] + e.bias[1]) >> 2;
+            int v1 = (e.level[0] * scan[k1].quant + e.bias[0]) >> 2;
+            int v2 = (e.level[1] * scan[k2].quant + e.bias[1]) >> 2;
             if (kClamp) {
                 v1 = std::clamp(v1, -2048, 2047);
                 v2 = std::clamp(v2, -2048, 2047);
             }
             // With one code k2 is k1: the second store is the one that stays.
-            block[kZigzag[k2]] = int16_t(v2);
-            block[kZigzag[k1]] = int16_t(v1);
+            block[scan[k2].pos] = int16_t(v2);
+            block[scan[k1].pos] = int16_t(v1);
             k = k2;
             if (e.kind == kPairTwoEob) {
                 reader = br;
@@ -325,8 +327,9 @@ template <bool kClamp> int CVideoDecoder::DecodeBlock(CBitReader& reader) {
             break;
         const int32_t s = level >> 31; // 0 or -1
         const uint32_t mag = uint32_t((level ^ s) - s);
-        const uint32_t q = std::min<uint32_t>((mag * uint32_t(quant[k])) >> 2, uint32_t(2047 - s));
-        block[kZigzag[k]] = int16_t((int32_t(q) ^ s) - s);
+        const uint32_t q =
+            std::min<uint32_t>((mag * uint32_t(scan[k].quant)) >> 2, uint32_t(2047 - s));
+        block[scan[k].pos] = int16_t((int32_t(q) ^ s) - s);
     }
     // The next block starts from a clear buffer.
     std::memset(block, 0, sizeof m_block);

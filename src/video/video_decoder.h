@@ -121,8 +121,12 @@ private:
     int m_width = 0;
     int m_height = 0;
 
-    // Quantiser scale x matrix, in scan order.
-    int32_t m_quantScan[64] = {};
+    // By scan position: quantiser scale x matrix, and the raster position.
+    struct ScanEntry {
+        int32_t quant;
+        int32_t pos;
+    };
+    ScanEntry m_scan[64] = {};
     int m_cachedQuantScale = 0;
     alignas(32) int16_t m_block[64] = {};
     int m_forcedVariant = -1;

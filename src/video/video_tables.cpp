@@ -125,7 +125,7 @@ constexpr PairCoeffTable BuildPairs(const FastCoeffTable& fast) {
         } else if (a.run < 64) {
             e = {{int8_t(a.level), 0},
                  {uint8_t(a.level < 0 ? 3 : 0), 0},
-                 {uint8_t(a.run + 1), 0},
+                 {uint8_t(a.run + 1), uint8_t(a.run + 1)},
                  a.length,
                  kPairTwo};
             // The bits behind the first code; only a code that lies wholly
@@ -135,7 +135,7 @@ constexpr PairCoeffTable BuildPairs(const FastCoeffTable& fast) {
             if (b.run < 64 && b.length <= known) {
                 e.level[1] = int8_t(b.level);
                 e.bias[1] = uint8_t(b.level < 0 ? 3 : 0);
-                e.advance[1] = uint8_t(b.run + 1);
+                e.advance[1] = uint8_t(a.run + 1 + b.run + 1);
                 e.length = uint8_t(a.length + b.length);
             } else if (b.run == kFastEob && b.length <= known) {
                 e.length = uint8_t(a.length + b.length);

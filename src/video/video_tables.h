@@ -81,7 +81,8 @@ extern const FastCoeffTable kFastCoeffs;
 // and each look-up is a step of the serial chain through the bit window.
 // A dequantised value is (level x quantiser + bias) >> 2 with an arithmetic
 // shift; bias 3 on a negative level gives -((|level| x quantiser) >> 2).
-// When only one code is taken, the second slot has advance 0 and level 0.
+// When only one code is taken, the second slot repeats the first one's scan
+// position with level 0.
 constexpr int kPairBits = kFastBits;
 enum PairKind : uint8_t {
     kPairTwo = 0,    // one or two coefficients
@@ -92,7 +93,7 @@ enum PairKind : uint8_t {
 struct PairCoeff {
     int8_t level[2];
     uint8_t bias[2];
-    uint8_t advance[2]; // run + 1 of each code
+    uint8_t advance[2]; // scan positions from the last coefficient to each code's
     uint8_t length;     // bits of the codes taken, sign bits included
     uint8_t kind;
 };
