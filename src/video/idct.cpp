@@ -387,8 +387,41 @@ void IdctSimdSse2(int16_t* block) {
 
 namespace {
 
+// A block with coefficients in row 0 only. Rows 1 and 2 come out of their
+// row pass as 1 (their rounders exceed 2048), rows 3 to 7 as 0, so in the
+// column pass every product term but y0 is a constant 0 or 1 and the eight
+// output rows take four values.
+inline void PutRowOnlySse2(__m128i row0, int16_t* block, uint8_t* dst, int pitch) {
+    const __m128i y0 = RowSse2(row0, kRowTables[0]);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i a0 = _mm_adds_epi16(y0, one);
+    const __m128i o0 = _mm_srai_epi16(_mm_adds_epi16(a0, one), 6);
+    const __m128i o7 = _mm_srai_epi16(_mm_subs_epi16(a0, one), 6);
+    const __m128i o1 = _mm_srai_epi16(y0, 6);
+    const __m128i o3 = _mm_srai_epi16(_mm_subs_epi16(y0, one), 6);
+    const __m128i p01 = _mm_packus_epi16(o0, o1), p33 = _mm_packus_epi16(o3, o3);
+    const __m128i p17 = _mm_packus_epi16(o1, o7);
+    _mm_store_si128(reinterpret_cast<__m128i*>(block), _mm_setzero_si128());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p01);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + pitch), p17);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 2 * pitch), p17);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 3 * pitch), p33);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 4 * pitch), p33);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 5 * pitch), p17);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 6 * pitch), p17);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst + 7 * pitch), _mm_castsi128_pd(p17));
+}
+
 // IdctSimdSse2 and the saturating store in one, straight from the registers.
 void IdctPutSse2(int16_t* block, uint8_t* dst, int pitch) {
+    const __m128i* b = reinterpret_cast<const __m128i*>(block);
+    __m128i rest = _mm_load_si128(b + 1);
+    for (int i = 2; i < 8; ++i)
+        rest = _mm_or_si128(rest, _mm_load_si128(b + i));
+    if (AllZero(rest)) {
+        PutRowOnlySse2(_mm_load_si128(b), block, dst, pitch);
+        return;
+    }
     __m128i y[8];
     RowsSse2(block, y);
     ZeroBlockSse2(block);
@@ -476,6 +509,17 @@ __attribute__((target("avx2"))) inline void RowsAvx2(const int16_t* block, __m12
 }
 
 __attribute__((target("avx2"))) void IdctPutAvx2(int16_t* block, uint8_t* dst, int pitch) {
+    const __m256i r01 = _mm256_loadu_si256((const __m256i*)(block));
+    const __m256i rest = _mm256_or_si256(
+        _mm256_or_si256(_mm256_loadu_si256((const __m256i*)(block + 16)),
+                        _mm256_loadu_si256((const __m256i*)(block + 32))),
+        _mm256_or_si256(
+            _mm256_loadu_si256((const __m256i*)(block + 48)),
+            _mm256_inserti128_si256(_mm256_setzero_si256(), _mm256_extracti128_si256(r01, 1), 0)));
+    if (_mm256_testz_si256(rest, rest)) {
+        PutRowOnlySse2(_mm256_castsi256_si128(r01), block, dst, pitch);
+        return;
+    }
     __m128i y[8];
     RowsAvx2(block, y);
     const __m256i z = _mm256_setzero_si256();
