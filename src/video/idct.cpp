@@ -37,6 +37,13 @@ inline int16_t ClipSample(const int16_t* clip, int v) {
     return v < 0 ? 0 : 255;
 }
 
+// (181 x v + 128) >> 8 in 32-bit arithmetic. Blocks crafted with extreme
+// coefficients carry the product past 32 bits; it wraps as 32-bit integer
+// arithmetic does rather than being left undefined.
+inline int Scale181(int v) {
+    return int32_t(181u * uint32_t(v) + 128u) >> 8;
+}
+
 void GenericRow(int16_t* x) {
     if (!(x[1] | x[2] | x[3] | x[4] | x[5] | x[6] | x[7])) {
         const int16_t dc = int16_t(x[0] * 8);
@@ -65,8 +72,8 @@ void GenericRow(int16_t* x) {
     const int f8 = e8 - e3;
     const int f3 = e0 + e2;
     const int f0 = e0 - e2;
-    const int g2 = (181 * (q4 + q5) + 128) >> 8;
-    const int g4 = (181 * (q4 - q5) + 128) >> 8;
+    const int g2 = Scale181(q4 + q5);
+    const int g4 = Scale181(q4 - q5);
     x[0] = int16_t((f7 + q1) >> 8);
     x[1] = int16_t((f3 + g2) >> 8);
     x[2] = int16_t((f0 + g4) >> 8);
@@ -107,8 +114,8 @@ void GenericColumn(int16_t* b, const int16_t* clip) {
     const int f8 = e8 - e3;
     const int f3 = e0 + e2;
     const int f0 = e0 - e2;
-    const int g2 = (181 * (q4 + q5) + 128) >> 8;
-    const int g4 = (181 * (q4 - q5) + 128) >> 8;
+    const int g2 = Scale181(q4 + q5);
+    const int g4 = Scale181(q4 - q5);
     b[0] = ClipSample(clip, (f7 + q1) >> 14);
     b[8] = ClipSample(clip, (f3 + g2) >> 14);
     b[16] = ClipSample(clip, (f0 + g4) >> 14);
@@ -338,7 +345,7 @@ inline void PutRowsSse2(const __m128i (&y)[8], uint8_t* dst, int pitch) {
     for (int r = 0; r < 8; r += 2) {
         const __m128i p = _mm_packus_epi16(y[r], y[r + 1]);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), p);
-        _mm_storeh_pd(reinterpret_cast<double*>(dst + pitch), _mm_castsi128_pd(p));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + pitch), _mm_unpackhi_epi64(p, p));
         dst += 2 * ptrdiff_t(pitch);
     }
 }
@@ -409,7 +416,7 @@ inline void PutRowOnlySse2(__m128i row0, int16_t* block, uint8_t* dst, int pitch
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 4 * pitch), p33);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 5 * pitch), p17);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 6 * pitch), p17);
-    _mm_storeh_pd(reinterpret_cast<double*>(dst + 7 * pitch), _mm_castsi128_pd(p17));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 7 * pitch), _mm_unpackhi_epi64(p17, p17));
 }
 
 // IdctSimdSse2 and the saturating store in one, straight from the registers.
