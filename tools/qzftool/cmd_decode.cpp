@@ -247,7 +247,8 @@ int RunDecode(int argc, char** argv) {
             pool.Add(packet.data(), n, e.channel);
             entryOf.push_back(pending - 1);
         }
-        if (entryOf.size() >= runLength)
+        // Refused packets count too, so that a stretch of them is not held.
+        if (entryOf.size() >= runLength || pending >= 4 * runLength)
             flush();
         if (!failure.empty())
             break;

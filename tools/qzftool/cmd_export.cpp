@@ -473,9 +473,10 @@ int RunExport(int argc, char** argv) {
             f.GetBlockTime(&q.t);
             queuedAt.push_back(queued - 1);
             pool.Add(packet.data(), n, decoder.GetChannel());
-            if (queuedAt.size() >= runLength)
-                flush();
         }
+        // Audio counts too, so that a stretch without pictures is not held.
+        if (queuedAt.size() >= runLength || queued >= 4 * runLength)
+            flush();
     }
     flush();
     if (!g_interrupted)
