@@ -335,15 +335,13 @@ int RunExport(int argc, char** argv) {
     writer.SetCompressorChooser(&chooser);
     // Frames and sound keep the recording's time: a frame is the moment its
     // cycle began, sound the block it was read from.
+    // Packets are written a run after they are read, so the sound's block
+    // time is kept with it rather than asked of the reader.
     int64_t cycleTime = -1;
+    int64_t soundTime = -1;
     bool composing = false;
-    writer.SetClock(tv::ExportClock{[&] {
-                                        if (composing)
-                                            return cycleTime;
-                                        tv::SYSTEMTIME t;
-                                        return f.GetBlockTime(&t) ? tv::BlockTimeMs(t) : -1;
-                                    },
-                                    1000, tv::PlayerCycleRate(mask, gap, format, lines272)});
+    writer.SetClock(tv::ExportClock{[&] { return composing ? cycleTime : soundTime; }, 1000,
+                                    tv::PlayerCycleRate(mask, gap, format, lines272)});
     tv::BITMAPINFOHEADER bih;
     bih.biWidth = width;
     bih.biHeight = height;
@@ -407,6 +405,7 @@ int RunExport(int argc, char** argv) {
         bool audio = false;
         int decoded = 0, w = 0, h = 0, channel = 0, dual = 0, left = 0, right = 0;
         int leftAbsent = 0, rightAbsent = 0;
+        bool timed = false;
         tv::SYSTEMTIME t{};
     };
     std::vector<Queued> queue;
@@ -431,6 +430,7 @@ int RunExport(int argc, char** argv) {
         for (size_t k = 0; k < queued; ++k) {
             Queued& q = queue[k];
             if (q.audio) {
+                soundTime = q.timed ? tv::BlockTimeMs(q.t) : -1;
                 writer.WriteAudio(q.data.data(), int(q.data.size()));
                 continue;
             }
@@ -481,10 +481,10 @@ int RunExport(int argc, char** argv) {
         Queued& q = queue[queued++];
         q.audio = audio;
         q.decoded = 0;
+        q.timed = f.GetBlockTime(&q.t) != 0;
         if (audio) {
             q.data.assign(packet.data(), packet.data() + n);
         } else {
-            f.GetBlockTime(&q.t);
             queuedAt.push_back(queued - 1);
             pool.Add(packet.data(), n, decoder.GetChannel());
         }
