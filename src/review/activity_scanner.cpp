@@ -358,6 +358,11 @@ bool CActivityScanner::ParseSlices(const uint8_t* p, size_t n, Target* targets, 
     const int slices =
         int(std::min(m_decoder.GetSliceCount(), unsigned(CVideoDecoder::kMaxSlices)));
     const int half = mbCols / 2;
+    Channel* single = count == 1 && !m_decoder.IsDualPicture() && !key ? targets[0].ch : nullptr;
+    const int stride = single != nullptr ? single->stride : 1;
+    const int phase = single != nullptr ? single->phase : 0;
+    int coded = 0;
+    int rows = 0;
     for (int s = 0; s < slices; ++s) {
         CBitReader br(p, n, m_decoder.GetSliceOffset(s));
         if (br.Read(24) != 1)
@@ -365,6 +370,9 @@ bool CActivityScanner::ParseSlices(const uint8_t* p, size_t n, Target* targets, 
         const int row = int(br.Read(5));
         if (row >= mbRows)
             return false;
+        if (row % stride != phase)
+            continue;
+        ++rows;
         for (int c = 0; c < mbCols; ++c) {
             unsigned cbp = 0xF;
             if (!key) {
@@ -377,6 +385,7 @@ bool CActivityScanner::ParseSlices(const uint8_t* p, size_t n, Target* targets, 
                     return false;
                 cbp = br.ReadValid(4);
             }
+            ++coded;
             // Which channel this macroblock belongs to.
             Target* t = nullptr;
             int col = c;
@@ -407,6 +416,10 @@ bool CActivityScanner::ParseSlices(const uint8_t* p, size_t n, Target* targets, 
                 st.cur[idx] = uint8_t(dc);
             }
         }
+    }
+    if (single != nullptr && rows > 0) {
+        single->stride = coded * 4 >= rows * mbCols * 3 ? kNoisyStride : 1;
+        single->phase = single->stride > 1 ? (phase + 1) % single->stride : 0;
     }
     return true;
 }

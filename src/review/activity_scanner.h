@@ -40,6 +40,7 @@ public:
     // A channel whose pictures jump in time by more than this starts afresh,
     // so that a recording resumed hours later is not one big change.
     static constexpr uint32_t kMaxTimeJump = 5;
+    static constexpr int kNoisyStride = 3;
 
     CActivityScanner();
     CActivityScanner(const CActivityScanner&) = delete;
@@ -71,6 +72,10 @@ private:
         int rows = 0;
         uint32_t second = 0;
         int changed = 0;
+        // A channel whose update pictures code nearly everything (sensor
+        // noise) is followed one row in kNoisyStride per picture, in turn.
+        int stride = 1;
+        int phase = 0;
         std::vector<uint8_t> cur, ref, flag;
     };
     struct Target {

@@ -7,6 +7,7 @@
 #include "review/activity_cache.h"
 #include "review/activity_index.h"
 #include "review/activity_scanner.h"
+#include "synth/activity_scene.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -169,7 +170,58 @@ int RunActivity(int argc, char** argv) {
     return 0;
 }
 
+int RunMakeScene(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool make-scene OUT [--channels N] [--seconds S] [--disk]\n"
+        "A recording with known motion: channel 1 still, the last channel noisy and still,\n"
+        "the others with an object that moves for a few seconds at planned times.\n";
+    std::vector<std::string> args;
+    int channels = 8;
+    double seconds = 120;
+    bool disk = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--disk") {
+            disk = true;
+        } else if ((a == "--channels" || a == "--seconds") && i + 1 < argc) {
+            const double v = std::strtod(argv[++i], nullptr);
+            if (a == "--channels")
+                channels = int(v);
+            else
+                seconds = v;
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "qzftool make-scene: unknown option '%s'\n", a.c_str());
+            return 2;
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.size() != 1 || channels < 1 || channels > 16 || !(seconds > 0) ||
+        seconds > 24 * 3600) {
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    tv::synth::SceneOptions o = tv::synth::PlannedScene(channels, seconds);
+    o.diskImage = disk;
+    tv::CQzfBlockWriter w;
+    std::string error;
+    if (!w.OpenFile(args[0])) {
+        std::fprintf(stderr, "qzftool make-scene: cannot create %s\n", args[0].c_str());
+        return 2;
+    }
+    if (!tv::synth::WriteActivityScene(o, w, &error) || !w.Close()) {
+        std::fprintf(stderr, "qzftool make-scene: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
+QZF_COMMAND("make-scene", "write a recording with known motion, noise and still channels",
+            RunMakeScene);
 QZF_COMMAND("activity", "periods of activity per channel, from the cached activity index",
             RunActivity);

@@ -110,3 +110,30 @@ int WriteActivityScene(const SceneOptions& o, CQzfBlockWriter& w, std::string* e
 }
 
 } // namespace tv::synth
+
+namespace tv::synth {
+
+SceneOptions PlannedScene(int channels, double seconds) {
+    SceneOptions o;
+    o.seconds = seconds;
+    o.channels.resize(size_t(std::clamp(channels, 1, 16)));
+    const int n = int(o.channels.size());
+    for (int c = 1; c < n; ++c) {
+        SceneChannel& ch = o.channels[size_t(c)];
+        if (c == n - 1 && n > 2) {
+            ch.noise = 6;
+            continue;
+        }
+        if (c % 3 == 2)
+            ch.noise = 4;
+        for (int m = 0; m * 60 < seconds; ++m) {
+            if ((m + c) % 3 == 0)
+                continue;
+            const double a = 60.0 * m + 4 + (7 * c + 11 * m) % 45;
+            ch.moving.push_back({a, a + 3 + (c + m) % 4});
+        }
+    }
+    return o;
+}
+
+} // namespace tv::synth

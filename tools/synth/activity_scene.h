@@ -37,3 +37,12 @@ struct SceneOptions {
 int WriteActivityScene(const SceneOptions& options, CQzfBlockWriter& writer, std::string* error);
 
 } // namespace tv::synth
+
+namespace tv::synth {
+
+// A day-like scene for demonstrations and measurements: channel 1 still,
+// the last channel noisy and still, the others with an object that moves for
+// a few seconds at times that differ per channel and per minute.
+SceneOptions PlannedScene(int channels, double seconds);
+
+} // namespace tv::synth
