@@ -194,6 +194,21 @@ std::string ActivityCachePath(const std::string& path, const ActivityScanOptions
     return ActivityCacheDir() + name;
 }
 
+int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& options,
+                            CActivityIndex* index) {
+    RecordingIdentity now;
+    Cached old;
+    if (!ReadRecordingIdentity(path, options, &now, nullptr) ||
+        !LoadCache(ActivityCachePath(path, options), &old))
+        return 0;
+    if (old.id.path != now.path || old.id.format != now.format || old.id.disk != now.disk ||
+        old.id.firstHash != now.firstHash || old.id.size != now.size ||
+        old.id.changeTime != now.changeTime || old.id.lastHash != now.lastHash)
+        return 0;
+    *index = old.index;
+    return 1;
+}
+
 int LoadActivityIndex(const std::string& path, const ActivityScanOptions& options,
                       CActivityIndex* index, const std::atomic<bool>* cancel,
                       const CActivityScanner::Progress& progress, ActivityCacheUse* use,

@@ -33,6 +33,10 @@ std::string ActivityCachePath(const std::string& path, const ActivityScanOptions
 
 enum class ActivityCacheUse { kBuilt, kLoaded, kExtended };
 
+// The cached index when it belongs to the recording as it is now; 0 otherwise.
+int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& options,
+                            CActivityIndex* index);
+
 // The index of the recording: from the cache, extended, or scanned (and then
 // saved). progress and cancel as for CActivityScanner::Scan; *scanner, when
 // given, is the one that scans, so that a caller can take snapshots from the

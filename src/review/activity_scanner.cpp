@@ -92,7 +92,7 @@ size_t CActivityScanner::EntryFor(uint32_t time, uint64_t offset) {
 
 int CActivityScanner::Scan(const std::string& path, const ActivityScanOptions& options,
                            uint64_t from, CActivityIndex* index, const std::atomic<bool>* cancel,
-                           const Progress& progress, std::string* error) {
+                           const Progress& progress, std::string* error, uint64_t to) {
     CSourceFile src;
     if (!src.Open(path)) {
         if (error)
@@ -105,7 +105,7 @@ int CActivityScanner::Scan(const std::string& path, const ActivityScanOptions& o
     m_decoder.SetMode(options.format);
     Reset(*index);
 
-    const uint64_t size = src.GetSize() / kQzfBlockSize * kQzfBlockSize;
+    const uint64_t size = std::min(src.GetSize(), to) / kQzfBlockSize * kQzfBlockSize;
     uint64_t off = std::min(from / kQzfBlockSize * kQzfBlockSize, size);
     std::vector<uint8_t> run(kRun);
     m_window.reserve(kMaxCarry + kRun);

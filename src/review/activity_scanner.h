@@ -48,12 +48,12 @@ public:
 
     // Scans the recording from byte `from` (rounded down to a block) to its end
     // and merges what it finds into *index (whose seconds before `from` are
-    // kept). Result 1 when the end was reached; 0 on an unreadable source or
+    // kept), or up to `to`. Result 1 when the end was reached; 0 on an unreadable source or
     // when cancelled, with *error saying which (*index then holds what was
     // found so far).
     int Scan(const std::string& path, const ActivityScanOptions& options, uint64_t from,
              CActivityIndex* index, const std::atomic<bool>* cancel, const Progress& progress,
-             std::string* error);
+             std::string* error, uint64_t to = ~0ull);
 
     // The seconds found so far, in time order; callable from the progress callback.
     void Snapshot(CActivityIndex* out) const;
