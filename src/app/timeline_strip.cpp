@@ -270,7 +270,6 @@ void CTimelineStrip::mouseMoveEvent(QMouseEvent* e) {
     m_hoverX = int(e->position().x());
     if (m_pressX >= 0 && std::abs(m_hoverX - m_pressX) > kHover)
         m_dragging = true;
-    setToolTip(m_index.Empty() ? QString() : LocalText(TimeAtX(m_hoverX), true, true));
     update();
     e->accept();
 }
