@@ -1,8 +1,13 @@
 #include "app/timeline_strip.h"
 
 #include "media/qzf_block.h"
+#include "media/stream_file.h"
 #include "platform/system.h"
+#include "video/color_convert.h"
+#include "video/video_decoder.h"
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -39,6 +44,9 @@ CTimelineStrip::CTimelineStrip(QWidget* parent) : QWidget(parent) {
     setCursor(Qt::PointingHandCursor);
     m_poll.setInterval(250);
     connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
+    m_thumbTimer.setSingleShot(true);
+    m_thumbTimer.setInterval(120);
+    connect(&m_thumbTimer, &QTimer::timeout, this, [this] { ShowThumbnail(); });
 }
 
 CTimelineStrip::~CTimelineStrip() = default;
@@ -51,6 +59,9 @@ void CTimelineStrip::SetSource(const std::string& path, int diskMode, int videoF
     m_exact = false;
     m_zoomed = false;
     m_from = m_to = m_current = 0;
+    m_path = path;
+    m_disk = diskMode;
+    m_format = videoFormat;
     m_builder.Start(path, o);
     m_version = 0;
     m_poll.start();
@@ -60,6 +71,9 @@ void CTimelineStrip::SetSource(const std::string& path, int diskMode, int videoF
 void CTimelineStrip::ClearSource() {
     m_builder.Stop();
     m_poll.stop();
+    m_path.clear();
+    if (m_thumb != nullptr)
+        m_thumb->hide();
     m_index = CActivityIndex{};
     m_from = m_to = m_current = 0;
     update();
@@ -270,6 +284,8 @@ void CTimelineStrip::mouseMoveEvent(QMouseEvent* e) {
     m_hoverX = int(e->position().x());
     if (m_pressX >= 0 && std::abs(m_hoverX - m_pressX) > kHover)
         m_dragging = true;
+    if (!m_dragging && !m_index.Empty())
+        m_thumbTimer.start();
     update();
     e->accept();
 }
@@ -322,7 +338,95 @@ void CTimelineStrip::wheelEvent(QWheelEvent* e) {
 
 void CTimelineStrip::leaveEvent(QEvent*) {
     m_hoverX = -1;
+    m_thumbTimer.stop();
+    if (m_thumb != nullptr)
+        m_thumb->hide();
     update();
+}
+
+QImage CTimelineStrip::Thumbnail(uint32_t t, int budgetMs) {
+    const int64_t offset = OffsetAt(t);
+    if (offset < 0 || m_path.empty())
+        return {};
+    std::vector<int> channels;
+    const uint16_t mask = m_index.ChannelMask() & m_visible;
+    for (int c = 0; c < kActivityChannels && channels.size() < 9; ++c)
+        if (mask & (1u << c))
+            channels.push_back(c);
+    if (channels.empty())
+        return {};
+    QElapsedTimer clock;
+    clock.start();
+    CStreamFile f;
+    if (!f.Open(m_path, m_disk))
+        return {};
+    f.SetFormat(m_format);
+    f.SetPosition(uint64_t(offset));
+    CVideoDecoder decoder;
+    decoder.SetMode(m_format);
+    std::vector<uint8_t> packet(kMaxPacketSize);
+    std::vector<uint8_t> yuv(CVideoDecoder::kMaxPictureBytes);
+    const int side = channels.size() == 1 ? 1 : channels.size() <= 4 ? 2 : 3;
+    const QSize cell(side == 1 ? 200 : 120, side == 1 ? 70 : 42);
+    QImage out(cell.width() * side, cell.height() * side, QImage::Format_RGB32);
+    out.fill(QColor(10, 10, 12));
+    std::vector<bool> done(channels.size(), false);
+    size_t found = 0;
+    int misses = 0;
+    while (found < channels.size() && clock.elapsed() < budgetMs && misses < 64) {
+        const int n = f.ReadForward(packet.data());
+        if (n <= 0) {
+            if (f.GetPosition() + kQzfBlockSize > f.GetSize())
+                break;
+            ++misses;
+            continue;
+        }
+        if (f.IsAudio() || !decoder.ParseHeader(packet.data(), n) || !decoder.IsKeyPicture() ||
+            decoder.IsDualPicture())
+            continue;
+        const auto it = std::find(channels.begin(), channels.end(), decoder.GetChannel());
+        const size_t i = size_t(it - channels.begin());
+        if (it == channels.end() || done[i] ||
+            !decoder.Decode(packet.data(), n, yuv.data(), yuv.size()))
+            continue;
+        QImage picture(decoder.GetWidth(), decoder.GetHeight(), QImage::Format_RGB32);
+        YuvToRgb32(picture.bits(), int(picture.bytesPerLine()), yuv.data(), decoder.GetWidth(),
+                   decoder.GetHeight());
+        QPainter p(&out);
+        p.drawImage(
+            QRect(QPoint(int(i % side) * cell.width(), int(i / side) * cell.height()), cell),
+            picture);
+        done[i] = true;
+        ++found;
+    }
+    return found > 0 ? out : QImage();
+}
+
+void CTimelineStrip::ShowThumbnail() {
+    if (m_hoverX < 0 || parentWidget() == nullptr)
+        return;
+    const uint32_t t = TimeAtX(m_hoverX);
+    if (m_thumb == nullptr) {
+        m_thumb = new QLabel(parentWidget());
+        m_thumb->setFrameStyle(QFrame::Box);
+        m_thumb->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    if (t != m_thumbTime || m_thumb->pixmap().isNull()) {
+        const QImage img = Thumbnail(t);
+        if (img.isNull()) {
+            m_thumb->hide();
+            return;
+        }
+        m_thumb->setPixmap(QPixmap::fromImage(img));
+        m_thumb->adjustSize();
+        m_thumbTime = t;
+    }
+    const QPoint at = mapTo(parentWidget(), QPoint(m_hoverX, 0));
+    const int x = std::clamp(at.x() - m_thumb->width() / 2, 0,
+                             std::max(0, parentWidget()->width() - m_thumb->width()));
+    m_thumb->move(x, std::max(0, at.y() - m_thumb->height() - 2));
+    m_thumb->raise();
+    m_thumb->show();
 }
 
 } // namespace tv

@@ -11,11 +11,14 @@
 #include "review/activity_builder.h"
 #include "review/activity_index.h"
 
+#include <QImage>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <string>
+
+class QLabel;
 
 namespace tv {
 
@@ -56,6 +59,11 @@ public:
     // The time under the pointer, or 0 when it is outside the strip.
     uint32_t HoverTime() const { return m_hoverX >= 0 ? TimeAtX(m_hoverX) : 0; }
 
+    // Small pictures of the shown channels at t, decoded from the first key
+    // picture of each after the second's first block; null when none turned
+    // up within budgetMs.
+    QImage Thumbnail(uint32_t t, int budgetMs = 40);
+
 signals:
     void SeekRequested(quint64 offset, quint32 time);
 
@@ -71,6 +79,7 @@ protected:
 private:
     QRect Plot() const;
     void DrawTicks(class QPainter& p, const QRect& plot);
+    void ShowThumbnail();
 
     CActivityBuilder m_builder;
     CActivityIndex m_index;
@@ -86,6 +95,12 @@ private:
     int m_pressX = -1;
     bool m_dragging = false;
     QTimer m_poll;
+    std::string m_path;
+    int m_disk = 0;
+    int m_format = 4;
+    QLabel* m_thumb = nullptr;
+    QTimer m_thumbTimer;
+    uint32_t m_thumbTime = 0;
 };
 
 } // namespace tv

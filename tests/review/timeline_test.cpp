@@ -4,6 +4,8 @@
 #include "platform/system.h"
 #include "synth/activity_scene.h"
 
+#include <QLabel>
+
 #include <cstdlib>
 
 using namespace tv;
@@ -109,6 +111,22 @@ TEST_F(Timeline, WalksThePeriodsOfTheChannelsShownAndSeeksWhereClicked) {
         QCoreApplication::sendEvent(strip, &e);
     }
     EXPECT_EQ(strip->ViewTo() - strip->ViewFrom(), CTimelineStrip::kMinSpan);
+
+    // The hover picture: one cell for the one channel shown, from its key picture.
+    const QImage one = strip->Thumbnail(SceneStart() + 6, 1000);
+    ASSERT_FALSE(one.isNull());
+    EXPECT_EQ(one.size(), QSize(200, 70));
+    EXPECT_GT(qGray(one.pixel(100, 35)), 40);
+    // It comes up when the pointer rests on the strip.
+    SendMouse(strip, QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (QLabel* l : d.findChildren<QLabel*>())
+                if (l->isVisible() && !l->pixmap().isNull())
+                    return true;
+            return false;
+        },
+        3000));
 }
 
 } // namespace
