@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 #include <vector>
 
 namespace tv {
@@ -60,6 +61,8 @@ void CTimelineStrip::SetSource(const std::string& path, int diskMode, int videoF
     m_zoomed = false;
     m_from = m_to = m_current = 0;
     m_path = path;
+    m_builtSize = 0;
+    m_idlePolls = 0;
     m_disk = diskMode;
     m_format = videoFormat;
     m_builder.Start(path, o);
@@ -87,8 +90,17 @@ void CTimelineStrip::Poll() {
             ShowAll();
         update();
     }
-    if (m_builder.IsDone() && m_version != 0)
-        m_poll.stop();
+    // A recording still being written is indexed on as it grows.
+    if (m_builder.IsDone() && ++m_idlePolls >= 8) {
+        m_idlePolls = 0;
+        struct stat st;
+        if (::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const uint64_t size = uint64_t(st.st_size);
+            if (m_builtSize != 0 && size > m_builtSize)
+                m_builder.Refresh();
+            m_builtSize = size;
+        }
+    }
 }
 
 void CTimelineStrip::SetCurrentTime(uint32_t utc) {

@@ -101,6 +101,8 @@ private:
     QLabel* m_thumb = nullptr;
     QTimer m_thumbTimer;
     uint32_t m_thumbTime = 0;
+    uint64_t m_builtSize = 0;
+    int m_idlePolls = 0;
 };
 
 } // namespace tv

@@ -22,10 +22,18 @@ void CActivityBuilder::Start(const std::string& path, const ActivityScanOptions&
         ++m_version;
     }
     m_path = path;
+    m_options = options;
     m_cancel = false;
     m_done = false;
     m_progress = 0;
     m_thread = std::thread(&CActivityBuilder::Run, this, path, options);
+}
+
+void CActivityBuilder::Refresh() {
+    Stop();
+    m_cancel = false;
+    m_done = false;
+    m_thread = std::thread(&CActivityBuilder::Run, this, m_path, m_options);
 }
 
 void CActivityBuilder::Stop() {
@@ -55,11 +63,16 @@ void CActivityBuilder::Publish(const CActivityIndex& index, bool exact) {
 void CActivityBuilder::Run(std::string path, ActivityScanOptions options) {
     std::string error;
     CActivityIndex index;
-    if (FindCachedActivityIndex(path, options, &index)) {
+    bool current = false;
+    const bool cached = FindCachedActivityIndex(path, options, &index, &current) != 0;
+    if (cached) {
+        // A recording that grew keeps what it had while the rest is scanned.
         Publish(index, true);
-        m_progress = 1;
-        m_done = true;
-        return;
+        if (current) {
+            m_progress = 1;
+            m_done = true;
+            return;
+        }
     }
     CSourceFile f;
     uint64_t size = 0;
@@ -69,7 +82,7 @@ void CActivityBuilder::Run(std::string path, ActivityScanOptions options) {
     // Coarse: short stretches spread over the recording, a few megabytes apart.
     const uint64_t step =
         std::max<uint64_t>(4u << 20, size / kMaxSamples) / kQzfBlockSize * kQzfBlockSize;
-    if (size > 4 * step) {
+    if (!cached && size > 4 * step) {
         CActivityIndex coarse;
         CActivityScanner sampler;
         for (uint64_t at = 0; at < size && !m_cancel; at += step)

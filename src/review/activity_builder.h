@@ -32,6 +32,9 @@ public:
     void Start(const std::string& path, const ActivityScanOptions& options);
     // Cancels and waits for the thread.
     void Stop();
+    // Builds again for the same recording (one that grew) while what was
+    // published stays until the new index replaces it.
+    void Refresh();
 
     // Copies the index when it changed since *version (which is updated);
     // *exact tells the coarse index from the scanned one. False when nothing new.
@@ -50,6 +53,7 @@ private:
     std::atomic<bool> m_done{false};
     std::atomic<double> m_progress{0};
     std::string m_path;
+    ActivityScanOptions m_options;
     mutable std::mutex m_lock;
     CActivityIndex m_index;
     uint64_t m_version = 0;

@@ -195,16 +195,17 @@ std::string ActivityCachePath(const std::string& path, const ActivityScanOptions
 }
 
 int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& options,
-                            CActivityIndex* index) {
+                            CActivityIndex* index, bool* current) {
     RecordingIdentity now;
     Cached old;
     if (!ReadRecordingIdentity(path, options, &now, nullptr) ||
         !LoadCache(ActivityCachePath(path, options), &old))
         return 0;
     if (old.id.path != now.path || old.id.format != now.format || old.id.disk != now.disk ||
-        old.id.firstHash != now.firstHash || old.id.size != now.size ||
-        old.id.changeTime != now.changeTime || old.id.lastHash != now.lastHash)
+        old.id.firstHash != now.firstHash)
         return 0;
+    *current = old.id.size == now.size && old.id.changeTime == now.changeTime &&
+               old.id.lastHash == now.lastHash;
     *index = old.index;
     return 1;
 }

@@ -33,9 +33,11 @@ std::string ActivityCachePath(const std::string& path, const ActivityScanOptions
 
 enum class ActivityCacheUse { kBuilt, kLoaded, kExtended };
 
-// The cached index when it belongs to the recording as it is now; 0 otherwise.
+// The cached index of the recording: 1 with *current true when it belongs
+// to the recording as it is now, with *current false when it was made of an
+// earlier state (the recording has grown or changed since); 0 when none.
 int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& options,
-                            CActivityIndex* index);
+                            CActivityIndex* index, bool* current);
 
 // The index of the recording: from the cache, extended, or scanned (and then
 // saved). progress and cancel as for CActivityScanner::Scan; *scanner, when

@@ -1,6 +1,7 @@
 #include "media/block_writer.h"
 #include "media/qzf_block.h"
 #include "platform/system.h"
+#include "review/activity_builder.h"
 #include "review/activity_cache.h"
 #include "review/activity_index.h"
 #include "review/activity_scanner.h"
@@ -8,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -188,6 +191,41 @@ TEST_F(ActivityTest, CacheIsUsedOnReopenRebuiltOnChangeAndExtendedOnGrowth) {
     EXPECT_EQ(use, ActivityCacheUse::kExtended);
     EXPECT_GT(from, part / 2); // the start was not read again
     ExpectSceneEvents(grown);
+}
+
+TEST_F(ActivityTest, BuilderPublishesWhatItFindsAndFollowsAGrowingRecording) {
+    auto finish = [](CActivityBuilder& b) {
+        for (int i = 0; i < 3000 && !b.IsDone(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return b.IsDone();
+    };
+    const std::vector<uint8_t>& all = SceneBytes(false);
+    const size_t part = all.size() / 2 / kQzfBlockSize * kQzfBlockSize;
+    WriteBytes(m_path, std::vector<uint8_t>(all.begin(), all.begin() + long(part)));
+    CActivityBuilder b;
+    b.Start(m_path, {});
+    ASSERT_TRUE(finish(b));
+    CActivityIndex got;
+    uint64_t version = 0;
+    bool exact = false;
+    ASSERT_TRUE(b.Fetch(&got, &version, &exact));
+    EXPECT_TRUE(exact);
+    EXPECT_FALSE(b.Fetch(&got, &version, &exact));
+    const uint32_t halfway = got.LastTime();
+    WriteBytes(m_path, all);
+    b.Refresh();
+    ASSERT_TRUE(finish(b));
+    ASSERT_TRUE(b.Fetch(&got, &version, &exact));
+    EXPECT_GT(got.LastTime(), halfway);
+    ExpectSceneEvents(got);
+    // Another window on the same recording takes the cache.
+    CActivityBuilder other;
+    other.Start(m_path, {});
+    ASSERT_TRUE(finish(other));
+    CActivityIndex cached;
+    version = 0;
+    ASSERT_TRUE(other.Fetch(&cached, &version, &exact));
+    EXPECT_EQ(cached.Seconds().size(), got.Seconds().size());
 }
 
 TEST_F(ActivityTest, CancelStopsTheScanAndSavesNothing) {
