@@ -46,7 +46,7 @@ CTimelineStrip::CTimelineStrip(QWidget* parent) : QWidget(parent) {
     m_poll.setInterval(250);
     connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
     m_thumbTimer.setSingleShot(true);
-    m_thumbTimer.setInterval(120);
+    m_thumbTimer.setInterval(30);
     connect(&m_thumbTimer, &QTimer::timeout, this, [this] { ShowThumbnail(); });
 }
 

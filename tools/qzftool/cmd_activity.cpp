@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -109,13 +110,25 @@ int RunActivity(int argc, char** argv) {
     }
     tv::CActivityIndex index;
     std::string error;
+    // On a terminal, how far the scan has come.
+    int shown = -1;
+    tv::CActivityScanner::Progress progress;
+    if (isatty(STDERR_FILENO))
+        progress = [&shown](uint64_t done, uint64_t total) {
+            const int pct = total ? int(done * 100 / total) : 100;
+            if (pct != shown)
+                std::fprintf(stderr, "\rindexing %3d%%", pct);
+            shown = pct;
+        };
     int ok;
     if (cache) {
-        ok = tv::LoadActivityIndex(args[0], opt, &index, nullptr, nullptr, nullptr, &error);
+        ok = tv::LoadActivityIndex(args[0], opt, &index, nullptr, progress, nullptr, &error);
     } else {
         tv::CActivityScanner scanner;
-        ok = scanner.Scan(args[0], opt, 0, &index, nullptr, nullptr, &error);
+        ok = scanner.Scan(args[0], opt, 0, &index, nullptr, progress, &error);
     }
+    if (shown >= 0)
+        std::fputs("\r              \r", stderr);
     if (!ok) {
         std::fprintf(stderr, "qzftool activity: %s\n", error.c_str());
         return 2;
