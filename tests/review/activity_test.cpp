@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -226,6 +227,26 @@ TEST_F(ActivityTest, BuilderPublishesWhatItFindsAndFollowsAGrowingRecording) {
     version = 0;
     ASSERT_TRUE(other.Fetch(&cached, &version, &exact));
     EXPECT_EQ(cached.Seconds().size(), got.Seconds().size());
+}
+
+TEST_F(ActivityTest, DamagedPicturesAreSkippedAndTheRestStillCounts) {
+    // Stream bytes changed at random behind intact block headers: pictures
+    // whose codes make no sense are dropped, nothing is read out of bounds.
+    std::vector<uint8_t> b = SceneBytes(false);
+    std::mt19937 rng(3);
+    for (int i = 0; i < 4000; ++i) {
+        const size_t at = rng() % b.size();
+        if (at % kQzfBlockSize >= kQzfHeaderSize)
+            b[at] = uint8_t(rng());
+    }
+    const std::string path = m_dir.File("damaged.qzf");
+    WriteBytes(path, b);
+    CActivityIndex index;
+    CActivityScanner s;
+    std::string error;
+    ASSERT_EQ(s.Scan(path, {}, 0, &index, nullptr, nullptr, &error), 1) << error;
+    EXPECT_EQ(index.FirstTime(), StartUtc());
+    EXPECT_EQ(index.LastTime(), StartUtc() + 25);
 }
 
 TEST_F(ActivityTest, CancelStopsTheScanAndSavesNothing) {
