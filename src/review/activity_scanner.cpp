@@ -17,6 +17,8 @@ namespace tv {
 
 namespace {
 
+constexpr int kFormatQzd = 2;
+constexpr int kFormatQzb3 = 5;
 constexpr size_t kRun = 4u << 20; // bytes read at a time
 constexpr size_t kMaxCarry = 4u * kMaxPacketSize;
 
@@ -258,6 +260,27 @@ void CActivityScanner::Compact() {
 void CActivityScanner::Picture(const uint8_t* p, size_t n, uint32_t time) {
     if (n > size_t(kMaxPacketSize))
         n = kMaxPacketSize;
+    // Most key pictures need not be read at all: a look at the header byte
+    // spares them the search for their slices.
+    if (m_format != kFormatQzb3 && n > 5 && (p[3] == kVideoCode || p[3] == kKeyVideoCode)) {
+        const uint8_t b4 = p[4];
+        int c;
+        bool key;
+        int q;
+        if (m_format == kFormatQzf || m_format == kFormatQzd) {
+            c = m_format == kFormatQzd || (b4 & 7) >= 4 ? 0 : (b4 & 7);
+            key = (b4 & 0x80) != 0;
+            q = (b4 >> 3) & 0xF;
+        } else {
+            c = b4 & 0xF;
+            key = p[3] == kKeyVideoCode;
+            q = b4 >> 4;
+        }
+        Channel& st = m_channels[c];
+        if (key && q != 15 && st.valid && st.sawUpdate &&
+            !BeginChannel(st, c, time, true, st.cols, st.rows))
+            return;
+    }
     if (!m_decoder.ParseHeader(p, int(n)))
         return;
     const int mbCols = m_decoder.GetWidth() / 16;
