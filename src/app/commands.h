@@ -43,6 +43,11 @@ enum CommandId : int {
     // jump to a date and time.
     kCommandOpenDiskImage = 40001,
     kCommandGoToTime = 40002,
+    // Review: the timeline strip, walking the periods of activity, the keys.
+    kCommandTimeline = 40101,
+    kCommandNextEvent = 40102,
+    kCommandPrevEvent = 40103,
+    kCommandKeyHelp = 40104,
 };
 
 // One bitmap button of the control bar: its image strip, tooltip string,

@@ -48,6 +48,9 @@ const MenuItem kPlayerMenu[] = {
     {kCommandOpenDiskImage, "Open Disk &Image..."},
     {kCommandClose, "Close"},
     {kCommandGoToTime, "&Go to Time...\tCtrl+G"},
+    {kCommandTimeline, "Time&line\tCtrl+T"},
+    {kCommandNextEvent, "Next &Event\tPgDown"},
+    {kCommandPrevEvent, "Pre&vious Event\tPgUp"},
     {0, nullptr},
     {kCommandShowTime, "Show &Time"},
     {kCommandAlwaysOnTop, "Always on top"},
@@ -75,6 +78,7 @@ const MenuItem kPlayerMenu[] = {
     {-2, nullptr},
     {0, nullptr},
     {kCommandOptions, "O&ptions..."},
+    {kCommandKeyHelp, "&Keys..."},
     {kCommandAbout, "&About Viewer\tF10"},
     {0, nullptr},
     {kCommandExit, "E&xit\tAlt+F4"},
@@ -134,6 +138,7 @@ bool IsCheckable(int id) {
     case kCommandMaximize:
     case kCommandSize448:
     case kCommandSize544:
+    case kCommandTimeline:
         return true;
     default:
         return false;
@@ -241,6 +246,9 @@ void CViewerDlg::CreateAccelerators() {
 }
 
 bool CViewerDlg::IsCommandEnabled(int id) {
+    if (IsReviewCommand(id)) {
+        return IsReviewCommandEnabled(id);
+    }
     if (IsPlaybackCommand(id)) {
         return m_engine.GetPlayState() != 0;
     }
@@ -280,6 +288,8 @@ bool CViewerDlg::IsCommandChecked(int id) {
         return m_videoWidth == 640 && m_videoHeight == 544;
     case kCommandMute:
         return m_engine.GetMute() != 0;
+    case kCommandTimeline:
+        return m_showTimeline;
     default:
         return false;
     }
@@ -454,6 +464,9 @@ void CViewerDlg::OnCommand(int id) {
         QuitOnRequest(&CViewerDlg::CloseButtonExit);
         return;
     default:
+        if (IsReviewCommand(id)) {
+            ReviewCommand(id);
+        }
         break;
     }
     UpdateCommandUi();
