@@ -87,7 +87,9 @@ int CheckFolder(const QString& path, const FolderPrompts& prompts) {
         prompts.warn(QString::fromLatin1(kFolderInvalid).arg(path));
         return kFolderRejected;
     }
-    if (QFileInfo(path).isDir()) {
+    // A capture or a recording makes its own last folder level when it first
+    // needs it; only a missing parent would make it fail.
+    if (QFileInfo(path).isDir() || QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
         return kFolderAccepted;
     }
     if (!prompts.ask(QString::fromLatin1(kFolderMissing).arg(path))) {
