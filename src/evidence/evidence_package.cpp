@@ -769,9 +769,7 @@ private:
                     writeFailed = true;
                 }
                 ++k;
-                if (k % 16 == 0) {
-                    Progress("making the working copy", uint64_t(k), uint64_t(total));
-                }
+                Progress("making the working copy", uint64_t(k), uint64_t(total));
             }
         };
         auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const SYSTEMTIME& t) {
