@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/evidence_dialog.h"
 #include "app/settings.h"
 #include "app/skin_dialog.h"
 #include "engine/player_engine.h"
@@ -129,6 +130,7 @@ public:
     bool IsNormalFlag() const { return m_normal; }
     int VideoFormat() const { return m_videoFormat; }
     int AudioFormat() const { return m_audioFormat; }
+    int SourceDiskMode() const { return m_sourceDiskMode; }
     bool SettingsSaved() const { return m_settingsSaved; }
     // The area of the window that starts a resize drag.
     QRect GripRect() const;
@@ -234,6 +236,7 @@ private:
     bool m_saveDialogOpen = false;
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
+    EvidenceMarks m_evidenceMarks;
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;
 };
