@@ -615,9 +615,14 @@ private:
         if (!out.Create(temp, &error)) {
             return Fail(error);
         }
-        std::vector<uint8_t> buf(256 * kBlock);
+        // Two buffers: one is hashed while the other is read.
+        std::vector<uint8_t> bufs[2] = {std::vector<uint8_t>(1024 * kBlock),
+                                        std::vector<uint8_t>(1024 * kBlock)};
+        int turn = 0;
         bool haveTime = false;
         for (uint64_t off = m_start; off < m_end;) {
+            std::vector<uint8_t>& buf = bufs[turn];
+            turn ^= 1;
             if (Cancelled()) {
                 out.Discard();
                 return false;

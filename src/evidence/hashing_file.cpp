@@ -98,9 +98,55 @@ int CHashingFile::Create(const std::string& tempPath, std::string* error) {
     return 1;
 }
 
+void CHashingFile::HashLoop() {
+    std::unique_lock lk(m_lock);
+    for (;;) {
+        m_wake.wait(lk, [this] { return m_jobPending || m_stop; });
+        if (m_stop) {
+            return;
+        }
+        lk.unlock();
+        EVP_DigestUpdate(m_ctx, m_job, m_jobLength);
+        lk.lock();
+        m_jobPending = false;
+        m_wake.notify_all();
+    }
+}
+
+void CHashingFile::StopHasher() {
+    if (m_hasher.joinable()) {
+        WaitHash();
+        {
+            std::lock_guard lk(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_hasher.join();
+        m_stop = false;
+    }
+}
+
+void CHashingFile::WaitHash() {
+    std::unique_lock lk(m_lock);
+    m_wake.wait(lk, [this] { return !m_jobPending; });
+}
+
 int CHashingFile::Write(const void* data, size_t n, std::string* error) {
     const auto* p = static_cast<const unsigned char*>(data);
-    EVP_DigestUpdate(m_ctx, p, n);
+    // The digest takes the pieces in order: the previous one first.
+    WaitHash();
+    if (n >= (256u << 10)) {
+        if (!m_hasher.joinable()) {
+            m_hasher = std::thread([this] { HashLoop(); });
+        }
+        std::lock_guard lk(m_lock);
+        m_job = p;
+        m_jobLength = n;
+        m_jobPending = true;
+        m_wake.notify_all();
+    } else {
+        EVP_DigestUpdate(m_ctx, p, n);
+    }
     size_t left = n;
     while (left > 0) {
         const ssize_t w = ::write(m_fd, p, left);
@@ -113,6 +159,12 @@ int CHashingFile::Write(const void* data, size_t n, std::string* error) {
         }
         p += w;
         left -= static_cast<size_t>(w);
+    }
+    if (n >= (256u << 10)) {
+        // Start putting the piece on the disk now, so that the flush at the
+        // end waits for little and the disk works while the hash is computed.
+        ::sync_file_range(m_fd, static_cast<off_t>(m_size), static_cast<off_t>(n),
+                          SYNC_FILE_RANGE_WRITE);
     }
     m_size += n;
     return 1;
@@ -132,6 +184,7 @@ int CHashingFile::Finish(std::string* error) {
         *error = "cannot write " + m_path + ": " + std::strerror(synced ? closeErrno : syncErrno);
         return 0;
     }
+    StopHasher();
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_DigestFinal_ex(m_ctx, md, &len);
@@ -143,6 +196,7 @@ int CHashingFile::Finish(std::string* error) {
 }
 
 void CHashingFile::Discard() {
+    StopHasher();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

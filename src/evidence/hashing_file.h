@@ -7,9 +7,12 @@
 #include <openssl/evp.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace tv::evidence {
 
@@ -32,6 +35,8 @@ public:
 
     // Creates tempPath exclusively (an existing file is an error, never replaced).
     int Create(const std::string& tempPath, std::string* error);
+    // A large piece is hashed on while the next is read: its bytes must stay
+    // as they are until the next Write, Finish or Discard.
     int Write(const void* data, size_t n, std::string* error);
     // Flushes to the disk and closes; the digest and size are then final.
     int Finish(std::string* error);
@@ -42,11 +47,25 @@ public:
     const std::string& GetSha256() const { return m_hex; }
 
 private:
+    // Large pieces are hashed on a thread of the file's own while the piece
+    // is written, so the hash costs next to nothing on top of the copy.
+    void HashLoop();
+    void StopHasher();
+    void WaitHash();
+
     int m_fd = -1;
     std::string m_path;
     EVP_MD_CTX* m_ctx = nullptr;
     uint64_t m_size = 0;
     std::string m_hex;
+
+    std::thread m_hasher;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    const unsigned char* m_job = nullptr;
+    size_t m_jobLength = 0;
+    bool m_jobPending = false;
+    bool m_stop = false;
 };
 
 } // namespace tv::evidence
