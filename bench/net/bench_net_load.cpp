@@ -4,9 +4,9 @@
 // megabyte. Usage: bench_net_load [seconds] (default 30).
 
 #include "dvrsim/dvr_sim.h"
-#include "engine/frame_queue.h"
 #include "net/net_client.h"
 #include "platform/event.h"
+#include "worker/frame_queue.h"
 
 #include <atomic>
 #include <chrono>

@@ -177,6 +177,18 @@ private:
     QDialogButtonBox* m_buttons;
 };
 
+// An empty folder stands for the current directory; any other must exist.
+bool FolderUsable(QLineEdit* box, const FolderPrompts& prompts) {
+    const QString folder = box->text();
+    if (folder.isEmpty() || QFileInfo(folder).isDir() ||
+        CheckFolder(folder, prompts) == kFolderAccepted) {
+        return true;
+    }
+    box->setFocus();
+    box->selectAll();
+    return false;
+}
+
 QHBoxLayout* FolderRow(QWidget* parent, QLineEdit* edit) {
     auto* row = new QHBoxLayout;
     row->addWidget(edit);
@@ -216,7 +228,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(ok, 0, Qt::AlignTop);
 }
 
-COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
+COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent), m_folderPrompts(BoxPrompts(this)) {
     setWindowTitle(QStringLiteral("Options"));
     auto* layout = new QVBoxLayout(this);
     auto* general = new QGroupBox(QStringLiteral("General"), this);
@@ -235,10 +247,16 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
     path->setLayout(FolderRow(this, m_folder));
     layout->addWidget(path);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     m_timeFormat = "%Y/%m/%d %H:%M:%S";
+}
+
+void COptionsDlg::accept() {
+    if (FolderUsable(m_folder, m_folderPrompts)) {
+        QDialog::accept();
+    }
 }
 
 void COptionsDlg::SetValues(const ViewerSettings& v) {
@@ -259,7 +277,8 @@ void COptionsDlg::GetValues(ViewerSettings* v) const {
     v->timeFormat = m_timeFormat;
 }
 
-CNetOptionsDlg::CNetOptionsDlg(QWidget* parent) : QDialog(parent) {
+CNetOptionsDlg::CNetOptionsDlg(QWidget* parent)
+    : QDialog(parent), m_folderPrompts(BoxPrompts(this)) {
     setWindowTitle(QStringLiteral("Network Options"));
     auto* layout = new QVBoxLayout(this);
     m_onTop = new QCheckBox(QStringLiteral("Always on top"), this);
@@ -268,10 +287,18 @@ CNetOptionsDlg::CNetOptionsDlg(QWidget* parent) : QDialog(parent) {
     for (QCheckBox* c : {m_onTop, m_directDraw, m_reconnect}) {
         layout->addWidget(c);
     }
-    m_ddnsIp = new QLineEdit(this);
-    m_ddnsPort = new QLineEdit(this);
-    m_ddnsIp->hide();
-    m_ddnsPort->hide();
+    // The recorder name is asked at login ("Select DVR"); the service's
+    // address belongs with the other settings of the connection.
+    auto* ddns = new QGroupBox(QStringLiteral("Dynamic IP"), this);
+    auto* d = new QFormLayout(ddns);
+    m_dynamic = new QCheckBox(QStringLiteral("Use dynamic ip service"), ddns);
+    d->addRow(m_dynamic);
+    m_ddnsIp = new QLineEdit(ddns);
+    d->addRow(QStringLiteral("Server:"), m_ddnsIp);
+    m_ddnsPort = new QLineEdit(ddns);
+    m_ddnsPort->setMaximumWidth(60);
+    d->addRow(QStringLiteral("Port:"), m_ddnsPort);
+    layout->addWidget(ddns);
     auto* path = new QGroupBox(QStringLiteral("Path for recording file"), this);
     m_folder = new QLineEdit(path);
     m_folder->setMinimumWidth(280);
@@ -304,6 +331,7 @@ void CNetOptionsDlg::SetValues(const ViewerSettings& v) {
     m_onTop->setChecked(v.alwaysOnTop != 0);
     m_directDraw->setChecked(v.useDirectDraw != 0);
     m_reconnect->setChecked(v.autoReconnection != 0);
+    m_dynamic->setChecked(v.dynamicIp != 0);
     m_ddnsIp->setText(QString::fromStdString(v.ddnsIp));
     m_ddnsPort->setText(QString::number(v.ddnsPort));
     m_folder->setText(QString::fromStdString(v.localRecordingPath));
@@ -322,6 +350,7 @@ int CNetOptionsDlg::GetValues(ViewerSettings* v) const {
     v->alwaysOnTop = m_onTop->isChecked() ? 1 : 0;
     v->useDirectDraw = m_directDraw->isChecked() ? 1 : 0;
     v->autoReconnection = m_reconnect->isChecked() ? 1 : 0;
+    v->dynamicIp = m_dynamic->isChecked() ? 1 : 0;
     v->ddnsIp = m_ddnsIp->text().toStdString();
     v->ddnsPort = port;
     v->localRecordingPath = m_folder->text().toStdString();
@@ -342,6 +371,9 @@ void CNetOptionsDlg::accept() {
     }
     if (!ReadIntBox(m_ddnsPort, &value)) {
         IntegerPrompt(this, m_ddnsPort);
+        return;
+    }
+    if (!FolderUsable(m_folder, m_folderPrompts)) {
         return;
     }
     QDialog::accept();

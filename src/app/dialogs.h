@@ -52,8 +52,15 @@ public:
     void SetValues(const ViewerSettings& values);
     void GetValues(ViewerSettings* values) const;
     QLineEdit* CaptureFolderBox() const { return m_folder; }
+    // How the folder check asks; message boxes unless replaced.
+    void SetFolderPrompts(const FolderPrompts& prompts) { m_folderPrompts = prompts; }
+
+    // A capture folder that does not exist is created (when the user agrees)
+    // or refused: captures into it would fail.
+    void accept() override;
 
 private:
+    FolderPrompts m_folderPrompts;
     QCheckBox* m_onTop;
     QCheckBox* m_showTime;
     QLineEdit* m_folder;
@@ -72,10 +79,14 @@ public:
     int GetValues(ViewerSettings* values) const;
     QLineEdit* TimeoutBox() const { return m_timeout; }
     QLineEdit* RecordingFolderBox() const { return m_folder; }
+    QCheckBox* DynamicIpBox() const { return m_dynamic; }
+    void SetFolderPrompts(const FolderPrompts& prompts) { m_folderPrompts = prompts; }
 
     void accept() override;
 
 private:
+    FolderPrompts m_folderPrompts;
+    QCheckBox* m_dynamic;
     QCheckBox* m_onTop;
     QCheckBox* m_directDraw;
     QCheckBox* m_reconnect;

@@ -3,6 +3,7 @@
 #include "app/skin_draw.h"
 #include "app/skin_resources.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 namespace tv {
@@ -66,9 +67,22 @@ void CStatusPanel::ApplyColourMap() {
     }
 }
 
+void CStatusPanel::SetPanelMode(int mode) {
+    if (mode != m_mode) {
+        m_mode = mode;
+        update();
+    }
+}
+
 void CStatusPanel::SetTexts(const QString& stateText, const QString& timeText) {
     m_stateText = stateText;
     m_timeText = timeText;
+    update();
+}
+
+void CStatusPanel::SetNote(const QString& note) {
+    m_note = note;
+    setToolTip(note);
     update();
 }
 
@@ -100,6 +114,22 @@ void CStatusPanel::DrawSprite(QPainter& p, int sheetLeft, int sheetRight, int ro
     p.drawImage(at, m_sheet, QRect(sheetLeft, row, sheetRight - sheetLeft, 16));
 }
 
+// A long note loses its middle: what happened is said at its start, the file
+// name is at its end.
+void CStatusPanel::DrawNote(QPainter& p, int left) const {
+    const int w = width() - left;
+    if (m_note.isEmpty() || w <= 0) {
+        return;
+    }
+    QFont font = m_font;
+    font.setPixelSize(12);
+    p.setFont(font);
+    p.setPen(QColor::fromRgb(RgbFromColorRef(m_text)));
+    const QString text = QFontMetrics(font).elidedText(m_note, Qt::ElideMiddle, w);
+    p.drawText(QRect(left, 0, w, height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               text);
+}
+
 QImage CStatusPanel::RenderImage() const {
     QImage out(size(), QImage::Format_RGB32);
     out.fill(QColor::fromRgb(RgbFromColorRef(m_background)));
@@ -112,6 +142,7 @@ QImage CStatusPanel::RenderImage() const {
             DrawSprite(p, 128 + 24 * i, 152 + 24 * i, row, QPoint(112 + 24 * i, 0));
         }
         DrawSprite(p, 356, 377, row, QPoint(340, 0));
+        DrawNote(p, 368);
     } else {
         DrawSprite(p, 0, 16, PlayStateRow(m_playState), QPoint(4, 0));
         p.setFont(m_font);
@@ -119,8 +150,12 @@ QImage CStatusPanel::RenderImage() const {
         const int h = height();
         p.drawText(QRect(32, 0, 200, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                    m_stateText);
-        p.drawText(QRect(252, 0, std::max(0, width() - 252), h),
-                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_timeText);
+        if (m_note.isEmpty()) {
+            p.drawText(QRect(252, 0, std::max(0, width() - 252), h),
+                       Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_timeText);
+        } else {
+            DrawNote(p, 252);
+        }
     }
     return out;
 }

@@ -30,7 +30,12 @@ public:
     void SetTextColour(uint32_t colourRef);
 
     void SetTexts(const QString& stateText, const QString& timeText);
-    void SetPanelMode(int mode) { m_mode = mode; }
+    // A passing note (where a file went) drawn in place of the time in player
+    // mode and after the channel lights in client mode; empty clears it.
+    void SetNote(const QString& note);
+    QString NoteText() const { return m_note; }
+    // The two modes draw different things: a change repaints.
+    void SetPanelMode(int mode);
     void SetPlayState(int state) { m_playState = state; }
     void SetConnectionState(int state) { m_connectionState = state; }
     int GetPanelMode() const { return m_mode; }
@@ -50,6 +55,7 @@ protected:
 
 private:
     void DrawSprite(QPainter& p, int sheetLeft, int sheetRight, int row, QPoint at) const;
+    void DrawNote(QPainter& p, int left) const;
     void ApplyColourMap();
 
     QImage m_original;
@@ -63,6 +69,7 @@ private:
     int m_connectionState = 0;
     QString m_stateText;
     QString m_timeText;
+    QString m_note;
 };
 
 } // namespace tv

@@ -97,7 +97,11 @@ void CViewerApp::SetPendingKey(int code) {
 }
 
 bool CViewerApp::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    // Only keys typed into the main window are for the recorder: what the
+    // user types into a dialog or a menu (a password, a port, the Enter that
+    // confirms it) must never reach it.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        qobject_cast<CViewerDlg*>(static_cast<QWidget*>(watched)->window())) {
         const int vk = VirtualKeyFromQt(static_cast<QKeyEvent*>(event)->key());
         if (vk != 0) {
             g_pendingKey = vk;

@@ -15,6 +15,7 @@
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -467,10 +468,10 @@ void CViewerDlg::OnCommand(int id) {
         }
         break;
     case kCommandExit:
-        ExitViewer();
+        QuitOnRequest(&CViewerDlg::ExitViewer);
         return;
     case kCommandCloseButton:
-        CloseButtonExit();
+        QuitOnRequest(&CViewerDlg::CloseButtonExit);
         return;
     default:
         break;
@@ -479,12 +480,14 @@ void CViewerDlg::OnCommand(int id) {
 }
 
 void CViewerDlg::SaveAvi() {
-    const int netState = m_engine.GetNetworkState();
-    if (m_engine.GetPlayState() == 0 && netState != 3 && netState != 6) {
-        return;
-    }
+    // Stopping comes first: a capture outlives the source or the session it
+    // began with, and its file is finished only here.
     if (m_aviRunning) {
         StopAviCapture();
+        return;
+    }
+    const int netState = m_engine.GetNetworkState();
+    if (m_engine.GetPlayState() == 0 && netState != 3 && netState != 6) {
         return;
     }
     m_engine.Pause();
@@ -494,6 +497,18 @@ void CViewerDlg::SaveAvi() {
     }
     const std::string path = m_prompts.saveAvi ? m_prompts.saveAvi(m_aviPath) : std::string();
     if (path.empty()) {
+        m_engine.Play(1.0);
+        m_saveDialogOpen = false;
+        return;
+    }
+    // The writer truncates its file: it must never be a recording the viewer
+    // has open or is writing.
+    const std::string recording = InputOverwrittenBy(
+        path, {m_engine.IsStreamOpen() ? m_engine.GetStreamPath() : std::string(),
+               m_localRecording ? m_localRecordingFile : std::string()});
+    if (!recording.empty()) {
+        ShowMessageBox("The AVI file would overwrite the recording " + recording +
+                       "; choose another file.");
         m_engine.Play(1.0);
         m_saveDialogOpen = false;
         return;
@@ -514,16 +529,17 @@ void CViewerDlg::SaveAvi() {
     header.biBitCount = 24;
     header.biCompression = 0;
     header.biSizeImage = static_cast<uint32_t>(3 * header.biWidth * header.biHeight);
-    const int rate = m_viewMode == 1
-                         ? PlayerExportFrameRate(m_engine.GetChannelMask(), m_engine.GetFrameGap(),
-                                                 m_videoFormat, lines272)
-                         : ClientExportFrameRate(lines272, m_lowSpeedYes);
+    const int rate = m_viewMode == 1 ? PlayerExportFrameRate(lines272)
+                                     : ClientExportFrameRate(lines272, m_lowSpeedYes);
     CAviWriter* writer = m_engine.GetAviWriter();
     writer->SetCompressorChooser(m_prompts.compressor);
     writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);
     m_engine.Play(1.0);
     if (writer->IsOpen()) {
         m_aviRunning = true;
+        // The presenter composes a local export through its surfaces and
+        // switches them on for it; the user's choice is given back at the end.
+        m_userDirectDraw = m_engine.GetUseDirectDraw();
         m_engine.SetExport(1, m_lowSpeedYes ? kExportPerTick : kExportPerPicture);
         m_engine.GetVideoWindow()->SetExportMode(1);
         CSkinButton* b = Button(kCommandSaveAvi);
@@ -545,6 +561,20 @@ void CViewerDlg::StopAviCapture() {
         b->update();
     }
     m_engine.GetAviWriter()->Close();
+    if (m_engine.GetUseDirectDraw() != m_userDirectDraw) {
+        m_engine.SetUseDirectDraw(m_userDirectDraw);
+    }
+}
+
+int CViewerDlg::UserDirectDraw() {
+    return m_aviRunning ? m_userDirectDraw : m_engine.GetUseDirectDraw();
+}
+
+void CViewerDlg::SetUserDirectDraw(int on) {
+    if (m_aviRunning) {
+        m_userDirectDraw = on;
+    }
+    m_engine.SetUseDirectDraw(on);
 }
 
 void CViewerDlg::ResetConnectButton() {
@@ -552,6 +582,15 @@ void CViewerDlg::ResetConnectButton() {
     b->SetImage(kBmpConnectIdle, true);
     b->SetTooltip(kTipConnect);
     b->update();
+}
+
+void CViewerDlg::ForgetSession() {
+    if (!m_sessionOpen) {
+        return;
+    }
+    m_sessionOpen = false;
+    ResetConnectButton();
+    m_status->update();
 }
 
 void CViewerDlg::Connect() {
@@ -630,8 +669,14 @@ void CViewerDlg::StillCapture() {
     }
     const std::string path = UniquePath(
         JoinCapturePath(m_settings.capturePath, StillCaptureName(QDateTime::currentDateTime())));
-    m_engine.SaveImage(path);
+    const int saved = m_engine.SaveImage(path);
     QApplication::restoreOverrideCursor();
+    if (saved) {
+        ShowNote(QStringLiteral("Saved ") + QString::fromStdString(path));
+    } else {
+        const std::string why = m_engine.GetVideoWindow()->GetLastErrorText();
+        ShowMessageBox("Cannot save the picture to " + path + (why.empty() ? "" : "\n\n" + why));
+    }
 }
 
 void CViewerDlg::StartLocalRecording() {
@@ -640,8 +685,11 @@ void CViewerDlg::StartLocalRecording() {
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
     }
+    m_localRecordingFile = path;
     m_localRecording = m_engine.StartRecording(path) != 0;
-    if (!m_localRecording) {
+    if (m_localRecording) {
+        ShowNote(QStringLiteral("Recording to ") + QString::fromStdString(path));
+    } else {
         const std::string why = m_engine.GetRecordingErrorText();
         ShowMessageBox(why.empty() ? "Cannot record to " + path : why);
     }
@@ -703,7 +751,7 @@ void CViewerDlg::Options() {
     ViewerSettings values = m_settings;
     values.showTime = m_engine.GetShowTime();
     values.repeat = m_engine.GetRepeat();
-    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    values.useDirectDraw = UserDirectDraw();
     if (!m_prompts.options || !m_prompts.options(&values)) {
         return;
     }
@@ -713,13 +761,13 @@ void CViewerDlg::Options() {
     m_engine.SetShowTime(values.showTime);
     m_engine.SetRepeat(values.repeat);
     m_engine.SetTimeFormat(values.timeFormat);
-    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    SetUserDirectDraw(values.useDirectDraw);
     ApplyTopmost();
 }
 
 void CViewerDlg::NetOptions() {
     ViewerSettings values = m_settings;
-    values.useDirectDraw = m_engine.GetUseDirectDraw();
+    values.useDirectDraw = UserDirectDraw();
     values.autoReconnection = m_engine.GetAutoReconnect();
     values.timeoutSeconds = m_engine.GetTimeout() / 1000;
     values.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
@@ -727,10 +775,11 @@ void CViewerDlg::NetOptions() {
         return;
     }
     m_settings.alwaysOnTop = values.alwaysOnTop;
+    m_settings.dynamicIp = values.dynamicIp;
     m_settings.ddnsIp = values.ddnsIp;
     m_settings.ddnsPort = values.ddnsPort;
     m_settings.localRecordingPath = values.localRecordingPath;
-    m_engine.SetUseDirectDraw(values.useDirectDraw);
+    SetUserDirectDraw(values.useDirectDraw);
     m_engine.SetAutoReconnect(values.autoReconnection);
     m_engine.SetTimeout(TimeoutMilliseconds(values.timeoutSeconds));
     CNetClient::SetMouseRemoteMode(values.mouseRemoteMode);

@@ -11,6 +11,7 @@
 #include "app/status_panel.h"
 #include "app/transparent_text.h"
 #include "app/viewer_app.h"
+#include "media/stream_file.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -26,8 +27,12 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tv {
 
@@ -62,6 +67,62 @@ QString FormatFrameTime(const SYSTEMTIME& t, const std::string& format) {
     char buffer[512];
     const size_t n = format.empty() ? 0 : std::strftime(buffer, sizeof buffer, format.c_str(), &tm);
     return n == 0 ? QStringLiteral(" ") : QString::fromLocal8Bit(buffer, static_cast<int>(n));
+}
+
+// 1 when some block of the source carries a valid header in its byte order.
+// The first blocks and a spread over the rest are looked at, so a recording
+// whose start is damaged still opens.
+int HoldsRecording(const std::string& path, int diskMode, int videoFormat) {
+    CStreamFile probe;
+    if (!probe.Open(path, diskMode)) {
+        return 0;
+    }
+    probe.SetFormat(videoFormat);
+    const uint64_t blocks = probe.GetBlockCount();
+    constexpr uint64_t kFirst = 16;
+    constexpr uint64_t kSpread = 48;
+    QzfBlockHeader h;
+    for (uint64_t b = 0; b < std::min(blocks, kFirst); ++b) {
+        if (probe.ReadBlockHeaderAt(b, &h) == 1) {
+            return 1;
+        }
+    }
+    for (uint64_t i = 0; blocks > kFirst && i < kSpread; ++i) {
+        if (probe.ReadBlockHeaderAt(kFirst + (blocks - kFirst) * i / kSpread, &h) == 1) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Why a source cannot be opened as asked, as the user is told; empty when it
+// can. A file that holds no recording would otherwise play as a black window.
+std::string OpenProblem(const std::string& path, int diskMode, int videoFormat) {
+    const std::string head = "Open Error\n\n" + path + ": ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return head + std::strerror(errno);
+    }
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!known) {
+        return head + std::strerror(err);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return head + std::strerror(EISDIR);
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        return head + "not a file or a disk.";
+    }
+    if (diskMode || HoldsRecording(path, 0, videoFormat)) {
+        return {};
+    }
+    if (HoldsRecording(path, 1, videoFormat)) {
+        return head + "this is a recorder disk image; open it with Open Disk Image.";
+    }
+    return head + "not a recording.";
 }
 
 } // namespace
@@ -261,7 +322,7 @@ void CViewerDlg::SaveSettingsNow() {
     m_settings.repeat = m_engine.GetRepeat();
     m_settings.volume = m_engine.GetVolume();
     m_settings.mute = m_engine.GetMute();
-    m_settings.useDirectDraw = m_engine.GetUseDirectDraw();
+    m_settings.useDirectDraw = UserDirectDraw();
     m_settings.autoReconnection = m_engine.GetAutoReconnect();
     m_settings.timeoutSeconds = m_engine.GetTimeout() / 1000;
     m_settings.mouseRemoteMode = CNetClient::GetMouseRemoteMode();
@@ -280,11 +341,18 @@ void CViewerDlg::ApplyTopmost() {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == want) {
         return;
     }
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, want);
-    if (visible) {
-        show();
+    QWindow* handle = windowHandle();
+    if (!handle) {
+        setWindowFlag(Qt::WindowStaysOnTopHint, want);
+        return;
     }
+    // Changing the flags of a widget that has a window re-creates it hidden,
+    // and hiding the main window ends its modal loop: change them on the
+    // window that exists instead.
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, want);
+    overrideWindowFlags(flags);
+    handle->setFlags(flags);
 }
 
 void CViewerDlg::Layout(bool initial, int w, int h) {
@@ -322,6 +390,9 @@ void CViewerDlg::Layout(bool initial, int w, int h) {
 
 void CViewerDlg::SetViewMode(int mode) {
     m_engine.SetMode(mode, -1);
+    if (mode == 1) {
+        ForgetSession(); // player mode ends any session
+    }
     m_viewMode = mode;
     m_status->SetPanelMode(mode);
     m_title->SetText(QString::fromLatin1(kProductTitle));
@@ -356,10 +427,20 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
         // starts at normal speed whatever the last one played at.
         m_engine.Play(1.0);
     }
-    const int ok = m_engine.OpenStream(path, diskMode);
+    const std::string problem = OpenProblem(path, diskMode, m_videoFormat);
+    int ok = 0;
+    if (!problem.empty()) {
+        ShowMessageBox(problem);
+    } else {
+        ok = m_engine.OpenStream(path, diskMode);
+        if (!ok) {
+            ShowMessageBox("Open Error");
+        }
+    }
     m_sourceDiskMode = diskMode;
     if (ok) {
         SetSliderRangeFromStream();
+        ShowFirstRecordedPage(path, diskMode);
     } else {
         m_position->SetRange(0, 0, true);
     }
@@ -369,10 +450,43 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     return ok;
 }
 
+// The split stays as the user chose it, but the page left from the last
+// recording may hold none of this one's channels and show only black cells.
+void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
+    int split = 0;
+    int page = 0;
+    m_engine.GetSplit(&split, &page);
+    if (split <= 0) {
+        return;
+    }
+    CStreamFile probe;
+    int mask = 0;
+    if (probe.Open(path, diskMode)) {
+        probe.SetFormat(m_videoFormat);
+        // The first valid block header names the channels; a few bad blocks
+        // at the start are skipped, a long search is not worth it here.
+        QzfBlockHeader header{};
+        for (uint64_t block = 0; block < 64 && mask == 0; ++block) {
+            const int r = probe.ReadBlockHeaderAt(block, &header);
+            if (r < 0) {
+                break;
+            }
+            if (r > 0) {
+                mask = header.channelMask & 0xFFFF;
+            }
+        }
+    }
+    int first = 0;
+    while (mask != 0 && (mask & (1 << first)) == 0) {
+        ++first;
+    }
+    m_engine.SetSplit(split, first / split);
+}
+
 void CViewerDlg::CloseSource() {
     m_engine.StopPlayback();
     m_engine.Disconnect();
-    m_sessionOpen = false;
+    ForgetSession();
     if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
         wnd->Clear();
     }
@@ -391,6 +505,7 @@ void CViewerDlg::OpenDroppedFiles(const QStringList& paths) {
     }
     if (m_viewMode != 1) {
         m_engine.SetMode(1, -1);
+        ForgetSession();
         m_viewMode = 1;
         m_status->SetPanelMode(1);
         m_title->SetText(QString::fromLatin1(kProductTitle));
@@ -450,7 +565,16 @@ void CViewerDlg::ForwardPendingKey() {
     }
 }
 
+void CViewerDlg::ShowNote(const QString& text) {
+    m_status->SetNote(text);
+    m_noteAge.start();
+}
+
 void CViewerDlg::RefreshStatus() {
+    constexpr qint64 kNoteMs = 8000;
+    if (!m_status->NoteText().isEmpty() && m_noteAge.elapsed() > kNoteMs) {
+        m_status->SetNote(QString());
+    }
     const int connection = m_engine.GetNetworkState();
     if (connection != m_lastConnectionState) {
         m_lastConnectionState = connection;
@@ -562,16 +686,19 @@ void CViewerDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Button(kIdAppIcon) && event->type() == QEvent::MouseButtonDblClick) {
-        AppIconExit();
+        QuitOnRequest(&CViewerDlg::AppIconExit);
         return true;
     }
     if (watched == m_engine.GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        // The video area is client area too: it opens the same menu.
+        // The video area is client area too: it opens the same menu. The
+        // press stops here, or it would reach this window as well and open
+        // the menu a second time.
         UpdateCommandUi();
         if (QMenu* menu = ContextMenu(m_viewMode)) {
             menu->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         }
+        return true;
     }
     return CSkinDialog::eventFilter(watched, event);
 }
@@ -650,17 +777,40 @@ void CViewerDlg::AppIconExit() {
     EndViewer();
 }
 
+bool CViewerDlg::ConfirmQuit() {
+    if (!m_aviRunning && !m_engine.IsRecording()) {
+        return true;
+    }
+    // What is being written would end with the window: the user says so.
+    return m_prompts.askYesNo &&
+           m_prompts.askYesNo(QStringLiteral(
+               "A local recording or an AVI export is running.\n\nStop it and exit?")) != 0;
+}
+
+void CViewerDlg::QuitOnRequest(void (CViewerDlg::*way)()) {
+    if (!m_ended && ConfirmQuit()) {
+        (this->*way)();
+    }
+}
+
+// The Escape key. In client mode it is the recorder's own key (its menus
+// back out with it), sent on by the key forwarding; it never ends the viewer.
 void CViewerDlg::reject() {
-    ExitViewer();
+    if (m_viewMode == 2) {
+        return;
+    }
+    QuitOnRequest(&CViewerDlg::ExitViewer);
 }
 
 void CViewerDlg::accept() {}
 
 void CViewerDlg::closeEvent(QCloseEvent* event) {
-    if (!m_ended) {
-        ExitViewer();
+    QuitOnRequest(&CViewerDlg::ExitViewer);
+    if (m_ended) {
+        event->accept();
+    } else {
+        event->ignore();
     }
-    event->accept();
 }
 
 } // namespace tv

@@ -5,6 +5,7 @@
 #include "app/skin_dialog.h"
 #include "engine/player_engine.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -102,7 +103,8 @@ public:
     void OpenDroppedFiles(const QStringList& paths);
     void ShowSourceTitle();
 
-    // Ways out. Each saves the settings once and ends the dialog.
+    // Ways out. Each saves the settings once and ends the dialog, without
+    // asking: a signal ends the viewer through them too.
     void ExitViewer();
     void CloseButtonExit();
     void AppIconExit();
@@ -164,16 +166,28 @@ private:
     void HandleConnectionRequest();
     void ForwardPendingKey();
     void RefreshStatus();
+    // Says in the status panel for a few seconds where a file went.
+    void ShowNote(const QString& text);
     void SetSliderRangeFromStream();
+    void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
     void StopEngineAndDisconnect();
     void EndViewer();
+    // The user's ways out: while something is being written, asked first.
+    bool ConfirmQuit();
+    void QuitOnRequest(void (CViewerDlg::*way)());
 
     // Commands.
     void Connect();
     void ResetConnectButton();
+    // The session has been ended by the engine: the Connect button, the menu
+    // and the next Connect must say so.
+    void ForgetSession();
     void SaveAvi();
     void StopAviCapture();
+    // "Use DDraw" as the user set it, whatever an export switched on.
+    int UserDirectDraw();
+    void SetUserDirectDraw(int on);
     void StillCapture();
     void StartLocalRecording();
     void StopLocalRecording();
@@ -232,10 +246,13 @@ private:
     // A local recording the user started and has not stopped: when the engine
     // stops it on its own (a full disk) the user is told why.
     bool m_localRecording = false;
+    QElapsedTimer m_noteAge;
     bool m_lowSpeedYes = false;
     bool m_saveDialogOpen = false;
+    int m_userDirectDraw = 1;
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
+    std::string m_localRecordingFile; // what the running local recording writes
     EvidenceMarks m_evidenceMarks;
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;

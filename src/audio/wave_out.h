@@ -20,7 +20,8 @@
 // Write and Pump never block: they refuse at once when there is no device,
 // when the ring has no room, or while another thread reopens the device.
 // Until Start follows an Open the device does not play, so a full ring stays
-// full: a retry loop must also watch for its own stop request.
+// full: a retry loop must also watch for its own stop request and give up
+// when the play position stops moving.
 
 #include <array>
 #include <atomic>

@@ -18,6 +18,10 @@ namespace {
 constexpr uint32_t kIdleWaitMs = 5;
 // Between two tries to hand sound to a full wave ring.
 constexpr uint32_t kAudioRetryWaitMs = 2;
+// A full ring whose play position has not moved for this long belongs to a
+// device that is not playing (reopened and not started, or lost): its sound
+// is dropped rather than waited for. A playing device moves every callback.
+constexpr uint32_t kSoundStallMs = 500;
 // The most lateness the pacing makes up; more than that is let go rather
 // than shown as a burst of pictures.
 constexpr uint32_t kMaxPaceDebtMs = 100;
@@ -86,16 +90,32 @@ int CPlayerEngine::WriteSound(const uint8_t* samples, int length, uint8_t* buffe
         int converted = 0;
         m_audioConverter.Convert(samples + offset, n, buffer, &converted);
         // A full ring takes the sound once the device has played some of it.
+        uint32_t position = 0;
+        m_waveOut.GetPosition(&position);
+        uint32_t since = GetTickCount();
         while (true) {
             const int took = WaveWrite(buffer, converted);
             if (took < 0) {
                 return written;
             }
             if (took > 0) {
+                m_soundStalled = false;
                 written = 1;
                 break;
             }
             if (giveUp()) {
+                return written;
+            }
+            uint32_t now = 0;
+            m_waveOut.GetPosition(&now);
+            if (now != position) {
+                position = now;
+                since = GetTickCount();
+                m_soundStalled = false;
+            } else if ((m_soundStalled && now == m_stallPosition) ||
+                       GetTickCount() - since >= kSoundStallMs) {
+                m_soundStalled = true;
+                m_stallPosition = now;
                 return written;
             }
             WavePump();

@@ -86,7 +86,8 @@ int CPlayerEngine::RunNetworkLoop() {
         if (events[2]->IsSet() && audioQueue->Get(audioRecord)) {
             m_audioReceived.fetch_add(1);
             const int n = static_cast<int>(audioRecord.length);
-            // Commands are not read here: only a stop ends the wait for room.
+            // Commands are not read here: a stop, or a device that has stopped
+            // draining, ends the wait for room.
             if (WriteSound(audioRecord.data, n, audio.get(), false,
                            [this] { return StopRequested(); })) {
                 m_audioPlayed.fetch_add(1);

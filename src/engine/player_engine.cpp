@@ -4,6 +4,7 @@
 #include "platform/system.h"
 
 #include "display/messages.h"
+#include "export/frame_rate.h"
 
 #include <QWidget>
 
@@ -77,7 +78,7 @@ CPlayerEngine::~CPlayerEngine() {
 }
 
 int CPlayerEngine::Run() {
-    if (m_mode.load() == kEngineModeLocal) {
+    if (m_loop.load() == kEngineModeLocal) {
         return RunLocalLoop();
     }
     return RunNetworkLoop();
@@ -110,6 +111,9 @@ int CPlayerEngine::Init(QWidget* parent, const RECT& rect, int videoFormat, int 
     m_videoWnd.show();
     m_videoWnd.SetChannelCount(1);
     m_videoWnd.SetShowLabels(0);
+    // Choosing the mode the engine starts in changes nothing, so the window
+    // learns it here.
+    m_videoWnd.SetEngineMode(m_mode.load());
     return 1;
 }
 
@@ -117,6 +121,11 @@ void CPlayerEngine::ReopenWaveOut() {
     WAVEFORMATEX wf;
     m_audioConverter.Configure(m_audioFormat, m_sampleRate, &wf);
     m_waveOut.Open(wf);
+    // A freshly opened device plays only once started; a loop that goes on
+    // writing would otherwise fill the ring for good.
+    if (HasThread()) {
+        m_waveOut.Start();
+    }
 }
 
 int CPlayerEngine::WaveWrite(const uint8_t* data, int length) {
@@ -133,6 +142,7 @@ void CPlayerEngine::WavePump() {
 }
 
 void CPlayerEngine::WaveStart() {
+    m_soundStalled = false;
     m_waveOut.Start();
 }
 
@@ -140,24 +150,53 @@ void CPlayerEngine::StopWorker() {
     StopFull();
 }
 
+void CPlayerEngine::StartLoop(int loop) {
+    if (!HasThread()) {
+        m_loop.store(loop);
+    }
+    Start(THREAD_PRIORITY_NORMAL);
+}
+
+int CPlayerEngine::RunningLoop() const {
+    return HasThread() ? m_loop.load() : 0;
+}
+
+bool CPlayerEngine::LiveLoopRunning() {
+    return RunningLoop() == kEngineModeNetwork &&
+           (m_netClient.IsConnected() || m_netClient.HasThread());
+}
+
 int CPlayerEngine::SetMode(int mode, int slotCount) {
     if (mode != kEngineModeLocal && mode != kEngineModeNetwork) {
         return 0;
     }
-    // The stops come before the wave output is reopened; a loop that keeps
-    // running finds its writes refused while the device reopens, and retries.
+    const bool slotsGiven = static_cast<unsigned>(slotCount) <= 16u;
+    if (mode == m_mode.load()) {
+        // The mode in force chosen again: whatever plays goes on untouched.
+        if (mode == kEngineModeLocal && slotsGiven && slotCount != m_slotCount.load()) {
+            m_slotCount.store(slotCount);
+            m_videoWnd.SetChannelCount(slotCount);
+        }
+        return 1;
+    }
+    // The stops come before the wave output is reopened, so that no loop
+    // writes to a device being replaced.
     if (mode == kEngineModeLocal) {
-        if (m_netClient.IsConnected() || m_netClient.HasThread()) {
+        if (m_netClient.IsConnected() || m_netClient.HasThread() ||
+            RunningLoop() == kEngineModeNetwork) {
             m_netClient.Disconnect();
             StopWorker();
         }
     } else if (IsStreamOpen()) {
-        StopWorker();
+        // A live view connected from player mode keeps its loop.
+        if (!LiveLoopRunning()) {
+            StopWorker();
+        }
         m_playState.store(kStateReady);
     }
     ReopenWaveOut();
     if (mode == kEngineModeLocal) {
-        if (static_cast<unsigned>(slotCount) <= 16u) {
+        if (slotsGiven) {
             m_slotCount.store(slotCount);
         }
         m_decoder.SetMode(m_videoFormat);
@@ -175,8 +214,11 @@ int CPlayerEngine::SetMode(int mode, int slotCount) {
 }
 
 int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
-    // A running loop must not read while the reader reopens.
-    StopWorker();
+    // A local loop must not read while the reader reopens; the network loop
+    // never reads it and stays with its session.
+    if (!LiveLoopRunning()) {
+        StopWorker();
+    }
     int ok;
     {
         std::lock_guard<std::mutex> lock(m_readerLock);
@@ -195,13 +237,15 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
     // The loop plays forward at once; the command is posted before the thread
     // starts so that a command given right after the open is not overwritten.
     PostCommand(kCmdPlay);
-    Start(THREAD_PRIORITY_NORMAL);
+    StartLoop(m_mode.load());
     return 1;
 }
 
 int CPlayerEngine::StopPlayback() {
     if (IsStreamOpen()) {
-        StopWorker();
+        if (!LiveLoopRunning()) {
+            StopWorker();
+        }
         m_playState.store(kStateReady);
     }
     return 1;
@@ -376,6 +420,30 @@ int CPlayerEngine::SaveImage(const std::string& path) {
 }
 
 int CPlayerEngine::SetExport(int active, int kind) {
+    if (active) {
+        // The export keeps the time of what it shows: a recording's block
+        // times while playing one, the clock while live pictures arrive.
+        ExportClock clock;
+        if (m_mode.load() == kEngineModeLocal) {
+            clock.now = [this] {
+                SYSTEMTIME t;
+                {
+                    std::lock_guard<std::mutex> lock(m_timeLock);
+                    t = m_frameTime;
+                }
+                return BlockTimeMs(t);
+            };
+            clock.resolutionMs = 1000;
+            const int period = m_framePeriod.load();
+            clock.expectedFrameRate =
+                PlayerCycleRate(m_channelMask.load(), m_frameGap.load(), m_videoFormat,
+                                period == 25000 || period == 12500);
+        } else {
+            clock.now = [] { return static_cast<int64_t>(MediaClockNow()); };
+            clock.resolutionMs = 1;
+        }
+        m_aviWriter.SetClock(std::move(clock));
+    }
     m_exportKind.store(kind);
     m_exportActive.store(active ? 1 : 0);
     return 1;
@@ -411,11 +479,9 @@ int CPlayerEngine::Connect(const std::string& host, int port, const std::string&
                            const std::string& password) {
     m_decoder.SetMode(2);
     if (!m_netClient.Connect(host, static_cast<uint16_t>(port), user, password)) {
-        m_lastErrorText = m_netClient.GetLastErrorText();
         return 0;
     }
-    Start(THREAD_PRIORITY_NORMAL);
-    m_netClient.Start(THREAD_PRIORITY_NORMAL);
+    StartNetworkLoop();
     return 1;
 }
 
@@ -423,12 +489,20 @@ int CPlayerEngine::ConnectDynamic(const std::string& server, int serverPort,
                                   const std::string& name, const std::string& password) {
     m_decoder.SetMode(2);
     if (!m_netClient.ConnectDynamic(server, static_cast<uint16_t>(serverPort), name, password)) {
-        m_lastErrorText = m_netClient.GetLastErrorText();
         return 0;
     }
-    Start(THREAD_PRIORITY_NORMAL);
-    m_netClient.Start(THREAD_PRIORITY_NORMAL);
+    StartNetworkLoop();
     return 1;
+}
+
+void CPlayerEngine::StartNetworkLoop() {
+    // The session's packets are read by the network loop alone: a local
+    // loop still running from player mode gives way to it.
+    if (RunningLoop() == kEngineModeLocal) {
+        StopWorker();
+    }
+    StartLoop(kEngineModeNetwork);
+    m_netClient.Start(THREAD_PRIORITY_NORMAL);
 }
 
 int CPlayerEngine::Disconnect() {
@@ -458,8 +532,10 @@ int CPlayerEngine::GetNetworkState() {
     return m_netClient.GetNetworkState();
 }
 
+// One text with the client: its thread writes why a login or a dynamic-IP
+// look-up failed, after Connect has long returned.
 std::string CPlayerEngine::GetLastErrorText() {
-    return m_lastErrorText;
+    return m_netClient.GetLastErrorText();
 }
 
 int CPlayerEngine::StartRecording(const std::string& path) {

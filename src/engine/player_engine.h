@@ -4,9 +4,7 @@
 #include "audio/wave_out.h"
 #include "display/video_wnd.h"
 #include "engine/channel_pictures.h"
-#include "engine/frame_queue.h"
 #include "engine/playback_rules.h"
-#include "engine/worker_thread.h"
 #include "export/avi_writer.h"
 #include "media/stream_file.h"
 #include "media/stream_recorder.h"
@@ -14,6 +12,8 @@
 #include "platform/event.h"
 #include "platform/win_types.h"
 #include "video/video_decoder.h"
+#include "worker/frame_queue.h"
+#include "worker/worker_thread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -181,6 +181,7 @@ public:
     // Video packets whose header parse or decode failed.
     uint64_t GetRefusedPictures() const { return m_refusedPictures.load(); }
     CNetClient* GetNetClient() { return &m_netClient; }
+    CWaveOut* GetWaveOut() { return &m_waveOut; }
     // Passes that ended in the pacing tail while playing forward or backward.
     uint64_t GetPacedPasses() const { return m_pacedPasses.load(); }
     uint64_t GetBytesRecorded();
@@ -217,6 +218,14 @@ private:
     void WavePump();
     void WaveStart();
     void StopWorker();
+    // Starts the worker for the loop given, unless a thread already runs.
+    void StartLoop(int loop);
+    // The loop the worker thread runs: an engine mode, or 0 with no thread.
+    int RunningLoop() const;
+    // The network loop serving a session that is logged in or reconnecting.
+    bool LiveLoopRunning();
+    // After a login: the network loop, then the network client's thread.
+    void StartNetworkLoop();
 
     // Members, in the order the parts are built and torn down.
     CStreamFile m_file;
@@ -231,6 +240,9 @@ private:
     CVideoMouseSource m_mouseSource{&m_videoWnd};
 
     std::atomic<int> m_mode{kEngineModeNetwork};
+    // Which loop the worker was started for; it can differ from the mode
+    // while a connection made in player mode is live.
+    std::atomic<int> m_loop{0};
     std::atomic<int> m_exportActive{0};
     std::atomic<int> m_exportKind{0};
     Event m_exportTickEvent;
@@ -253,7 +265,6 @@ private:
     std::atomic<int> m_command{0};
     std::atomic<int> m_playState{kStateReady};
 
-    std::string m_lastErrorText;
     std::atomic<int> m_autoReconnect{1};
 
     // The worker thread reads through the reader while the user-interface
@@ -289,6 +300,11 @@ private:
     // Size of the network loop's last decoded picture, for the export tick.
     int m_liveWidth = 0;
     int m_liveHeight = 0;
+
+    // Worker thread only: where the play position stood when the device was
+    // found not to be draining; sound is dropped at once until it moves.
+    bool m_soundStalled = false;
+    uint32_t m_stallPosition = 0;
 };
 
 } // namespace tv

@@ -363,15 +363,6 @@ bool AviIsWhole(const std::string& path) {
     return ok && off == size;
 }
 
-// The engine's frame period: microseconds per frame-gap unit.
-int FramePeriodUs(int lines, int format) {
-    const bool fullRate = format == 0 || format == 2;
-    if (lines == 224) {
-        return fullRate ? 33333 : 16666;
-    }
-    return fullRate ? 25000 : 12500;
-}
-
 class CPackager {
 public:
     CPackager(const PackageOptions& o, const ProgressFn& p, const std::atomic<bool>* c,
@@ -691,9 +682,10 @@ private:
         }
         const int width = 640, height = 2 * fieldHeight;
         const bool lines272 = fieldHeight == 272;
-        m_rate = PlayerExportFrameRate(m_recordingMask, m_gap, m_o.videoFormat, lines272);
+        m_rate = PlayerExportFrameRate(lines272);
         m_split = SmallestSplitFor(m_chosen, &m_page);
 
+        int64_t clockMs = -1;
         CAviWriter writer;
         CompressorOptions copts;
         copts.codec = m_o.codec;
@@ -702,6 +694,11 @@ private:
         if (m_o.working) {
             writer.SetRecorderFormats(m_o.videoFormat, m_o.audioFormat, 8, 8000);
             writer.SetCompressorChooser(&chooser);
+            // The export's own time line: each frame and the sound go where
+            // the recording's block times put them.
+            writer.SetClock(
+                ExportClock{[&clockMs] { return clockMs; }, 1000,
+                            PlayerCycleRate(m_recordingMask, m_gap, m_o.videoFormat, lines272)});
             BITMAPINFOHEADER bih;
             bih.biWidth = width;
             bih.biHeight = height;
@@ -726,14 +723,8 @@ private:
         std::vector<Shown> shown(kMaxChannels);
         uint32_t stillsDue = m_o.stills ? m_chosen : 0;
         const COLORREF textColour = 0x80FFFF, outlineColour = 0x050505;
-        const double fromUs = double(m_o.fromUtc) * 1e6;
-        const int64_t total = (m_o.toUtc - m_o.fromUtc) * int64_t(m_rate);
-        int64_t k = 0;
         bool started = false, writeFailed = false, stillFailed = false;
-        double tau = 0;
-        bool haveTau = false;
-        const int period = FramePeriodUs(fieldHeight, m_o.videoFormat);
-
+        uint32_t composed = 0; // channels drawn since the last frame
         auto takeStill = [&](int c) {
             const Shown& s = shown[size_t(c)];
             if (s.w == 0 || stillFailed) {
@@ -760,22 +751,11 @@ private:
             }
             stillsDue &= ~(1u << c);
         };
-        auto emitUntil = [&](double t) {
-            while (k < total && fromUs + double(k) * 1e6 / m_rate < t) {
-                if (!started) {
-                    started = true;
-                    for (int c = 0; c < kMaxChannels; ++c) {
-                        if (stillsDue & (1u << c)) {
-                            takeStill(c);
-                        }
-                    }
-                }
-                if (m_o.working && writer.WriteVideoFrame(frame.Data(), 1) != AVI_WRITTEN) {
-                    writeFailed = true;
-                }
-                ++k;
-                Progress("making the working copy", uint64_t(k), uint64_t(total));
+        auto writeFrame = [&] {
+            if (m_o.working && writer.WriteVideoFrame(frame.Data(), 1) != AVI_WRITTEN) {
+                writeFailed = true;
             }
+            composed = 0;
         };
         auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const SYSTEMTIME& t) {
             if (!(m_chosen & (1u << ch))) {
@@ -787,11 +767,15 @@ private:
             s.h = h;
             s.t = t;
             if (ch / m_split == m_page) {
+                if (started && (composed & (1u << ch))) {
+                    writeFrame(); // this channel's second picture: the cycle is complete
+                }
                 const RECT r = SplitCellRect(ch, m_split, width, height);
                 YuvToRgb24(rgb.data(), w * 3, pic, w, h);
                 frame.Stretch(rgb.data(), w, h, r);
                 frame.DrawLabel(SplitLabelText(ch, t), r.left + 4, r.top + 2, textColour,
                                 outlineColour);
+                composed |= started ? 1u << ch : 0;
             }
             if (started && (stillsDue & (1u << ch))) {
                 takeStill(ch);
@@ -806,8 +790,19 @@ private:
             if (bt >= m_o.toUtc) {
                 return false;
             }
+            if (bt >= m_o.fromUtc && !started) {
+                // The range starts: the stills show each channel as it stands.
+                started = true;
+                for (int c = 0; c < kMaxChannels; ++c) {
+                    if (stillsDue & (1u << c)) {
+                        takeStill(c);
+                    }
+                }
+            }
+            clockMs = int64_t(bt) * 1000;
+            Progress("making the working copy", f.GetPosition(), f.GetSize());
             if (f.IsAudio()) {
-                if (m_o.working && bt >= m_o.fromUtc &&
+                if (m_o.working && started &&
                     (m_o.videoFormat != kFormatQza || f.GetChannel() == 0)) {
                     writer.WriteAudio(m_buf.data(), n);
                 }
@@ -816,13 +811,6 @@ private:
             if (!d.ParseHeader(m_buf.data(), n)) {
                 return true;
             }
-            // The recording's clock: frame gaps within a second, the block
-            // time to keep it from drifting.
-            const double second = double(bt) * 1e6;
-            tau = haveTau ? tau + double(f.GetFrameGap() + 1) * period : second;
-            haveTau = true;
-            tau = std::clamp(tau, second, second + 999999.0);
-            emitUntil(tau);
             std::vector<uint8_t>& pic = slots[size_t(d.GetChannel() & (kMaxChannels - 1))];
             if (pic.empty()) {
                 pic.assign(kPictureBuffer, 0);
@@ -860,13 +848,13 @@ private:
                 }
             }
         }
-        if (m_o.working) {
-            emitUntil(1e300); // the range's last frames: its length in the recording's time
+        if (composed) {
+            writeFrame(); // what was drawn since the last frame is the last frame
         }
         if (!m_o.working) {
             return !stillFailed;
         }
-        m_r->workingFrames = writer.GetVideoFramesWritten();
+        m_r->workingFrames = int(writer.GetVideoLength());
         m_r->workingRate = m_rate;
         writer.Close();
         if (writeFailed || stillFailed || Cancelled() || !AviIsWhole(aviTemp)) {

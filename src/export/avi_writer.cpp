@@ -47,6 +47,25 @@ AVCodecID AudioCodecFor(int audioFormat) {
     }
 }
 
+// The byte of one silent sample in each stream format (16-bit silence is two
+// zero bytes).
+uint8_t SilenceByteFor(int audioFormat) {
+    switch (AudioCodecFor(audioFormat)) {
+    case AV_CODEC_ID_PCM_U8:
+        return 0x80;
+    case AV_CODEC_ID_PCM_ALAW:
+        return 0xD5;
+    case AV_CODEC_ID_PCM_MULAW:
+        return 0xFF;
+    default:
+        return 0x00;
+    }
+}
+
+// The AVI muxer refuses to fill a gap of more than 60000 slots with held
+// frames on its own; longer gaps are filled in steps of this many.
+constexpr int64_t kMaxHeldSlots = 50000;
+
 } // namespace
 
 CAviWriter::CAviWriter() {
@@ -73,6 +92,22 @@ void CAviWriter::SetRecorderFormats(int videoFormat, int audioFormat, int channe
 void CAviWriter::SetCompressorChooser(ICompressorChooser* chooser) {
     std::lock_guard lk(m_lock);
     m_chooser = chooser;
+}
+
+void CAviWriter::SetClock(ExportClock clock) {
+    std::lock_guard io(m_ioLock);
+    std::lock_guard lk(m_lock);
+    m_clock = std::move(clock);
+    m_timeline.SetClock(m_clock.now ? m_clock.resolutionMs : 0, m_clock.expectedFrameRate);
+}
+
+int64_t CAviWriter::ClockNow() const {
+    std::function<int64_t()> now;
+    {
+        std::lock_guard lk(m_lock);
+        now = m_clock.now;
+    }
+    return now ? now() : -1;
 }
 
 WAVEFORMATEX CAviWriter::AudioStreamFormat(int audioFormat, int sampleRate) {
@@ -242,6 +277,8 @@ int CAviWriter::OpenLocked(const std::string& path, int bitsPerPixel, int width,
 
     m_videoFrames = 0;
     m_audioSamples = 0;
+    m_lastSlot = -1;
+    m_timeline.Start(frameRate, m_sampleRate);
     m_opened = 1;
     m_hasExportHeader = useHeader;
     if (useHeader) {
@@ -322,6 +359,7 @@ int CAviWriter::AddAudioStream() {
         m_audioBuffer.resize(kAudioChunk);
         m_audioConverter.Configure(kAudioSpcm8, m_sampleRate, nullptr);
     }
+    m_silence.assign(kAudioChunk, SilenceByteFor(m_audioFormat));
     return AVI_OK;
 }
 
@@ -338,6 +376,11 @@ int CAviWriter::IsOpen() const {
 int CAviWriter::GetVideoFramesWritten() const {
     std::lock_guard lk(m_lock);
     return m_videoFrames;
+}
+
+int64_t CAviWriter::GetVideoLength() const {
+    std::lock_guard lk(m_lock);
+    return m_lastSlot + 1;
 }
 
 int CAviWriter::GetAudioSamplesWritten() const {
@@ -420,12 +463,50 @@ int CAviWriter::MuxPendingPackets() {
         av_packet_rescale_ts(m_packet, m_pAviCompressedStream->time_base,
                              m_pStreamInterface->time_base);
         m_packet->stream_index = m_pStreamInterface->index;
-        if (av_write_frame(m_pAVIFileInterface, m_packet) < 0) {
+        if (!MuxVideoPacket(m_packet)) {
             ok = 0;
         }
         av_packet_unref(m_packet);
     }
     return ok;
+}
+
+int CAviWriter::MuxVideoPacket(AVPacket* packet) {
+    int ok = 1;
+    while (m_lastSlot >= 0 && packet->dts != AV_NOPTS_VALUE &&
+           packet->dts - m_lastSlot > kMaxHeldSlots) {
+        if (!MuxHeldSlots(m_lastSlot + kMaxHeldSlots)) {
+            ok = 0;
+            break;
+        }
+    }
+    if (av_write_frame(m_pAVIFileInterface, packet) < 0) {
+        return 0;
+    }
+    if (packet->dts != AV_NOPTS_VALUE) {
+        std::lock_guard lk(m_lock);
+        m_lastSlot = std::max(m_lastSlot, packet->dts);
+    }
+    return ok;
+}
+
+int CAviWriter::MuxHeldSlots(int64_t slot) {
+    // An empty chunk: the AVI way of holding the previous picture. The muxer
+    // puts empty chunks in the slots before it too.
+    AVPacket* held = av_packet_alloc();
+    if (!held) {
+        return 0;
+    }
+    held->pts = held->dts = slot;
+    held->stream_index = m_pStreamInterface->index;
+    const int ret = av_write_frame(m_pAVIFileInterface, held);
+    av_packet_free(&held);
+    if (ret < 0) {
+        return 0;
+    }
+    std::lock_guard lk(m_lock);
+    m_lastSlot = slot;
+    return 1;
 }
 
 int CAviWriter::EncodeAndMux(const AVFrame* frame) {
@@ -453,9 +534,14 @@ int CAviWriter::WriteVideoFrame(const uint8_t* pixels, int keyFrameFlag) {
         const uint8_t* src =
             m_topDown ? pixels : pixels + static_cast<size_t>(stride) * (m_height - 1);
         const int srcStride = m_topDown ? stride : -stride;
-        if (av_frame_make_writable(m_frame) >= 0) {
+        const int64_t slot = m_timeline.PlaceFrame(ClockNow());
+        if (slot < 0) {
+            // Behind its moment by more than the stream can absorb: a later
+            // picture takes its place.
+            ok = 1;
+        } else if (av_frame_make_writable(m_frame) >= 0) {
             sws_scale(m_sws, &src, &srcStride, 0, m_height, m_frame->data, m_frame->linesize);
-            m_frame->pts = m_videoFrames;
+            m_frame->pts = slot;
             m_frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
             m_frame->key_frame = key ? 1 : 0;
             ok = EncodeAndMux(m_frame);
@@ -478,35 +564,27 @@ int CAviWriter::WriteAudio(const uint8_t* samples, int byteCount) {
     {
         std::lock_guard io(m_ioLock);
         const int block = m_audioBlockSize ? m_audioBlockSize : 1;
+        int64_t silence = m_timeline.SilenceBefore(ClockNow(), GetAudioSamplesWritten());
+        const int64_t chunk = static_cast<int64_t>(m_silence.size()) / block;
+        while (silence > 0 && ok && chunk > 0) {
+            const int count = static_cast<int>(std::min(silence, chunk));
+            ok = MuxAudio(m_silence.data(), count * block, count);
+            silence -= count;
+        }
         int remaining = byteCount / block * block;
         const uint8_t* p = samples;
         while (remaining > 0 && ok) {
             const int n =
                 m_audioFormat == kAudioSpcm8 ? std::min(remaining, kAudioChunk) : remaining;
-            AVPacket pkt{};
+            const uint8_t* data = p;
             if (m_audioFormat == kAudioSpcm8) {
                 // Stored signed; the stream declares unsigned 8-bit, converted
                 // exactly as playback converts it.
                 int converted = 0;
                 m_audioConverter.Convert(p, n, m_audioBuffer.data(), &converted);
-                pkt.data = m_audioBuffer.data();
-            } else {
-                pkt.data = const_cast<uint8_t*>(p);
+                data = m_audioBuffer.data();
             }
-            pkt.size = n;
-            const int count = n / block;
-            int64_t pts;
-            {
-                std::lock_guard lk(m_lock);
-                pts = m_audioSamples;
-                m_audioSamples += count;
-            }
-            pkt.pts = pkt.dts = pts;
-            pkt.duration = count;
-            pkt.stream_index = m_pAudioStreamInterface->index;
-            av_packet_rescale_ts(&pkt, AVRational{1, m_sampleRate},
-                                 m_pAudioStreamInterface->time_base);
-            if (av_write_frame(m_pAVIFileInterface, &pkt) < 0) {
+            if (!MuxAudio(data, n, n / block)) {
                 ok = 0;
             }
             p += n;
@@ -518,6 +596,23 @@ int CAviWriter::WriteAudio(const uint8_t* samples, int byteCount) {
     }
     EndWrite();
     return ok ? AVI_WRITTEN : 0;
+}
+
+int CAviWriter::MuxAudio(const uint8_t* data, int size, int count) {
+    AVPacket pkt{};
+    pkt.data = const_cast<uint8_t*>(data);
+    pkt.size = size;
+    int64_t pts;
+    {
+        std::lock_guard lk(m_lock);
+        pts = m_audioSamples;
+        m_audioSamples += count;
+    }
+    pkt.pts = pkt.dts = pts;
+    pkt.duration = count;
+    pkt.stream_index = m_pAudioStreamInterface->index;
+    av_packet_rescale_ts(&pkt, AVRational{1, m_sampleRate}, m_pAudioStreamInterface->time_base);
+    return av_write_frame(m_pAVIFileInterface, &pkt) < 0 ? 0 : 1;
 }
 
 int CAviWriter::Close() {
@@ -568,6 +663,14 @@ void CAviWriter::Release(bool showChecks) {
             if (avcodec_send_frame(m_pAviCompressedStream, nullptr) < 0 || !MuxPendingPackets()) {
                 ShowMessageBox(kCheckCompressed);
             }
+            // The last picture lasts its own interval, and the video as long
+            // as the sound beside it.
+            const int64_t end = m_timeline.EndSlot(m_audioSamples);
+            while (m_lastSlot >= 0 && end - 1 > m_lastSlot) {
+                if (!MuxHeldSlots(std::min(end - 1, m_lastSlot + kMaxHeldSlots))) {
+                    break;
+                }
+            }
         }
         avcodec_free_context(&m_pAviCompressedStream);
     }
@@ -595,6 +698,8 @@ void CAviWriter::Release(bool showChecks) {
     m_sws = nullptr;
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);
+    m_silence.clear();
+    m_silence.shrink_to_fit();
     m_audioBuffer.clear();
     m_audioBuffer.shrink_to_fit();
     if (showChecks && m_opened && m_videoFrames == 0) {

@@ -8,6 +8,7 @@
 
 #include "audio/audio_converter.h"
 #include "export/compressor_chooser.h"
+#include "export/export_timeline.h"
 #include "platform/win_types.h"
 
 struct AVFormatContext;
@@ -68,6 +69,13 @@ public:
     void SetRecorderFormats(int videoFormat, int audioFormat, int channelCount, int sampleRate);
     // Not owned; null gives the headless default (kDefaultVideoCodec).
     void SetCompressorChooser(ICompressorChooser* chooser);
+    // Where the time of each frame and sound block comes from; may be set
+    // before or after Open, before the first write. With a clock, frames go to
+    // the slots of their moments at the stream's rate (the slots between hold
+    // the previous picture) and gaps in the sound are filled with silence, so
+    // that the export lasts as long as what it shows. Without one (an empty
+    // now), frames simply follow each other.
+    void SetClock(ExportClock clock);
 
     // Creates the file and both streams. ignored1 and ignored2 are kept for the
     // callers' sake (they pass 6750 and 300). header, when given with a non-zero
@@ -90,6 +98,8 @@ public:
     int GetState() const;
     int IsOpen() const;
     int GetVideoFramesWritten() const;
+    // The video stream's length in frame slots, held pictures included.
+    int64_t GetVideoLength() const;
     int GetAudioSamplesWritten() const;
     int GetFrameSize() const { return m_frameSize; }
     int GetWidth() const { return m_width; }
@@ -110,6 +120,12 @@ private:
     int AddAudioStream();
     int EncodeAndMux(const AVFrame* frame);
     int MuxPendingPackets();
+    // Writes a video packet at its slot, the slots before it holding the
+    // previous picture.
+    int MuxVideoPacket(AVPacket* packet);
+    int MuxHeldSlots(int64_t slot);
+    int64_t ClockNow() const;
+    int MuxAudio(const uint8_t* data, int size, int count);
     void Release(bool showChecks);
     void FinishClose();
     int BeginWrite(bool video);
@@ -150,6 +166,10 @@ private:
     SwsContext* m_sws = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
+    int64_t m_lastSlot = -1;
+    CExportTimeline m_timeline;
+    ExportClock m_clock;
+    std::vector<uint8_t> m_silence;
     std::vector<uint8_t> m_audioBuffer;
     CAudioConverter m_audioConverter;
 

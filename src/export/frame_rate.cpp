@@ -4,8 +4,8 @@
 
 namespace tv {
 
-int PlayerExportFrameRate(uint32_t channelMask, int frameGap, int formatCode, bool lines272) {
-    const int a = lines272 ? 25 : 30;
+double PlayerCycleRate(uint32_t channelMask, int frameGap, int formatCode, bool lines272) {
+    const double a = lines272 ? 25 : 30;
     const int n = std::popcount(channelMask & 0xFFFFu);
     if (n == 0) {
         return a;
@@ -22,11 +22,11 @@ int PlayerExportFrameRate(uint32_t channelMask, int frameGap, int formatCode, bo
     // writes one, so treat it as no gap.
     const double g = frameGap < 0 ? 1.0 : static_cast<double>(frameGap) + 1.0;
     const double shared = static_cast<double>(b) / g / static_cast<double>(n);
-    const double rate = shared < a ? shared : static_cast<double>(a);
-    const int whole = static_cast<int>(rate);
-    // Truncation takes a slow share to 0, which the writer refuses as "no
-    // rate"; one frame per second keeps such exports working.
-    return whole < 1 ? 1 : whole;
+    return shared < a ? shared : a;
+}
+
+int PlayerExportFrameRate(bool lines272) {
+    return lines272 ? 25 : 30;
 }
 
 int ClientExportFrameRate(bool lines272, bool timerPaced) {

@@ -66,6 +66,7 @@ public:
     // Output. The descriptor is not owned and must be open for writing; writes
     // go to its current offset. The vector, if given, receives every byte too.
     void AttachFd(int fd) { m_fd = fd; }
+    int GetFd() const { return m_fd; }
     // Creates (or truncates) a file and owns its descriptor; result 1 or 0.
     int OpenFile(const std::string& path);
     void AttachVector(std::vector<uint8_t>* out) { m_vec = out; }

@@ -109,6 +109,10 @@ int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, lon
                           QzfBlockHeader* out) {
     const int ok = DecodeBlockHeader(in, videoFormat == kFormatQza, out);
     if (videoFormat == kFormatQzf) {
+        // Format-0 writers differ: some store the local calendar fields, others
+        // seconds since 1970 as every other format does. A seconds value after
+        // 1982 cannot pass as a calendar date (its top byte is above 23, the
+        // hour), so the calendar form is taken only where it is a real date.
         SYSTEMTIME local;
         local.wYear = static_cast<uint16_t>(2000 + in[0]);
         local.wMonth = static_cast<uint16_t>(in[1] & 0x7F);
@@ -117,8 +121,9 @@ int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, lon
         local.wMinute = in[4];
         local.wSecond = in[5];
         const int64_t t = LocalToBlockTime(local, biasSeconds);
-        out->time =
-            (IsValidBlockTime(local) && t >= 0 && t <= 0xFFFFFFFFll) ? static_cast<uint32_t>(t) : 0;
+        if (IsCalendarDate(local) && t >= 0 && t <= 0xFFFFFFFFll) {
+            out->time = static_cast<uint32_t>(t);
+        }
     }
     return ok;
 }
@@ -174,6 +179,14 @@ int64_t LocalToBlockTime(const SYSTEMTIME& local, long biasSeconds) {
     const int month = (local.wMonth >= 1 && local.wMonth <= 12) ? local.wMonth : 1;
     days += kMonthStart[leap][month - 1] + local.wDay - 1;
     return days * kDay + local.wHour * 3600 + local.wMinute * 60 + local.wSecond + biasSeconds;
+}
+
+bool IsCalendarDate(const SYSTEMTIME& t) {
+    if (!IsValidBlockTime(t)) {
+        return false;
+    }
+    const int leap = (t.wYear % 4 == 0) ? 1 : 0;
+    return t.wDay <= kMonthStart[leap][t.wMonth] - kMonthStart[leap][t.wMonth - 1];
 }
 
 bool IsValidBlockTime(const SYSTEMTIME& t) {

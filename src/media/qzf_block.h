@@ -61,9 +61,10 @@ void EncodeCalendarHeader(const SYSTEMTIME& local, bool audioBlock, uint8_t fram
 int DecodeBlockHeader(const uint8_t in[kQzfHeaderSize], bool bigEndian, QzfBlockHeader* out);
 
 // A header as the reader of a recording in the given video format sees it:
-// format 0 blocks carry the local calendar time of their writer, which comes
-// back as seconds since 1970 UTC through the bias (0 when the date is not a
-// date); the other formats as DecodeBlockHeader. Result 1 when the checksum holds.
+// format 0 blocks carry either the local calendar time of their writer, which
+// comes back as seconds since 1970 UTC through the bias, or (when those bytes
+// are no date and time) plain seconds; the other formats as DecodeBlockHeader.
+// Result 1 when the checksum holds.
 int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, long biasSeconds,
                           QzfBlockHeader* out);
 
@@ -76,6 +77,8 @@ void SwapWords(uint8_t* data, size_t n);
 SYSTEMTIME BlockTimeToLocal(uint32_t utcSeconds, long biasSeconds);
 // The inverse for the same calendar; may fall outside 32 bits, the caller decides.
 int64_t LocalToBlockTime(const SYSTEMTIME& local, long biasSeconds);
+// IsValidBlockTime, and the day exists in its month (every fourth year a leap year).
+bool IsCalendarDate(const SYSTEMTIME& t);
 // Year >= 1900, month 1..12, day 1..31, hour <= 23, minute <= 59, second <= 59.
 bool IsValidBlockTime(const SYSTEMTIME& t);
 

@@ -1,5 +1,6 @@
 #include "media/stream_file.h"
 
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "platform/system.h"
 
@@ -19,9 +20,6 @@ namespace {
 constexpr uint64_t kBlock = kQzfBlockSize;
 constexpr size_t kCacheBytes = 32 * kQzfBlockSize;
 constexpr uint64_t kCopyLimit = 0x40000000; // 1 GiB
-constexpr uint64_t kProbeBlocks = 256;      // how far a time probe looks for a valid block
-constexpr uint64_t kLinearBlocks = 256;     // bisection stops at this width
-constexpr uint64_t kTrailingBlocks = 16384; // how far past the bracket a scan may go
 
 inline uint64_t BlockOf(uint64_t pos) {
     return pos & ~(kBlock - 1);
@@ -574,10 +572,7 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
         return 0;
     }
     // Truncating the recording itself (by whatever name) would destroy it.
-    struct stat src;
-    struct stat dstStat;
-    if (::fstat(m_fd, &src) == 0 && ::stat(path.c_str(), &dstStat) == 0 &&
-        src.st_dev == dstStat.st_dev && src.st_ino == dstStat.st_ino) {
+    if (IsSameFileAsFd(path, m_fd)) {
         m_copyError = "the destination is the recording itself";
         return 0;
     }
@@ -632,106 +627,6 @@ int CStreamFile::ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h) {
         return st == kBlockEnd ? -1 : 0;
     }
     return DecodeRecordingHeader(b, m_format, m_bias, h);
-}
-
-// Eight bytes instead of a read-ahead window: a bisection probe lands far
-// from the last one, and on a spinning disk the seek is the cost anyway.
-int CStreamFile::ProbeHeaderAt(uint64_t block, QzfBlockHeader* h) {
-    if (m_fd < 0 || (block + 1) * kBlock > m_size) {
-        return -1;
-    }
-    uint8_t head[kQzfHeaderSize];
-    size_t got = 0;
-    if (!PreadAll(m_fd, head, sizeof(head), block * kBlock, &got)) {
-        m_readError = errno != 0 ? errno : EIO;
-        return 0;
-    }
-    m_readError = 0;
-    if (got < sizeof(head)) {
-        return -1;
-    }
-    if (m_diskMode) {
-        SwapWords(head, sizeof(head));
-    }
-    return DecodeRecordingHeader(head, m_format, m_bias, h);
-}
-
-int64_t CStreamFile::LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime) {
-    for (uint64_t blk = from; blk < to; ++blk) {
-        QzfBlockHeader h;
-        const int r = ReadBlockHeaderAt(blk, &h);
-        if (r < 0) {
-            break;
-        }
-        if (r == 1 && h.time >= t) {
-            if (foundTime != nullptr) {
-                *foundTime = h.time;
-            }
-            return static_cast<int64_t>(blk * kBlock);
-        }
-    }
-    return -1;
-}
-
-int64_t CStreamFile::FindTime(uint32_t t, uint32_t* foundTime) {
-    const uint64_t count = GetBlockCount();
-    if (m_fd < 0 || count == 0) {
-        return -1;
-    }
-    uint64_t lo = 0;
-    uint64_t hi = count;
-    uint32_t loTime = 0;
-    uint32_t hiTime = 0xFFFFFFFFu;
-    while (hi - lo > kLinearBlocks) {
-        const uint64_t mid = lo + (hi - lo) / 2;
-        // The first valid block at or after mid, within reach.
-        uint64_t v = mid;
-        uint32_t tv = 0;
-        bool valid = false;
-        const uint64_t reach = std::min(hi, mid + kProbeBlocks);
-        for (; v < reach; ++v) {
-            QzfBlockHeader h;
-            // Past a bad first block the rest is read a window at a time.
-            const int r = v == mid ? ProbeHeaderAt(v, &h) : ReadBlockHeaderAt(v, &h);
-            if (r < 0) {
-                break;
-            }
-            if (r == 1) {
-                valid = true;
-                tv = h.time;
-                break;
-            }
-        }
-        if (valid && (tv < loTime || tv > hiTime)) {
-            // Times run backwards somewhere in [lo, hi): bisection cannot tell
-            // which side holds the first match, so a small enough stretch is
-            // scanned whole.
-            if (hi - lo <= kTrailingBlocks) {
-                break;
-            }
-        }
-        if (!valid || tv >= t) {
-            hi = mid;
-            if (valid) {
-                hiTime = tv;
-            }
-        } else {
-            lo = v + 1;
-            loTime = tv;
-        }
-    }
-    return LinearFind(lo, std::min(count, hi + kTrailingBlocks), t, foundTime);
-}
-
-int64_t CStreamFile::FindTime(const SYSTEMTIME& local, uint32_t* foundTime) {
-    const int64_t t = LocalToBlockTime(local, m_bias);
-    if (t < 0) {
-        return FindTime(0u, foundTime);
-    }
-    if (t > 0xFFFFFFFFll) {
-        return -1;
-    }
-    return FindTime(static_cast<uint32_t>(t), foundTime);
 }
 
 } // namespace tv

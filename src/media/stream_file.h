@@ -71,11 +71,21 @@ public:
     int ReadBlockHeaderAt(uint64_t block, QzfBlockHeader* h);
     uint64_t GetBlockCount() const { return m_size / kQzfBlockSize; }
 
-    // Time search: the byte offset of the first valid block whose time is at
-    // or after utcSeconds, -1 when there is none. Bisects over block times;
-    // stretches of bad blocks count as later than any time, and the final
-    // stretch (or one where the times were seen to run backwards) is scanned
-    // block by block.
+    // A place where the recording reaches a time: the block's offset and time.
+    struct TimeMatch {
+        int64_t offset = -1;
+        uint32_t time = 0;
+    };
+    // Time search on recordings whose block times need not rise from start to
+    // end: a recorder disk used as a ring (newest blocks first), unwritten or
+    // bad stretches, a clock that was set back. The first match is the block
+    // with the earliest time at or after utcSeconds (equal times: the one
+    // recorded first). The file is taken as stretches of steadily rising
+    // time, and every other stretch that spans utcSeconds adds its first block
+    // at or after it: more than one match means the time was recorded more
+    // than once (a clock change). None when everything lies before the time.
+    std::vector<TimeMatch> FindTimeAll(uint32_t utcSeconds);
+    // The first of FindTimeAll: its byte offset, -1 when there is none.
     int64_t FindTime(uint32_t utcSeconds, uint32_t* foundTime = nullptr);
     // The same for a local standard time as shown by GetBlockTime.
     int64_t FindTime(const SYSTEMTIME& local, uint32_t* foundTime = nullptr);
@@ -92,7 +102,7 @@ private:
     void AppendForward(const uint8_t* p, size_t n);
     void AppendBackward(const uint8_t* p, size_t n);
     int ProbeHeaderAt(uint64_t block, QzfBlockHeader* h);
-    int64_t LinearFind(uint64_t from, uint64_t to, uint32_t t, uint32_t* foundTime);
+    uint64_t NextDataBlock(uint64_t block);
 
     std::string m_path;
     std::string m_copyError;

@@ -5,6 +5,11 @@
 // one block writer, so headers sit at every 4096-byte boundary and a reader
 // gets back each packet as written. Open and Close come from the user's
 // thread, writes from the engine's: one lock serialises them.
+//
+// A thread of the recording's own puts the file's whole blocks on the disk
+// (fdatasync) twice a second, so a power cut costs about a second of
+// recording, and the thread that receives the stream never waits for the
+// disk. A write or sync failure stops the recording with the reason.
 
 #include "media/block_writer.h"
 
@@ -13,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace tv {
 
@@ -38,13 +44,22 @@ public:
     // Why the last Open failed or why a recording stopped; empty otherwise.
     std::string GetErrorText() const;
     uint64_t GetBytesWritten() const;
+    // Whole blocks known to be on the disk, from the start of the file; the
+    // whole file once Close has returned.
+    uint64_t GetDurableBytes() const;
     int GetFrameGap() const { return m_frameGap; }
     // Header time for tests and tools; 0 goes back to the clock.
     void SetFixedTime(time_t t) { m_fixedTime = t; }
 
 private:
+    struct SyncState;
+    static void SyncLoop(std::shared_ptr<SyncState> state, int fd);
     time_t Now() const;
-    void StopOnFailure();
+    void StopOnFailure(const std::string& why);
+    // Hands the written length to the sync thread; false when a sync failed.
+    bool NoteWritten();
+    // Ends the sync thread after a last sync; call without m_lock.
+    static void EndSync(std::shared_ptr<SyncState> state, std::thread thread);
 
     mutable std::mutex m_lock;
     int m_inputKind = 2;
@@ -59,7 +74,10 @@ private:
     std::string m_error;
     std::unique_ptr<CQzfBlockWriter> m_writer;
     uint64_t m_lastBytes = 0;
+    uint64_t m_lastDurable = 0;
     time_t m_fixedTime = 0;
+    std::shared_ptr<SyncState> m_sync;
+    std::thread m_syncThread;
 };
 
 } // namespace tv

@@ -105,6 +105,8 @@ int CNetClient::Connect(const std::string& host, uint16_t port, const std::strin
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_errorLock);
+    // What went wrong with an earlier session says nothing about this one.
+    m_lastError.clear();
     m_dynamic = 0;
     m_host = host;
     m_port = port;
@@ -125,6 +127,7 @@ int CNetClient::ConnectDynamic(const std::string& serverAddress, uint16_t server
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_errorLock);
+    m_lastError.clear();
     m_dynamic = 1;
     m_ddnsAddress = serverAddress;
     m_ddnsPort = serverPort;

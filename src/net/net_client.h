@@ -5,9 +5,9 @@
 // mouse remote control, reconnection and logout. The thread body runs the
 // whole life of a connection; remote keys come from the user-interface thread.
 
-#include "engine/frame_queue.h"
-#include "engine/worker_thread.h"
 #include "net/stream_demuxer.h"
+#include "worker/frame_queue.h"
+#include "worker/worker_thread.h"
 
 #include <atomic>
 #include <cstdint>

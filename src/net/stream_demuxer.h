@@ -4,8 +4,8 @@
 // packets and control messages. Works byte by byte with a 32-bit start-code
 // register; its state carries over from one receive to the next.
 
-#include "engine/frame_queue.h"
 #include "platform/win_types.h"
+#include "worker/frame_queue.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -167,8 +167,12 @@ TEST(DiskSelect, FirstEntryByDefaultAndEmptyListGivesNoPath) {
     EXPECT_EQ(dlg.GetDrivePath(), "/dev/sdb");
     dlg.List()->setCurrentRow(1);
     EXPECT_EQ(dlg.GetDrivePath(), "/dev/sdc");
-    CDiskSelectDlg empty(nullptr, {});
+    EXPECT_TRUE(dlg.EmptyNote()->isHidden());
+    CDiskSelectDlg empty(nullptr, {}, "No disk can be read (/dev/sda: Permission denied).");
     EXPECT_EQ(empty.GetDrivePath(), "");
+    EXPECT_FALSE(empty.EmptyNote()->isHidden());
+    EXPECT_EQ(empty.EmptyNote()->text().toStdString(),
+              "No disk can be read (/dev/sda: Permission denied).");
 }
 
 } // namespace

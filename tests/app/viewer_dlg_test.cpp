@@ -11,6 +11,8 @@
 #include "app/viewer_dlg.h"
 #include "app_test_util.h"
 #include "dvrsim/dvr_sim.h"
+#include "export/export_timeline.h"
+#include "export/probe.h"
 #include "media/block_writer.h"
 #include "platform/notifier.h"
 #include "synth/sample_recording.h"
@@ -470,6 +472,43 @@ TEST_F(Viewer, SaveAviWritesAFileThatFfprobeReads) {
     };
     d.OnCommand(kCommandSaveAvi);
     EXPECT_FALSE(d.AviRunning());
+    // A name that leads to the recording being played is refused and leaves it whole.
+    const auto size = QFileInfo(QString::fromStdString(path)).size();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(path), dir.filePath("link.avi")));
+    d.Prompts().saveAvi = [&](const std::string&) {
+        return dir.filePath("link.avi").toStdString();
+    };
+    messages.clear();
+    d.OnCommand(kCommandSaveAvi);
+    EXPECT_FALSE(d.AviRunning());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("overwrite the recording"), std::string::npos) << messages[0];
+    EXPECT_EQ(QFileInfo(QString::fromStdString(path)).size(), size);
+}
+
+TEST_F(Viewer, SaveAviKeepsTheRecordingsTime) {
+    // Eight channels: 3.75 cycles of the split view a second.
+    const std::string path = MakeSample(dir.filePath("time.qzf"), 30, 8);
+    CViewerDlg& d = Make(path);
+    Show();
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPicturesShown() > 2; }));
+    const std::string avi = dir.filePath("time.avi").toStdString();
+    d.Prompts().saveAvi = [&](const std::string&) { return avi; };
+    d.OnCommand(kCommandSaveAvi);
+    ASSERT_TRUE(d.AviRunning());
+    CAviWriter* writer = d.Engine().GetAviWriter();
+    ASSERT_TRUE(WaitFor([&] { return writer->GetVideoFramesWritten() > 0; }));
+    SYSTEMTIME first{}, last{};
+    ASSERT_TRUE(d.Engine().GetFrameTime(&first));
+    ASSERT_TRUE(WaitFor([&] { return writer->GetVideoFramesWritten() > 24; }));
+    ASSERT_TRUE(d.Engine().GetFrameTime(&last));
+    d.OnCommand(kCommandSaveAvi);
+    const auto s = test::ProbeStreams(avi);
+    ASSERT_EQ(s.size(), 2u);
+    const double video = std::stod(s[0].at("duration"));
+    const double span = (BlockTimeMs(last) - BlockTimeMs(first)) / 1000.0;
+    EXPECT_NEAR(video, span, 1.0);
+    EXPECT_NEAR(video, std::stoi(s[1].at("nb_frames")) / 8000.0, 0.5);
 }
 
 TEST_F(Viewer, GoToTimeLandsOnTheFirstBlockAtOrAfterIt) {

@@ -1,6 +1,7 @@
 #include "dvrsim/dvr_sim.h"
 #include "engine/player_engine.h"
 #include "engine_test_util.h"
+#include "export/probe.h"
 #include "media/stream_file.h"
 #include "video/video_decoder.h"
 
@@ -49,12 +50,12 @@ int CountDecodablePictures(const std::string& path, int format) {
 
 class LiveViewTest : public ::testing::Test {
 protected:
-    void StartSim(bool realPictures) {
+    void StartSim(bool realPictures, int fps = 25) {
         DvrSimOptions opt;
         opt.plain = !realPictures;
         opt.password = "1234";
         opt.channels = 1;
-        opt.fps = 25;
+        opt.fps = fps;
         opt.keyInterval = 5;
         if (realPictures) {
             RecordingBuilder rec;
@@ -125,6 +126,43 @@ TEST_F(LiveViewTest, PicturesAreShownAndRecordingsStartRestartAndStop) {
     EXPECT_EQ(engine->IsConnected(), 0);
 }
 
+TEST_F(LiveViewTest, PlayerCallsWhileLiveLeaveTheLiveLoopRunning) {
+    StartSim(true);
+    StartEngine();
+    RecordingBuilder rec;
+    rec.Picture(0);
+    const std::string path = rec.Save(dir.File("local.qzf"));
+    engine->SetMode(1, -1);
+    ASSERT_EQ(engine->OpenStream(path, 0), 1);
+    engine->SetMode(2, -1);
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 3; }));
+    ASSERT_EQ(engine->StartRecording(dir.File("live.QZF")), 1);
+    // With a recording still open in the reader, none of these may end the
+    // loop of a session that stays logged in.
+    EXPECT_EQ(engine->SetMode(2, -1), 1);
+    EXPECT_EQ(engine->StopPlayback(), 1);
+    EXPECT_EQ(engine->OpenStream(path, 0), 1);
+    EXPECT_TRUE(engine->HasThread());
+    EXPECT_EQ(engine->IsRecording(), 1);
+    const size_t shown = log.Count();
+    EXPECT_TRUE(WaitFor([&] { return log.Count() >= shown + 5; }, 10000));
+    EXPECT_EQ(engine->GetNetworkState(), 3);
+}
+
+TEST_F(LiveViewTest, ASoundDeviceThatNeverDrainsDoesNotStallLivePictures) {
+    StartSim(true);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 3; }));
+    // Opened again and never started: the ring fills and stays full.
+    WAVEFORMATEX wf;
+    CAudioConverter().Configure(5, 8000, &wf);
+    engine->GetWaveOut()->Open(wf);
+    const size_t shown = log.Count();
+    EXPECT_TRUE(WaitFor([&] { return log.Count() >= shown + 40; }, 10000));
+}
+
 TEST_F(LiveViewTest, NetworkLoopClosesARunningRecordingWhenItEnds) {
     StartSim(true);
     StartEngine();
@@ -191,6 +229,32 @@ TEST_F(LiveViewTest, LiveExportPerPictureAndPerTick) {
     EXPECT_GT(std::filesystem::file_size(path), 4096u);
     // Sound reached the export while it ran.
     EXPECT_GT(writer->GetAudioSamplesWritten(), 0);
+}
+
+TEST_F(LiveViewTest, LiveExportLastsAsLongAsItRan) {
+    // Five pictures a second into a 30 frames-a-second stream.
+    StartSim(true, 5);
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return log.Count() >= 1; }));
+    CAviWriter* writer = engine->GetAviWriter();
+    BITMAPINFOHEADER h;
+    h.biWidth = 640;
+    h.biHeight = 448;
+    h.biBitCount = 24;
+    h.biSizeImage = 640 * 448 * 3;
+    const std::string path = dir.File("live.avi");
+    ASSERT_EQ(writer->Open(path, 24, 6750, 640, 448, 300, &h, 30), 0);
+    engine->SetExport(1, kExportPerPicture);
+    ASSERT_TRUE(WaitFor([&] { return writer->GetVideoFramesWritten() >= 1; }));
+    const uint32_t first = MediaClockNow();
+    Sleep(2000);
+    const uint32_t last = MediaClockNow();
+    engine->SetExport(0, 0);
+    EXPECT_EQ(writer->Close(), 0);
+    const auto s = test::ProbeStreams(path);
+    ASSERT_FALSE(s.empty());
+    EXPECT_NEAR(std::stod(s[0].at("duration")), (last - first) / 1000.0, 0.5);
 }
 
 TEST_F(LiveViewTest, ARefusedConnectStartsNoThread) {

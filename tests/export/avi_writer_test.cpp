@@ -259,6 +259,42 @@ TEST(AviWriter, AudioStreamDescribesTheBytesWritten) {
     }
 }
 
+TEST(AviWriter, ClockedExportHoldsPicturesAndSoundThroughLongGaps) {
+    TempDir dir;
+    const std::string path = dir.File("gap.avi");
+    CAviWriter w;
+    w.SetRecorderFormats(0, 1, 8, 1000);
+    int64_t now = 0;
+    w.SetClock(ExportClock{[&] { return now; }, 1, 0});
+    ASSERT_EQ(OpenWith(w, path, 32, 32, 25, {"rawvideo", 0, 0}), AVI_OK);
+    const std::vector<uint8_t> sound(100, 0x20);
+    const auto frame = TestFrame(32, 32, 0);
+    // Two pictures 400 ms apart, then nothing for almost an hour: longer
+    // than the muxer holds a picture on its own.
+    for (int64_t t : {0, 400, 3400000}) {
+        now = t;
+        EXPECT_EQ(w.WriteVideoFrame(frame.data(), 1), AVI_WRITTEN);
+        EXPECT_EQ(w.WriteAudio(sound.data(), 100), AVI_WRITTEN);
+    }
+    w.Close();
+    const auto times = test::PictureTimes(path);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_NEAR(times[1], 0.4, 0.05);
+    EXPECT_NEAR(times[2], 3400.0, 0.05);
+    const auto s = test::ProbeStreams(path);
+    ASSERT_EQ(s.size(), 2u);
+    // The last picture lasts its interval (a second at most) and the video
+    // no less than the sound.
+    EXPECT_GE(std::stod(s[0].at("duration")), 3400.1);
+    EXPECT_LE(std::stod(s[0].at("duration")), 3401.05);
+    // The sound's gap is silence (0x80), so its last packet plays beside the last picture.
+    EXPECT_NEAR(std::stoi(s[1].at("nb_frames")) / 1000.0, 3400.1, 0.6);
+    const auto audio = test::DecodeAudio(path, "u8");
+    ASSERT_GT(audio.size(), 1000u);
+    EXPECT_EQ(audio[500], 0x80);
+    EXPECT_EQ(audio.back(), 0x20);
+}
+
 TEST(AviWriter, KeyFramesFollowTheFlagAndTheFirstIsAlwaysKey) {
     TempDir dir;
     const int W = 64, H = 64;

@@ -87,10 +87,33 @@ inline std::vector<bool> VideoKeyFlags(const std::string& path) {
     return flags;
 }
 
-// Every decoded video frame as top-down B, G, R rows.
+// Presentation times of the video packets that carry a picture (held slots
+// are empty chunks and do not show).
+inline std::vector<double> PictureTimes(const std::string& path) {
+    const std::string out = RunCapture("ffprobe -v error -select_streams v:0 -show_entries "
+                                       "packet=pts_time,size -of csv=p=0 " +
+                                       Quote(path) + " 2>/dev/null");
+    std::vector<double> times;
+    for (size_t pos = 0; pos < out.size();) {
+        size_t eol = out.find('\n', pos);
+        if (eol == std::string::npos) {
+            eol = out.size();
+        }
+        const std::string line = out.substr(pos, eol - pos);
+        pos = eol + 1;
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos && std::stoi(line.substr(comma + 1)) > 0) {
+            times.push_back(std::stod(line.substr(0, comma)));
+        }
+    }
+    return times;
+}
+
+// Every stored video frame (held slots not repeated) as top-down B, G, R rows.
 inline std::vector<uint8_t> DecodeVideo(const std::string& path) {
-    const std::string out = RunCapture("ffmpeg -v error -i " + Quote(path) +
-                                       " -map 0:v:0 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    const std::string out =
+        RunCapture("ffmpeg -v error -i " + Quote(path) +
+                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
     return std::vector<uint8_t>(out.begin(), out.end());
 }
 

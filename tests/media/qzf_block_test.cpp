@@ -182,6 +182,28 @@ TEST(BlockWriter, CalendarHeadersForFormatZero) {
     EXPECT_EQ(out[7], QzfBlockChecksum(out.data()));
 }
 
+TEST(QzfBlock, FormatZeroHeadersInCalendarOrSecondsForm) {
+    QzfBlockHeader h;
+    // Calendar fields, as format-0 recorders write them.
+    SYSTEMTIME local = BlockTimeToLocal(951827696u, 3600); // 2000-02-29
+    uint8_t cal[kQzfHeaderSize];
+    EncodeCalendarHeader(local, true, 3, cal);
+    ASSERT_EQ(DecodeRecordingHeader(cal, kFormatQzf, 3600, &h), 1);
+    EXPECT_EQ(h.time, 951827696u);
+    // Seconds since 1970, as the layout itself has them.
+    QzfBlockHeader secs;
+    secs.time = 1700000000u; // 2023-11-14
+    secs.channelMask = 1;
+    uint8_t raw[kQzfHeaderSize];
+    EncodeBlockHeader(secs, false, raw);
+    ASSERT_EQ(DecodeRecordingHeader(raw, kFormatQzf, 3600, &h), 1);
+    EXPECT_EQ(h.time, 1700000000u);
+    // Calendar bytes that name no day (2001-02-29) are read as seconds.
+    const uint8_t noDay[kQzfHeaderSize] = {1, 2, 29, 10, 0, 0, 1, 0};
+    DecodeRecordingHeader(noDay, kFormatQzf, 0, &h);
+    EXPECT_EQ(h.time, 0x0A1D0201u);
+}
+
 TEST(BlockWriter, AFailedWriteIsReportedAndSticks) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);

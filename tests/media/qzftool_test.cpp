@@ -135,6 +135,19 @@ TEST_F(QzfToolTest, VerifyCopyAndFindTime) {
     EXPECT_NE(t.out.find("2020-09-13 12:29:"), std::string::npos) << t.out;
     EXPECT_EQ(Tool("find-time " + m_path + " \"2030-01-01 00:00:00\" --utc").status, 1);
     EXPECT_EQ(Tool("find-time " + m_path + " yesterday").status, 2);
+
+    // A clock set back 15 s: a second recorded twice gives a line for each place.
+    std::vector<uint8_t> twice(40 * kQzfBlockSize);
+    for (uint32_t b = 0; b < 40; ++b) {
+        QzfBlockHeader h;
+        h.time = 1600000000u + (b < 20 ? b : b - 15);
+        EncodeBlockHeader(h, false, &twice[b * kQzfBlockSize]);
+    }
+    const std::string twicePath = m_dir.File("twice.qzf");
+    WriteBytes(twicePath, twice);
+    ToolRun both = Tool("find-time " + twicePath + " \"2020-09-13 12:26:50\" --utc");
+    ASSERT_EQ(both.status, 0);
+    EXPECT_EQ(both.out, "40960 2020-09-13 12:26:50\n102400 2020-09-13 12:26:50\n");
 }
 
 TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {
@@ -147,4 +160,80 @@ TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {
     EXPECT_EQ(Tool("info " + m_path + " --bogus").status, 2);
     EXPECT_EQ(Tool("info --help").status, 0);
     EXPECT_EQ(Tool("info " + m_path + " --format QZ_QZA").status, 0);
+}
+
+TEST_F(QzfToolTest, ACutTailIsNoBadBlockAndRepairLeavesItOut) {
+    // As a kill leaves a recording: whole blocks, then part of one.
+    std::vector<uint8_t> cut(m_file.begin(), m_file.end() - 1000);
+    const std::string cutPath = m_dir.File("cut.qzf");
+    WriteBytes(cutPath, cut);
+    const uint64_t whole = cut.size() / kQzfBlockSize * kQzfBlockSize;
+    ToolRun v = Tool("verify " + cutPath);
+    EXPECT_EQ(v.status, 0) << v.out;
+    EXPECT_NE(v.out.find("cut tail at offset " + std::to_string(whole) + ": " +
+                         std::to_string(cut.size() - whole) + " bytes after the last whole block"),
+              std::string::npos)
+        << v.out;
+    EXPECT_EQ(v.out.find("bad block"), std::string::npos) << v.out;
+    // A bad block as well: that, and only that, fails.
+    std::vector<uint8_t> both = cut;
+    both[kQzfBlockSize + 1] ^= 0x40;
+    const std::string bothPath = m_dir.File("both.qzf");
+    WriteBytes(bothPath, both);
+    v = Tool("verify " + bothPath);
+    EXPECT_EQ(v.status, 1);
+    EXPECT_NE(v.out.find("bad block at offset 4096\n"), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("cut tail at offset"), std::string::npos) << v.out;
+
+    const std::string fixed = m_dir.File("fixed.qzf");
+    ASSERT_EQ(Tool("repair " + cutPath + " " + fixed).status, 0);
+    const std::vector<uint8_t> out = ReadBytes(fixed);
+    ASSERT_EQ(out.size(), whole);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), cut.begin()));
+    v = Tool("verify " + fixed);
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out.find("cut tail"), std::string::npos) << v.out;
+    EXPECT_EQ(Tool("packets " + fixed).out, Tool("packets " + cutPath).out);
+    // A copy of all of it is the same clean file.
+    const std::string copied = m_dir.File("copied.qzf");
+    ASSERT_EQ(
+        Tool("copy " + cutPath + " 0 " + std::to_string(cut.size() - 1) + " " + copied).status, 0);
+    EXPECT_EQ(ReadBytes(copied), out);
+    // Bad blocks stay where they were.
+    ASSERT_EQ(Tool("repair " + bothPath + " " + m_dir.File("fixed2.qzf")).status, 0);
+    EXPECT_EQ(ReadBytes(m_dir.File("fixed2.qzf")).size(), whole);
+    // Never over an existing file unasked, never over the recording itself.
+    EXPECT_EQ(Tool("repair " + cutPath + " " + fixed).status, 2);
+    EXPECT_EQ(Tool("repair " + cutPath + " " + fixed + " --force").status, 0);
+    EXPECT_EQ(Tool("repair " + cutPath + " " + cutPath + " --force").status, 2);
+    EXPECT_EQ(ReadBytes(cutPath), cut);
+}
+
+TEST_F(QzfToolTest, VerifyRefusesWhatIsNoRecording) {
+    const std::string empty = m_dir.File("empty.qzf");
+    WriteBytes(empty, {});
+    ToolRun v = Tool("verify " + empty);
+    EXPECT_EQ(v.status, 1);
+    EXPECT_NE(v.out.find("not a QZF recording"), std::string::npos) << v.out;
+    const std::string shortOne = m_dir.File("short.qzf");
+    WriteBytes(shortOne, {m_file.begin(), m_file.begin() + 4000});
+    EXPECT_EQ(Tool("verify " + shortOne).status, 1);
+    const std::string text = m_dir.File("text.qzf");
+    WriteBytes(text, std::vector<uint8_t>(3 * kQzfBlockSize, 'x'));
+    v = Tool("verify " + text);
+    EXPECT_EQ(v.status, 1);
+    EXPECT_NE(v.out.find("is not a QZF recording"), std::string::npos) << v.out;
+    EXPECT_NE(Tool("repair " + empty + " " + m_dir.File("r.qzf")).status, 0);
+    EXPECT_NE(Tool("verify --help").out.find("covers the block's 8-byte header only"),
+              std::string::npos);
+}
+
+TEST_F(QzfToolTest, InfoJsonStaysValidForAnyFileName) {
+    // é in Latin-1 (not UTF-8), a lone continuation byte, then é in UTF-8.
+    const std::string name = m_dir.File("caf\xe9-\x80-\xc3\xa9.qzf");
+    WriteBytes(name, m_file);
+    ToolRun info = Tool("info '" + name + "' --json");
+    ASSERT_EQ(info.status, 0);
+    const std::string want = "\"file\":\"" + m_dir.Path() + "/caf\\u00e9-\\u0080-\xc3\xa9.qzf\"";
+    EXPECT_NE(info.out.find(want), std::string::npos) << info.out;
 }

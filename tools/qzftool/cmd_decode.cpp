@@ -2,6 +2,7 @@
 
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "qzftool/command.h"
 #include "video/color_convert.h"
 #include "video/pixel_format.h"
@@ -136,7 +137,16 @@ int RunDecode(int argc, char** argv) {
     if (variant >= 0)
         decoder.ForceVariant(variant);
 
+    // Opening for writing truncates: no name written into the folder may
+    // lead to the recording, and all are checked before anything is written.
     const std::string indexPath = outDir + "/index.jsonl";
+    std::vector<std::string> outputs{indexPath};
+    for (int ch = 0; ch < 16; ++ch)
+        outputs.push_back(outDir + "/ch" + std::to_string(ch) + "." + output->name);
+    for (const std::string& path : outputs) {
+        if (!tv::InputOverwrittenBy(path, {file}).empty())
+            return bad(path + " is the recording itself; choose another --out folder");
+    }
     FILE* index = std::fopen(indexPath.c_str(), "w");
     if (!index)
         return bad("cannot create " + indexPath + ": " + std::strerror(errno));
@@ -186,6 +196,10 @@ int RunDecode(int argc, char** argv) {
                 if (!slot->out) {
                     const std::string path =
                         outDir + "/ch" + std::to_string(ch) + "." + output->name;
+                    if (!tv::InputOverwrittenBy(path, {file}).empty()) {
+                        std::fclose(index);
+                        return bad(path + " is the recording itself; choose another --out folder");
+                    }
                     slot->out = std::fopen(path.c_str(), "wb");
                     if (!slot->out) {
                         std::fclose(index);

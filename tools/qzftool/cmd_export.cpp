@@ -6,8 +6,10 @@
 #include "export/frame_rate.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 #include "video/color_convert.h"
 #include "video/video_decoder.h"
 
@@ -27,16 +29,14 @@ const char* kHelp =
     "                      [--split 1|4|9|16] [--page P] [--channel N] [--list-codecs]\n"
     "Decodes every channel of a recording and writes what the player shows in that split\n"
     "to an AVI file: the visible channels composed into a 640 x 448 (544 for 272-line\n"
-    "pictures) frame with their labels, one frame per cycle of the playing channels, at\n"
-    "the export frame rate, with the recording's audio. --channel N (1-based) exports one\n"
-    "channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg (--list-codecs\n"
-    "lists the encoders that open here). Progress goes to stderr; Ctrl+C stops the export\n"
-    "and keeps a playable file of what was written.\n";
+    "pictures) frame with their labels, one frame per cycle of the playing channels, each\n"
+    "at its moment in the recording, with the recording's audio. --channel N (1-based)\n"
+    "exports one channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg\n"
+    "(--list-codecs lists the encoders that open here). Progress goes to stderr; Ctrl+C\n"
+    "stops the export and keeps a playable file of what was written.\n";
 
-volatile std::sig_atomic_t g_interrupted = 0;
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
+// Ctrl+C, SIGTERM and SIGHUP, from the start of main.
+volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
 
 constexpr int kMaxChannels = 16;
 constexpr int kPictureBuffer = 414720;
@@ -276,6 +276,8 @@ int RunExport(int argc, char** argv) {
         return bad("cannot open " + file + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         return bad(file + " is a folder");
+    if (!tv::InputOverwrittenBy(out, {file}).empty())
+        return bad(out + " is the recording itself; choose another output");
 
     tv::CStreamFile f;
     if (!f.Open(file, disk ? 1 : 0))
@@ -315,7 +317,7 @@ int RunExport(int argc, char** argv) {
         return bad(file + " holds no picture in " + tv::VideoFormatName(format));
     const bool lines272 = fieldHeight == 272;
     const int width = 640, height = 2 * fieldHeight;
-    const int rate = tv::PlayerExportFrameRate(mask, gap, format, lines272);
+    const int rate = tv::PlayerExportFrameRate(lines272);
 
     tv::CAviWriter writer;
     writer.SetRecorderFormats(format, audioFormat, 8, 8000);
@@ -323,6 +325,17 @@ int RunExport(int argc, char** argv) {
     options.codec = codec;
     tv::CNamedCompressorChooser chooser(options);
     writer.SetCompressorChooser(&chooser);
+    // Frames and sound keep the recording's time: a frame is the moment its
+    // cycle began, sound the block it was read from.
+    int64_t cycleTime = -1;
+    bool composing = false;
+    writer.SetClock(tv::ExportClock{[&] {
+                                        if (composing)
+                                            return cycleTime;
+                                        tv::SYSTEMTIME t;
+                                        return f.GetBlockTime(&t) ? tv::BlockTimeMs(t) : -1;
+                                    },
+                                    1000, tv::PlayerCycleRate(mask, gap, format, lines272)});
     tv::BITMAPINFOHEADER bih;
     bih.biWidth = width;
     bih.biHeight = height;
@@ -347,14 +360,6 @@ int RunExport(int argc, char** argv) {
         }
     }
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-
     ExportFrame frame(width, height);
     // Update pictures only redraw part of a channel's picture, so every channel
     // keeps its own buffer from packet to packet, as the player does.
@@ -372,10 +377,14 @@ int RunExport(int argc, char** argv) {
             return;
         if (composed & (1u << ch)) {
             // This channel's second picture since the last frame: the cycle is complete.
+            composing = true;
             if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
                 writeFailed = true;
+            composing = false;
             composed = 0;
         }
+        if (!composed)
+            cycleTime = tv::BlockTimeMs(t);
         const tv::RECT r = CellRect(ch, split, width, height);
         tv::YuvToRgb24(rgb.data(), w * 3, pic, w, h);
         frame.Stretch(rgb.data(), w, h, r);
@@ -398,7 +407,10 @@ int RunExport(int argc, char** argv) {
             std::fprintf(stderr, "\rexport: %3d%%", p);
         }
         if (f.IsAudio()) {
-            writer.WriteAudio(packet.data(), n);
+            // The export's one mono stream carries what playback plays: with
+            // QZ_QZA that is audio channel 0 alone.
+            if (format != tv::VF_QZA || f.GetChannel() == 0)
+                writer.WriteAudio(packet.data(), n);
             continue;
         }
         if (!decoder.ParseHeader(packet.data(), n))
@@ -428,12 +440,12 @@ int RunExport(int argc, char** argv) {
     if (!g_interrupted)
         std::fprintf(stderr, "\rexport: 100%%");
     // What was composed since the last frame is the export's last frame.
+    composing = true;
     if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
         writeFailed = true;
     const int frames = writer.GetVideoFramesWritten();
     writer.Close();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    const int64_t length = writer.GetVideoLength();
     std::fprintf(stderr, "\n");
     if (frames == 0)
         return bad(file + " gave no picture for split " + std::to_string(split) + " page " +
@@ -447,10 +459,12 @@ int RunExport(int argc, char** argv) {
                      frames);
         return 130;
     }
-    std::fprintf(stderr, "qzftool export: %d frames at %d fps to %s\n", frames, rate, out.c_str());
+    std::fprintf(stderr, "qzftool export: %d pictures over %.1f s at %d fps to %s\n", frames,
+                 double(length) / rate, rate, out.c_str());
     return 0;
 }
 
 } // namespace
 
-QZF_COMMAND("export", "a recording to an AVI file, composed as the split view", RunExport);
+QZF_STOPPABLE_COMMAND("export", "a recording to an AVI file, composed as the split view",
+                      RunExport);

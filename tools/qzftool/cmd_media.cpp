@@ -1,8 +1,9 @@
-// Recording inspection commands: info, packets, verify, copy, find-time.
+// Recording inspection commands: info, packets, verify, copy, repair, find-time.
 
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 
 #include <openssl/evp.h>
 
@@ -11,8 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,6 +29,7 @@ struct Options {
     bool backward = false;
     bool utc = false;
     bool help = false;
+    bool force = false;
     int format = tv::kFormatQzb2;
 };
 
@@ -44,6 +48,8 @@ bool ParseOptions(int argc, char** argv, const char* allowed, Options* o) {
             o->backward = true;
         } else if (a == "--utc" && allows("utc")) {
             o->utc = true;
+        } else if (a == "--force" && allows("force")) {
+            o->force = true;
         } else if (a == "--format" && allows("format")) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "qzftool %s: --format needs a name such as QZ_QZB2\n",
@@ -99,18 +105,66 @@ std::string FormatTime(uint32_t t, bool utc, long bias) {
     return buf;
 }
 
+// Length of the well-formed UTF-8 sequence at p (at most n bytes), 0 when
+// there is none: overlong forms, surrogates and values past U+10FFFF are not.
+size_t Utf8Sequence(const unsigned char* p, size_t n) {
+    const unsigned char c = p[0];
+    size_t len = 0;
+    unsigned lo = 0x80;
+    unsigned hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (n < len || p[1] < lo || p[1] > hi) {
+        return 0;
+    }
+    for (size_t i = 2; i < len; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+// File names are bytes, JSON text is Unicode: a byte that is not part of a
+// UTF-8 character is written as the character of its Latin-1 reading
+// (\u00XX), so the output stays valid JSON whatever the name.
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
-    for (const char c : s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
             char buf[8];
             std::snprintf(buf, sizeof(buf), "\\u%04x", c);
             out += buf;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (const size_t len = Utf8Sequence(p + i, n - i); len > 0) {
+            out.append(s, i, len);
+            i += len;
         } else {
-            out += c;
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+            ++i;
         }
     }
     return out + "\"";
@@ -284,10 +338,38 @@ int RunPackets(int argc, char** argv) {
     return 0;
 }
 
+// Whether a file holds a recording at all: at least one whole block whose
+// header holds. Prints why not and returns false otherwise.
+bool IsRecording(CStreamFile& f, const std::string& path) {
+    if (f.GetSize() == 0) {
+        std::printf("%s is empty: not a QZF recording\n", path.c_str());
+        return false;
+    }
+    if (f.GetBlockCount() == 0) {
+        std::printf("%s holds no whole block (%" PRIu64 " bytes): not a QZF recording\n",
+                    path.c_str(), f.GetSize());
+        return false;
+    }
+    for (uint64_t b = 0; b < f.GetBlockCount(); ++b) {
+        tv::QzfBlockHeader h;
+        if (f.ReadBlockHeaderAt(b, &h) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int RunVerify(int argc, char** argv) {
-    static const char* kHelp = "usage: qzftool verify FILE [--disk] [--format NAME]\n"
-                               "Exit status 0 when every block's checksum holds, 1 otherwise;\n"
-                               "lists the offsets of bad blocks.\n";
+    static const char* kHelp =
+        "usage: qzftool verify FILE [--disk] [--format NAME]\n"
+        "Checks the checksum of every block header and lists the offsets of bad blocks.\n"
+        "A block checksum covers the block's 8-byte header only, not the stream bytes\n"
+        "after it; the SHA-256 of an evidence package covers every byte.\n"
+        "A cut tail (bytes after the last whole block, as a recording cut off by a crash\n"
+        "or a kill ends) is reported on a line of its own: it is no bad block, readers\n"
+        "stop before it, and qzftool repair writes a copy without it.\n"
+        "Exit status 0 when every whole block's checksum holds, 1 when any fails or the\n"
+        "file is no recording (empty, or not one block header holds).\n";
     Options o;
     if (!ParseOptions(argc, argv, "disk format", &o)) {
         return 2;
@@ -298,6 +380,10 @@ int RunVerify(int argc, char** argv) {
     CStreamFile f;
     if (!OpenRecording(argv[0], o, &f)) {
         return 2;
+    }
+    if (f.GetSize() == 0 || f.GetBlockCount() == 0) {
+        IsRecording(f, o.args[0]);
+        return 1;
     }
     uint64_t bad = 0;
     uint64_t unreadable = 0;
@@ -317,15 +403,168 @@ int RunVerify(int argc, char** argv) {
     }
     const uint64_t tail = f.GetSize() % tv::kQzfBlockSize;
     if (tail != 0) {
-        std::printf("partial block at offset %" PRIu64 " (%" PRIu64 " bytes)\n", f.GetSize() - tail,
-                    tail);
+        std::printf("cut tail at offset %" PRIu64 ": %" PRIu64
+                    " bytes after the last whole block (qzftool repair leaves it out)\n",
+                    f.GetSize() - tail, tail);
     }
     std::printf("%" PRIu64 " blocks, %" PRIu64 " bad", f.GetBlockCount(), bad);
     if (unreadable > 0) {
         std::printf(" (%" PRIu64 " unreadable)", unreadable);
     }
     std::printf("\n");
-    return (bad == 0 && tail == 0) ? 0 : 1;
+    if (bad == f.GetBlockCount() && unreadable < bad) {
+        std::printf("not one block header holds: %s is not a QZF recording\n", o.args[0].c_str());
+    }
+    return bad == 0 ? 0 : 1;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w <= 0) {
+            if (w == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+int RunRepair(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool repair FILE OUT [--disk] [--format NAME] [--force]\n"
+        "Writes every whole block of FILE, in file byte order, to a new QZF file OUT and\n"
+        "leaves out a cut tail (the bytes after the last whole block that a recording cut\n"
+        "off by a crash or a kill ends with). Bad blocks are kept as they are and listed:\n"
+        "readers skip them whole, while leaving them out would join the stream bytes on\n"
+        "either side into packets that never were. OUT appears only once it is complete\n"
+        "and on the disk; an existing OUT is replaced only with --force.\n";
+    Options o;
+    if (!ParseOptions(argc, argv, "disk format force", &o)) {
+        return 2;
+    }
+    if (!Usage(o, kHelp, 2)) {
+        return o.help ? 0 : 2;
+    }
+    const std::string& in = o.args[0];
+    const std::string& out = o.args[1];
+    auto fail = [](int status, const std::string& why) {
+        std::fprintf(stderr, "qzftool repair: %s\n", why.c_str());
+        return status;
+    };
+    CStreamFile f;
+    if (!OpenRecording(argv[0], o, &f)) {
+        return 2;
+    }
+    struct stat inStat {};
+    struct stat outStat {};
+    ::stat(in.c_str(), &inStat);
+    if (::stat(out.c_str(), &outStat) == 0) {
+        if (SameFile(inStat, outStat)) {
+            return fail(2, out + " is the recording itself; write the repaired copy elsewhere");
+        }
+        if (!o.force) {
+            return fail(2, out + " exists; --force replaces it");
+        }
+    }
+    if (!IsRecording(f, in)) {
+        return fail(1, "nothing to repair in " + in);
+    }
+    const int src = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
+    if (src < 0) {
+        return fail(2, "cannot open " + in + ": " + std::strerror(errno));
+    }
+    // Written beside OUT and moved into place once on the disk, so that a
+    // failure or a stop never leaves a short OUT behind.
+    std::string tmp = out + ".XXXXXX";
+    const int dst = ::mkstemp(tmp.data());
+    if (dst < 0) {
+        ::close(src);
+        return fail(2, "cannot create " + out + ": " + std::strerror(errno));
+    }
+    auto abandon = [&](int status, const std::string& why) {
+        ::close(src);
+        ::close(dst);
+        ::unlink(tmp.c_str());
+        return fail(status, why);
+    };
+    const uint64_t blocks = f.GetBlockCount();
+    uint64_t bad = 0;
+    constexpr uint64_t kChunkBlocks = 256;
+    std::vector<uint8_t> buf(kChunkBlocks * tv::kQzfBlockSize);
+    for (uint64_t b = 0; b < blocks; b += kChunkBlocks) {
+        if (tv::qzf::StopRequested()) {
+            return abandon(130, "stopped; " + out + " was not written");
+        }
+        const uint64_t n = std::min(kChunkBlocks, blocks - b);
+        const size_t bytes = static_cast<size_t>(n * tv::kQzfBlockSize);
+        size_t got = 0;
+        while (got < bytes) {
+            const ssize_t r = ::pread(src, buf.data() + got, bytes - got,
+                                      static_cast<off_t>(b * tv::kQzfBlockSize + got));
+            if (r < 0 && errno == EINTR) {
+                continue;
+            }
+            if (r <= 0) {
+                return abandon(1, "cannot read " + in + " at offset " +
+                                      std::to_string(b * tv::kQzfBlockSize + got) + ": " +
+                                      (r < 0 ? std::strerror(errno) : "the file got shorter"));
+            }
+            got += static_cast<size_t>(r);
+        }
+        if (o.disk) {
+            tv::SwapWords(buf.data(), bytes);
+        }
+        for (uint64_t i = 0; i < n; ++i) {
+            tv::QzfBlockHeader h;
+            if (f.ReadBlockHeaderAt(b + i, &h) != 1) {
+                std::printf("bad block at offset %" PRIu64 " kept\n", (b + i) * tv::kQzfBlockSize);
+                ++bad;
+            }
+        }
+        if (!WriteAll(dst, buf.data(), bytes)) {
+            return abandon(1, "cannot write " + out + ": " + std::strerror(errno));
+        }
+    }
+    if (::fsync(dst) != 0) {
+        return abandon(1, "cannot write " + out + ": " + std::strerror(errno));
+    }
+    ::fchmod(dst, 0644);
+    // link() refuses an OUT made meanwhile; --force replaces it in one step.
+    const int placed =
+        o.force ? ::rename(tmp.c_str(), out.c_str()) : ::link(tmp.c_str(), out.c_str());
+    if (placed != 0) {
+        return abandon(errno == EEXIST ? 2 : 1,
+                       (errno == EEXIST ? out + " exists; --force replaces it"
+                                        : "cannot create " + out + ": " + std::strerror(errno)));
+    }
+    if (!o.force) {
+        ::unlink(tmp.c_str());
+    }
+    ::close(src);
+    ::close(dst);
+    const std::string::size_type slash = out.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : out.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir); // the new name is on the disk too
+        ::close(dir);
+    }
+    const uint64_t tail = f.GetSize() % tv::kQzfBlockSize;
+    std::printf("%" PRIu64 " blocks written to %s, %" PRIu64 " bad kept, %" PRIu64
+                " bytes of cut tail left out\n",
+                blocks, out.c_str(), bad, tail);
+    return 0;
 }
 
 bool ParseOffset(const std::string& s, uint64_t* out) {
@@ -346,7 +585,8 @@ int RunCopy(int argc, char** argv) {
     static const char* kHelp =
         "usage: qzftool copy FILE START END OUT [--disk]\n"
         "Copies the whole blocks covering byte offsets START to END (at most 1 GiB) into a\n"
-        "new QZF file OUT, in file byte order.\n";
+        "new QZF file OUT, in file byte order. A cut tail (the bytes after the last whole\n"
+        "block) is never copied.\n";
     Options o;
     if (!ParseOptions(argc, argv, "disk", &o)) {
         return 2;
@@ -367,6 +607,22 @@ int RunCopy(int argc, char** argv) {
     if (start >= end || end >= f.GetSize()) {
         std::fprintf(stderr, "qzftool copy: need START < END < size (%" PRIu64 ")\n", f.GetSize());
         return 2;
+    }
+    // A copy is a recording of whole blocks: a cut tail stays behind.
+    const uint64_t wholeEnd = f.GetBlockCount() * tv::kQzfBlockSize;
+    if (end >= wholeEnd) {
+        if (start >= wholeEnd) {
+            std::fprintf(stderr,
+                         "qzftool copy: START lies in the cut tail after offset %" PRIu64
+                         "; there is no whole block to copy\n",
+                         wholeEnd);
+            return 2;
+        }
+        std::fprintf(stderr,
+                     "qzftool copy: the cut tail (%" PRIu64 " bytes after offset %" PRIu64
+                     ") is left out\n",
+                     f.GetSize() - wholeEnd, wholeEnd);
+        end = wholeEnd - 1;
     }
     if (!f.CopyRange(start, end, o.args[3])) {
         std::fprintf(stderr, "qzftool copy: could not copy to %s: %s\n", o.args[3].c_str(),
@@ -398,8 +654,10 @@ bool ParseTime(const std::string& s, tv::SYSTEMTIME* t) {
 int RunFindTime(int argc, char** argv) {
     static const char* kHelp =
         "usage: qzftool find-time FILE \"YYYY-MM-DD hh:mm:ss\" [--utc] [--disk] [--format NAME]\n"
-        "Prints the byte offset of the first valid block whose time is at or after the given\n"
-        "time (local standard time, or UTC with --utc), and that block's time.\n";
+        "Prints the byte offset of the block with the earliest time at or after the given\n"
+        "time (local standard time, or UTC with --utc), and that block's time. Where the\n"
+        "recorder's clock was changed and the time was recorded more than once, one such\n"
+        "line for each place, the earliest first.\n";
     Options o;
     if (!ParseOptions(argc, argv, "utc disk format", &o)) {
         return 2;
@@ -420,16 +678,24 @@ int RunFindTime(int argc, char** argv) {
         return 2;
     }
     const int64_t secs = tv::LocalToBlockTime(t, o.utc ? 0 : f.GetTimeZoneBias());
-    uint32_t found = 0;
-    int64_t off = -1;
+    std::vector<CStreamFile::TimeMatch> matches;
     if (secs <= 0xFFFFFFFFll) {
-        off = f.FindTime(static_cast<uint32_t>(secs < 0 ? 0 : secs), &found);
+        matches = f.FindTimeAll(static_cast<uint32_t>(secs < 0 ? 0 : secs));
     }
-    if (off < 0) {
+    if (matches.empty()) {
         std::fprintf(stderr, "qzftool find-time: no block at or after %s\n", o.args[1].c_str());
         return 1;
     }
-    std::printf("%" PRId64 " %s\n", off, FormatTime(found, o.utc, f.GetTimeZoneBias()).c_str());
+    if (matches.size() > 1) {
+        std::fprintf(stderr,
+                     "qzftool find-time: %zu places in the recording reach %s (the recorder's "
+                     "clock was changed); one line each\n",
+                     matches.size(), o.args[1].c_str());
+    }
+    for (const CStreamFile::TimeMatch& m : matches) {
+        std::printf("%" PRId64 " %s\n", m.offset,
+                    FormatTime(m.time, o.utc, f.GetTimeZoneBias()).c_str());
+    }
     return 0;
 }
 
@@ -437,6 +703,10 @@ int RunFindTime(int argc, char** argv) {
 
 QZF_COMMAND("info", "size, blocks, bad blocks, channels, times and packet counts", RunInfo);
 QZF_COMMAND("packets", "one line per packet: kind, channel, length, sha256, time", RunPackets);
-QZF_COMMAND("verify", "check every block's checksum; exit 1 when any fails", RunVerify);
+QZF_COMMAND("verify", "check every block header's checksum; exit 1 when any fails", RunVerify);
 QZF_COMMAND("copy", "copy the blocks covering a byte range into a new QZF file", RunCopy);
-QZF_COMMAND("find-time", "byte offset of the first block at or after a time", RunFindTime);
+QZF_STOPPABLE_COMMAND("repair", "copy the whole blocks of a cut recording into a new file",
+                      RunRepair);
+QZF_COMMAND("find-time",
+            "byte offset of the earliest block at or after a time (each, when it recurs)",
+            RunFindTime);

@@ -2,6 +2,7 @@
 // player engine's network path (pictures are decoded, not drawn).
 
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 
 #include <cstdio>
 
@@ -13,29 +14,31 @@
 #include <QApplication>
 
 #include <atomic>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const char* kHelp =
-    "usage: qzftool record --ip ADDR --port P [--password PW] [--seconds S] OUT.QZF\n"
+    "usage: qzftool record --ip ADDR --port P [--password PW] [--seconds S] [--force] OUT.QZF\n"
     "       qzftool record --dynamic --ddns-ip ADDR --ddns-port Q --name NAME\n"
-    "                      [--password PW] [--seconds S] OUT.QZF\n"
+    "                      [--password PW] [--seconds S] [--force] OUT.QZF\n"
     "Logs in to a recorder and records its live stream into OUT.QZF until S seconds\n"
-    "have passed (default: until SIGINT or SIGTERM). Progress goes to stderr once a\n"
-    "second. The file is closed and padded to a whole block on every way out.\n"
+    "have passed (default: until SIGINT, SIGTERM or SIGHUP). Progress goes to stderr once\n"
+    "a second. The file is closed and padded to a whole block on every way out, and its\n"
+    "whole blocks are put on the disk twice a second while it records. An existing\n"
+    "OUT.QZF is left alone unless --force is given.\n"
+    "Exit status 0 when the recording covers the whole time; 1, with the recorder's\n"
+    "reason and the seconds recorded, when the recorder sent nothing, broke the session\n"
+    "off or refused to log in again.\n"
     "--timeout MS is the session's receive time-out (default 5000). With --dynamic\n"
     "the recorder's address is asked from the dynamic-IP service first.\n";
-
-std::atomic<int> g_stop{0};
-
-void OnSignal(int) {
-    g_stop.store(1);
-}
 
 // Remembers the session's failures; the client calls it on its own thread.
 class RecordNotifier : public tv::INetNotifier {
@@ -43,15 +46,20 @@ public:
     void PostNetMessage(int msg, intptr_t, intptr_t) override {
         if (msg == tv::kWmNetLoginRefused || msg == tv::kWmNetNoResponse) {
             m_failed.store(msg);
+        }
+        if (msg == tv::kWmNetLoginRefused) {
+            m_refused.store(1);
         } else if (msg == tv::kWmNetDisconnected) {
             m_disconnected.fetch_add(1);
         }
     }
     int Failed() const { return m_failed.load(); }
+    int Refused() const { return m_refused.load(); }
     int Disconnects() const { return m_disconnected.load(); }
 
 private:
     std::atomic<int> m_failed{0};
+    std::atomic<int> m_refused{0};
     std::atomic<int> m_disconnected{0};
 };
 
@@ -83,6 +91,7 @@ int RunRecord(int argc, char** argv) {
     long seconds = -1;
     long timeoutMs = 5000;
     bool dynamic = false;
+    bool force = false;
     auto bad = [](const std::string& why) {
         std::fprintf(stderr, "qzftool record: %s\n", why.c_str());
         return 2;
@@ -95,6 +104,8 @@ int RunRecord(int argc, char** argv) {
             return 0;
         } else if (a == "--dynamic") {
             dynamic = true;
+        } else if (a == "--force") {
+            force = true;
         } else if (a == "--ip" && hasValue) {
             ip = argv[++i];
         } else if (a == "--ddns-ip" && hasValue) {
@@ -138,6 +149,30 @@ int RunRecord(int argc, char** argv) {
         return bad("--ip and --port are needed (or --dynamic)");
     }
 
+    // The file is made here, before any session: a recording that cannot be
+    // kept is refused before the recorder is asked for anything, and without
+    // --force an existing file (an earlier recording) is never replaced.
+    const int created =
+        ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? 0 : O_EXCL), 0644);
+    if (created < 0) {
+        if (errno == EEXIST) {
+            return bad(out + " exists; --force replaces it");
+        }
+        return bad("cannot create " + out + ": " + std::strerror(errno));
+    }
+    ::close(created);
+    struct stat outStat {};
+    if (::stat(out.c_str(), &outStat) != 0 || !S_ISREG(outStat.st_mode)) {
+        return bad(out + " is not a regular file");
+    }
+    auto drop = [&] {
+        // Only a file this run made and never recorded into goes away again.
+        struct stat st {};
+        if (!force && ::stat(out.c_str(), &st) == 0 && st.st_size == 0) {
+            ::unlink(out.c_str());
+        }
+    };
+
     // Headless: no screen and no sound for a scheduled recording.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -154,14 +189,12 @@ int RunRecord(int argc, char** argv) {
     engine.GetNetClient()->SetNotifier(&notifier);
     engine.SetTimeout(static_cast<int>(timeoutMs));
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-
     const int started =
         dynamic ? engine.ConnectDynamic(ddnsIp, static_cast<int>(ddnsPort), name, password)
                 : engine.Connect(ip, static_cast<int>(port), "", password);
     if (!started) {
         std::fprintf(stderr, "qzftool record: %s\n", engine.GetLastErrorText().c_str());
+        drop();
         return 1;
     }
     // The session connects and logs in on its own thread; it gets two
@@ -170,14 +203,15 @@ int RunRecord(int argc, char** argv) {
     const uint32_t loginBound = static_cast<uint32_t>(timeoutMs) * (dynamic ? 3 : 2) + 1000;
     while (!engine.IsConnected()) {
         if (notifier.Failed() != 0 || tv::GetTickCount() - loginStart > loginBound ||
-            g_stop.load()) {
+            tv::qzf::StopRequested()) {
             std::string why = engine.GetNetClient()->GetLastErrorText();
             engine.Disconnect();
-            if (g_stop.load() && why.empty()) {
+            if (tv::qzf::StopRequested() && why.empty()) {
                 why = "stopped before the login";
             }
             std::fprintf(stderr, "qzftool record: %s\n",
                          why.empty() ? "No response server." : why.c_str());
+            drop();
             return 1;
         }
         tv::Sleep(20);
@@ -185,14 +219,39 @@ int RunRecord(int argc, char** argv) {
     if (!engine.StartRecording(out)) {
         engine.Disconnect();
         std::fprintf(stderr, "qzftool record: cannot create %s\n", out.c_str());
+        drop();
         return 2;
     }
     std::fprintf(stderr, "recording %s\n", out.c_str());
 
+    // What the recorder gave is measured by the file growing: the time
+    // between two growths counts as recorded unless the stream paused for
+    // longer than a picture gap can explain.
+    constexpr uint32_t kLongestGapMs = 2000;
     const uint32_t start = tv::GetTickCount();
     uint32_t nextReport = start + 1000;
-    while (!g_stop.load()) {
+    uint32_t recordedMs = 0;
+    uint32_t lastGrowth = 0;
+    uint64_t lastBytes = 0;
+    bool growing = false;
+    bool lost = false; // the session broke off at least once
+    std::string why;   // the recorder's side of it
+    int status = 0;
+    auto measure = [&](uint32_t now) {
+        const uint64_t bytes = engine.GetBytesRecorded();
+        if (bytes != lastBytes) {
+            if (growing && now - lastGrowth <= kLongestGapMs) {
+                recordedMs += now - lastGrowth;
+            }
+            growing = true;
+            lastGrowth = now;
+            lastBytes = bytes;
+        }
+    };
+    const int disconnectsAtStart = notifier.Disconnects();
+    while (!tv::qzf::StopRequested()) {
         const uint32_t now = tv::GetTickCount();
+        measure(now);
         if (seconds > 0 && now - start >= static_cast<uint32_t>(seconds) * 1000u) {
             break;
         }
@@ -203,21 +262,54 @@ int RunRecord(int argc, char** argv) {
         // The recorder closes the file itself when a write fails (a full
         // disk); going on would report a recording that is no longer made.
         if (!engine.IsRecording()) {
-            const std::string why = engine.GetRecordingErrorText();
-            engine.Disconnect();
-            std::fprintf(stderr, "qzftool record: %s\n",
-                         why.empty() ? "the recording stopped" : why.c_str());
-            std::signal(SIGINT, SIG_DFL);
-            std::signal(SIGTERM, SIG_DFL);
-            return 1;
+            why = engine.GetRecordingErrorText();
+            if (why.empty()) {
+                why = "the recording stopped";
+            }
+            status = 1;
+            break;
+        }
+        // A refused login after a reconnection ends the session's thread:
+        // nothing more can come.
+        if (notifier.Refused() != 0 || !engine.GetNetClient()->HasThread()) {
+            why = engine.GetNetClient()->GetLastErrorText();
+            why = "the recorder refused to log in again" + (why.empty() ? "" : " (" + why + ")");
+            status = 1;
+            break;
+        }
+        if (!lost && (!engine.IsConnected() || notifier.Disconnects() != disconnectsAtStart)) {
+            lost = true;
         }
         tv::Sleep(20);
     }
+    const uint32_t elapsedMs = tv::GetTickCount() - start;
+    measure(tv::GetTickCount());
+    const bool stillConnected = engine.IsConnected() != 0;
+    const std::string lastError = engine.GetNetClient()->GetLastErrorText();
     engine.StopRecording();
     engine.Disconnect();
-    PrintProgress(engine, (tv::GetTickCount() - start) / 1000.0);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    PrintProgress(engine, elapsedMs / 1000.0);
+    if (status == 0 && engine.GetBytesRecorded() == 0) {
+        why = "the recorder sent no picture to record";
+        status = 1;
+        drop();
+    } else if (status == 0 && lost) {
+        why = stillConnected ? "the recorder broke the session off"
+                             : "the recorder went away and did not come back";
+        if (!lastError.empty()) {
+            why += " (" + lastError + ")";
+        }
+        status = 1;
+    }
+    if (status != 0) {
+        std::fprintf(stderr, "qzftool record: %s; recorded %.1f s of the %.1f s asked into %s\n",
+                     why.c_str(), recordedMs / 1000.0,
+                     (seconds > 0 && !tv::qzf::StopRequested()) ? seconds * 1.0
+                                                                : elapsedMs / 1000.0,
+                     out.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "recorded %.1f s into %s\n", recordedMs / 1000.0, out.c_str());
     return 0;
 }
 
@@ -234,4 +326,4 @@ int RunRecord(int, char**) {
 
 #endif
 
-QZF_COMMAND("record", "a recorder's live stream into a QZF file, headless", RunRecord);
+QZF_STOPPABLE_COMMAND("record", "a recorder's live stream into a QZF file, headless", RunRecord);

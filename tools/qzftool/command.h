@@ -6,6 +6,10 @@
 //   static int RunInfo(int argc, char** argv);   // argv[0] is the command name
 //   QZF_COMMAND("info", "size, blocks, channels and times of a recording", RunInfo);
 //
+// A command that ends its output cleanly when stopped registers with
+// QZF_STOPPABLE_COMMAND and polls tv::qzf::StopRequested() (stop_signal.h);
+// the others end at a stop signal as any program does.
+//
 // A command returns the process exit status: 0 for success, 1 for a negative
 // answer (a check that failed), 2 for bad arguments or unreadable input, after
 // one line on stderr saying why.
@@ -22,6 +26,7 @@ struct Command {
     std::string name;
     std::string summary;
     CommandFn fn = nullptr;
+    bool stoppable = false;
 };
 
 inline std::vector<Command>& Commands() {
@@ -30,8 +35,8 @@ inline std::vector<Command>& Commands() {
 }
 
 struct CommandRegistrar {
-    CommandRegistrar(const char* name, const char* summary, CommandFn fn) {
-        Commands().push_back({name, summary, fn});
+    CommandRegistrar(const char* name, const char* summary, CommandFn fn, bool stoppable = false) {
+        Commands().push_back({name, summary, fn, stoppable});
     }
 };
 
@@ -42,3 +47,6 @@ struct CommandRegistrar {
 #define QZF_COMMAND(name, summary, fn)                                                             \
     static ::tv::qzf::CommandRegistrar QZF_COMMAND_CAT(qzfCommandRegistrar, __LINE__)(name,        \
                                                                                       summary, fn)
+#define QZF_STOPPABLE_COMMAND(name, summary, fn)                                                   \
+    static ::tv::qzf::CommandRegistrar QZF_COMMAND_CAT(qzfCommandRegistrar,                        \
+                                                       __LINE__)(name, summary, fn, true)

@@ -2,6 +2,7 @@
 // line. Commands register themselves (command.h); this file only dispatches.
 
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,9 @@ void PrintUsage(FILE* out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a stop signal must never find the tool with no handler
+    // while a command is starting up (its output not yet made or closed).
+    tv::qzf::InstallStopHandlers();
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;
@@ -33,6 +37,9 @@ int main(int argc, char** argv) {
     }
     for (const tv::qzf::Command& c : tv::qzf::Commands()) {
         if (c.name == argv[1]) {
+            if (!c.stoppable) {
+                tv::qzf::RestoreDefaultStopHandlers();
+            }
             return c.fn(argc - 1, argv + 1);
         }
     }

@@ -1,4 +1,4 @@
-#include "engine/frame_queue.h"
+#include "worker/frame_queue.h"
 #include "platform/win_types.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/worker_thread.h"
+#include "worker/worker_thread.h"
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,273 @@
+// What the main window tells the user: the session with a recorder as the
+// Connect button, the menu and the status panel show it, why a login failed,
+// why a source does not open, and where captures and recordings went.
+
+#include "app/dialogs.h"
+#include "app/skin_button.h"
+#include "app/status_panel.h"
+#include "viewer_fixture.h"
+
+#include "media/qzf_block.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+
+#include <QAction>
+#include <QMenu>
+#include <QScreen>
+
+namespace tv {
+namespace {
+
+using namespace tv::test;
+
+QString ConnectMenuText(CViewerDlg& d) {
+    const QList<QAction*> actions = d.ContextMenu(2)->actions();
+    return actions.size() > 3 ? actions[3]->text() : QString();
+}
+
+TEST_F(ViewerWithRecorder, PlayerModeAndADroppedFileEndTheSessionOnScreenToo) {
+    StartSim("");
+    const std::string sample = MakeSample(dir.filePath("drop.qzf"), 2);
+    ASSERT_FALSE(sample.empty());
+    CViewerDlg& d = Make();
+    for (int way = 0; way < 2; ++way) {
+        ConnectToSim(d);
+        // The Login dialog is asked every time: the last session is over.
+        ASSERT_EQ(logins.size(), static_cast<size_t>(way + 1));
+        ASSERT_TRUE(d.SessionOpen());
+        ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
+        if (way == 0) {
+            d.OnCommand(kCommandPlayerMode);
+        } else {
+            d.OpenDroppedFiles({QString::fromStdString(sample)});
+        }
+        EXPECT_EQ(d.Engine().IsConnected(), 0) << way;
+        EXPECT_FALSE(d.SessionOpen()) << way;
+        EXPECT_EQ(d.Button(kCommandConnect)->BitmapId(), 306) << way;
+        EXPECT_EQ(d.Button(kCommandConnect)->toolTip(), QStringLiteral("Connect")) << way;
+        EXPECT_EQ(ConnectMenuText(d), QStringLiteral("&Connect...")) << way;
+    }
+}
+
+TEST_F(Viewer, ClientModeShowsTheNetworkStateBeforeAnyConnection) {
+    CViewerDlg& d = Make();
+    Show();
+    QTest::qWait(400); // the player-mode panel is on screen
+    d.OnCommand(kCommandClientMode);
+    QTest::qWait(400);
+    CStatusPanel* panel = d.StatusPanel();
+    const QImage shown = d.screen()
+                             ->grabWindow(d.winId())
+                             .toImage()
+                             .copy(panel->geometry())
+                             .convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(panel->GetPanelMode(), 2);
+    EXPECT_EQ(panel->GetConnectionState(), 0);
+    EXPECT_TRUE(shown == panel->RenderImage()) << "the panel still shows the player state";
+}
+
+TEST_F(ViewerWithRecorder, KeysTypedIntoTheLoginDialogNeverReachTheRecorder) {
+    StartSim("");
+    CViewerApp app; // the filter that notes the keys
+    CViewerDlg& d = Make();
+    Show();
+    d.Prompts().login = [&](LoginValues* v) {
+        CLoginDlg login(&d);
+        v->ipAddress = "127.0.0.1";
+        login.SetValues(*v);
+        login.show();
+        login.PortBox()->clear();
+        QTest::keyClicks(login.PortBox(), QString::number(sim->GetPort()));
+        QTest::keyClick(login.PortBox(), Qt::Key_Return);
+        return login.GetValues(v);
+    };
+    d.SetViewMode(2);
+    d.OnCommand(kCommandConnect);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
+    d.OnTimer(5);
+    EXPECT_EQ(CViewerApp::PendingKey(), 0);
+    QTest::qWait(300);
+    EXPECT_EQ(sim->GetStats().keys, 0u);
+    // A key typed into the window itself still goes out.
+    QTest::keyClick(&d, Qt::Key_Home);
+    d.OnTimer(5);
+    EXPECT_TRUE(WaitFor([&] { return sim->GetStats().keys == 1; }));
+}
+
+TEST_F(ViewerWithRecorder, EachFailedLoginSaysItsOwnReason) {
+    CViewerDlg& d = Make();
+    d.Engine().SetTimeout(1000);
+    // A failure that leaves a text behind before any thread runs.
+    d.MutableSettings().ddnsIp = "not an address";
+    LoginValues dynamic;
+    dynamic.dynamicIp = 1;
+    dynamic.recorderName = "DVR000";
+    loginAnswer.assign(1, dynamic);
+    d.SetViewMode(2);
+    d.OnCommand(kCommandConnect);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Invalid IP address");
+    const struct {
+        SimLoginReply reply;
+        int reason;
+        const char* text;
+    } cases[] = {
+        {SimLoginReply::None, 0, "No response from server."},
+        {SimLoginReply::Refuse, 1, "Too many client."},
+        {SimLoginReply::Refuse4, 3, "Bad network"},
+    };
+    for (const auto& c : cases) {
+        if (sim) {
+            sim->Stop();
+        }
+        DvrSimOptions o;
+        o.loginReply = c.reply;
+        o.refuseReason = c.reason;
+        o.stream = false;
+        sim = std::make_unique<CDvrSim>(o);
+        ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+        const size_t before = messages.size();
+        ConnectToSim(d);
+        ASSERT_TRUE(WaitFor([&] { return messages.size() > before; })) << c.text;
+        EXPECT_EQ(messages.back(), c.text);
+        EXPECT_FALSE(d.SessionOpen());
+    }
+}
+
+TEST_F(Viewer, SourcesThatCannotPlaySayOpenErrorAtOnce) {
+    const std::string sample = MakeSample(dir.filePath("ok.qzf"), 2);
+    ASSERT_FALSE(sample.empty());
+    QFile in(QString::fromStdString(sample));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray swapped = in.readAll();
+    SwapWords(reinterpret_cast<uint8_t*>(swapped.data()), static_cast<size_t>(swapped.size()));
+    QFile image(dir.filePath("disk.img"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write(swapped);
+    image.close();
+    QFile text(dir.filePath("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(QByteArray(65536, 'x'));
+    text.close();
+    CViewerDlg& d = Make();
+    for (const QString& bad : {dir.filePath("missing.qzf"), dir.path(), dir.filePath("notes.txt"),
+                               dir.filePath("disk.img")}) {
+        messages.clear();
+        EXPECT_EQ(d.OpenSource(bad.toStdString(), 0), 0) << bad.toStdString();
+        ASSERT_EQ(messages.size(), 1u) << bad.toStdString();
+        EXPECT_EQ(messages[0].rfind("Open Error", 0), 0u) << messages[0];
+        EXPECT_EQ(d.Engine().IsStreamOpen(), 0);
+    }
+    messages.clear();
+    EXPECT_EQ(d.OpenSource(dir.filePath("disk.img").toStdString(), 1), 1);
+    EXPECT_EQ(d.OpenSource(sample, 0), 1);
+    EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+TEST(OptionsDialogs, AMissingFolderIsCreatedWhenTheUserAgreesOrRefused) {
+    EnsureApp();
+    QTemporaryDir tmp;
+    COptionsDlg options;
+    CNetOptionsDlg net;
+    net.SetValues(ViewerSettings()); // numbers in its integer boxes
+    const struct {
+        QDialog* dlg;
+        QLineEdit* box;
+    } cases[] = {{&options, options.CaptureFolderBox()}, {&net, net.RecordingFolderBox()}};
+    int n = 0;
+    for (const auto& c : cases) {
+        int asked = 0;
+        int answer = 0;
+        FolderPrompts p;
+        p.warn = [](const QString&) {};
+        p.ask = [&](const QString&) {
+            ++asked;
+            return answer;
+        };
+        options.SetFolderPrompts(p);
+        net.SetFolderPrompts(p);
+        const QString folder = tmp.filePath(QString("parent%1/folder").arg(++n));
+        c.box->setText(folder);
+        c.dlg->setResult(0);
+        c.dlg->accept();
+        EXPECT_EQ(asked, 1);
+        EXPECT_NE(c.dlg->result(), QDialog::Accepted); // refused: the dialog stays open
+        EXPECT_FALSE(QFileInfo::exists(folder));
+        answer = 1;
+        c.dlg->accept();
+        EXPECT_EQ(c.dlg->result(), QDialog::Accepted);
+        EXPECT_TRUE(QFileInfo(folder).isDir());
+    }
+}
+
+TEST_F(Viewer, AStillCaptureSaysWhereItWentOrWhyNot) {
+    const std::string path = MakeSample(dir.filePath("still.qzf"), 10);
+    CViewerDlg& d = Make(path);
+    Show();
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPicturesShown() > 4; }));
+    d.MutableSettings().capturePath = dir.filePath("caps").toStdString();
+    d.OnCommand(kCommandStillCapture);
+    const QStringList files = QDir(dir.filePath("caps")).entryList({"*.bmp"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(d.StatusPanel()->NoteText().endsWith(dir.filePath("caps/" + files[0])))
+        << d.StatusPanel()->NoteText().toStdString();
+    EXPECT_TRUE(messages.empty());
+    d.MutableSettings().capturePath = dir.filePath("no/such").toStdString();
+    d.OnCommand(kCommandStillCapture);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("no/such"), std::string::npos) << messages[0];
+}
+
+TEST_F(ViewerWithRecorder, ALocalRecordingSaysWhereItGoes) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    ConnectToSim(d);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().IsConnected() != 0; }));
+    d.MutableSettings().localRecordingPath = dir.filePath("rec").toStdString();
+    d.OnCommand(kCommandStartRecording);
+    ASSERT_TRUE(d.Engine().IsRecording());
+    const QStringList files = QDir(dir.filePath("rec")).entryList({"*.QZF"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(d.StatusPanel()->NoteText().endsWith(dir.filePath("rec/" + files[0])))
+        << d.StatusPanel()->NoteText().toStdString();
+    d.OnCommand(kCommandStopRecording);
+}
+
+TEST_F(Viewer, TheDynamicIpServiceIsChosenInNetworkOptions) {
+    CNetOptionsDlg net;
+    net.show();
+    QCheckBox* box = nullptr;
+    for (QCheckBox* c : net.findChildren<QCheckBox*>()) {
+        if (c->text() == QStringLiteral("Use dynamic ip service")) {
+            box = c;
+        }
+    }
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    ViewerSettings v;
+    v.ddnsIp = "127.0.0.1";
+    v.ddnsPort = 9001;
+    net.SetValues(v);
+    box->setChecked(true);
+    ViewerSettings back;
+    ASSERT_EQ(net.GetValues(&back), 1);
+    EXPECT_EQ(back.dynamicIp, 1);
+    EXPECT_EQ(back.ddnsIp, "127.0.0.1");
+    EXPECT_EQ(back.ddnsPort, 9001);
+    // The choice reaches the Login dialog.
+    CViewerDlg& d = Make();
+    d.Prompts().netOptions = [](ViewerSettings* s) {
+        s->dynamicIp = 1;
+        return 1;
+    };
+    d.SetViewMode(2);
+    d.OnCommand(kCommandNetOptions);
+    d.OnCommand(kCommandConnect);
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].dynamicIp, 1);
+}
+
+} // namespace
+} // namespace tv
