@@ -854,9 +854,9 @@ private:
         if (!m_o.working) {
             return !stillFailed;
         }
-        m_r->workingFrames = int(writer.GetVideoLength());
-        m_r->workingRate = m_rate;
         writer.Close();
+        m_r->workingFrames = int(writer.GetVideoLength()); // held frames included
+        m_r->workingRate = m_rate;
         if (writeFailed || stillFailed || Cancelled() || !AviIsWhole(aviTemp)) {
             ::unlink(aviTemp.c_str());
             return Fail("cannot write the working copy " + In(kWorkingName) +

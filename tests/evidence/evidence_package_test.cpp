@@ -120,9 +120,7 @@ TEST_F(EvidencePackage, MasterWorkingCopyAndStillsHoldTheRange) {
     for (const test::StreamInfo& s : streams) {
         double seconds = 0;
         if (s.at("codec_type") == "video") {
-            const std::string& rate = s.at("r_frame_rate");
-            seconds = std::stod(s.at("nb_read_frames")) *
-                      std::stod(rate.substr(rate.find('/') + 1)) / std::stod(rate);
+            seconds = std::stod(s.at("duration")); // held frames included
         } else {
             // The sound decoded by FFmpeg, as 16-bit mono samples.
             const std::string pcm =
