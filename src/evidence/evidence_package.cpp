@@ -685,7 +685,8 @@ private:
         m_rate = PlayerExportFrameRate(lines272);
         m_split = SmallestSplitFor(m_chosen, &m_page);
 
-        int64_t clockMs = -1;
+        // The clock of a frame is the moment its cycle began; of sound, its block.
+        int64_t clockMs = -1, cycleMs = -1, sinceMs = -1;
         CAviWriter writer;
         CompressorOptions copts;
         copts.codec = m_o.codec;
@@ -752,9 +753,11 @@ private:
             stillsDue &= ~(1u << c);
         };
         auto writeFrame = [&] {
+            clockMs = cycleMs;
             if (m_o.working && writer.WriteVideoFrame(frame.Data(), 1) != AVI_WRITTEN) {
                 writeFailed = true;
             }
+            clockMs = sinceMs;
             composed = 0;
         };
         auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const SYSTEMTIME& t) {
@@ -769,6 +772,9 @@ private:
             if (ch / m_split == m_page) {
                 if (started && (composed & (1u << ch))) {
                     writeFrame(); // this channel's second picture: the cycle is complete
+                }
+                if (!composed) {
+                    cycleMs = sinceMs;
                 }
                 const RECT r = SplitCellRect(ch, m_split, width, height);
                 YuvToRgb24(rgb.data(), w * 3, pic, w, h);
@@ -799,7 +805,8 @@ private:
                     }
                 }
             }
-            clockMs = int64_t(bt) * 1000;
+            sinceMs = int64_t(bt) * 1000;
+            clockMs = sinceMs;
             Progress("making the working copy", f.GetPosition(), f.GetSize());
             if (f.IsAudio()) {
                 if (m_o.working && started &&

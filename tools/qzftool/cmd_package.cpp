@@ -7,6 +7,7 @@
 #include "platform/notifier.h"
 #include "platform/system.h"
 #include "qzftool/command.h"
+#include "qzftool/stop_signal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,10 +19,8 @@
 
 namespace {
 
+// Set from the tool's stop signals (Ctrl+C, SIGTERM, SIGHUP) at each step.
 std::atomic<bool> g_cancel{false};
-void OnInterrupt(int) {
-    g_cancel = true;
-}
 
 const char* kPackageHelp =
     "usage: qzftool package FILE [--disk] [--format NAME] [--audio NAME]\n"
@@ -131,13 +130,6 @@ int RunPackage(int argc, char** argv) {
     if (o.fromUtc >= o.toUtc)
         return bad("--to must come after --from");
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
     // A file-size limit must fail the write, with a message, not kill the tool.
     std::signal(SIGXFSZ, SIG_IGN);
     tv::SetMessageBoxHandler([](const std::string& text, const std::string&) {
@@ -146,7 +138,9 @@ int RunPackage(int argc, char** argv) {
 
     std::string lastStage;
     int lastPercent = -1;
+    g_cancel = tv::qzf::StopRequested();
     auto progress = [&](const std::string& stage, uint64_t done, uint64_t total) {
+        g_cancel = tv::qzf::StopRequested();
         const int p = total ? int(done * 100 / total) : 100;
         if (stage != lastStage || p != lastPercent) {
             std::fprintf(stderr, "%s%s: %3d%%",
@@ -157,8 +151,6 @@ int RunPackage(int argc, char** argv) {
     };
     tv::evidence::PackageResult r;
     const int ok = tv::evidence::MakeEvidencePackage(o, progress, &g_cancel, &r);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     if (!lastStage.empty())
         std::fprintf(stderr, "\n");
     if (!ok) {
@@ -197,7 +189,8 @@ int RunVerifyPackage(int argc, char** argv) {
 
 } // namespace
 
-QZF_COMMAND("package", "an evidence package of a time range: master, working copy, manifest",
-            RunPackage);
+QZF_STOPPABLE_COMMAND("package",
+                      "an evidence package of a time range: master, working copy, manifest",
+                      RunPackage);
 QZF_COMMAND("verify-package", "recompute an evidence package's hashes; exit 1 on any change",
             RunVerifyPackage);
