@@ -1,6 +1,6 @@
 // Master copy throughput of an evidence package (read, hash while writing,
 // flush, manifest) against a plain copy of the very same bytes (read, write,
-// flush), in one run, alternating, median of five. The difference is what
+// flush), in one run, alternating, best of seven. The difference is what
 // the package's hashing and bookkeeping cost.
 
 #include "evidence/evidence_package.h"
@@ -34,7 +34,7 @@ double Now() {
         .count();
 }
 
-// The peer: the same byte range, read and written in 1 MiB pieces, flushed.
+// The peer: the same byte range, read and written in 4 MiB pieces, flushed.
 void PlainCopy(const std::string& src, uint64_t from, uint64_t to, const std::string& dst) {
     const int in = ::open(src.c_str(), O_RDONLY);
     const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -46,6 +46,9 @@ void PlainCopy(const std::string& src, uint64_t from, uint64_t to, const std::st
             std::fprintf(stderr, "compare_package: plain copy failed\n");
             std::exit(1);
         }
+        // Write-back started piece by piece, as the package's writer does, so
+        // that the two differ by the hash alone.
+        ::sync_file_range(out, off_t(off - from), off_t(n), SYNC_FILE_RANGE_WRITE);
         off += uint64_t(n);
     }
     ::fsync(out);
@@ -76,9 +79,9 @@ void HashedCopy(const std::string& src, uint64_t from, uint64_t to, const std::s
     ::close(in);
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+// The best of the rounds: other work on the machine only ever adds time.
+double Best(std::vector<double> v) {
+    return *std::min_element(v.begin(), v.end());
 }
 
 } // namespace
@@ -104,7 +107,7 @@ int main() {
 
     std::vector<double> ours, hashed, peer, hashedCpu, peerCpu;
     uint64_t bytes = 0;
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 7; ++round) {
         o.outDir = dir + "/pkg" + std::to_string(round);
         tv::evidence::PackageResult r;
         double t0 = Now();
@@ -128,7 +131,7 @@ int main() {
         fs::remove_all(o.outDir);
         fs::remove(dir + "/plain" + std::to_string(round));
     }
-    const double a = Median(ours), b = Median(peer), h = Median(hashed);
+    const double a = Best(ours), b = Best(peer), h = Best(hashed);
     const double mib = double(bytes) / double(1 << 20);
     std::printf("master of %.1f MiB (%d s of 8 channels)\n", mib, seconds - 20);
     std::printf("  package (hash while writing, manifest): %7.1f MiB/s  %.3f s\n", mib / a, a);
@@ -138,8 +141,7 @@ int main() {
                 (h / b - 1.0) * 100.0);
     std::printf("  processor time: plain %.3f s, hashed %.3f s (%+.1f%%: the hash itself, "
                 "hidden from the wall time only when a second core is free)\n",
-                Median(peerCpu), Median(hashedCpu),
-                (Median(hashedCpu) / Median(peerCpu) - 1) * 100);
+                Best(peerCpu), Best(hashedCpu), (Best(hashedCpu) / Best(peerCpu) - 1) * 100);
     std::printf("  the whole package (time search, report, manifest, four flushes) %+.1f%%\n",
                 (a / b - 1.0) * 100.0);
     fs::remove_all(dir);
