@@ -290,8 +290,9 @@ void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks) {
     std::snprintf(name, sizeof(name), "evidence-%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth,
                   t.wDay, t.wHour, t.wMinute, t.wSecond);
     r.folder = QDir(QDir::homePath()).filePath(QString::fromLatin1(name)).toStdString();
-    CEvidenceDialog box(r, &dlg);
-    box.exec();
+    if (dlg.Prompts().exportEvidence) {
+        dlg.Prompts().exportEvidence(r);
+    }
 }
 
 } // namespace tv

@@ -828,6 +828,12 @@ void CViewerDlg::InstallDefaultPrompts() {
                        : 0;
         };
     }
+    if (!m_prompts.exportEvidence) {
+        m_prompts.exportEvidence = [owner](const EvidenceRequest& r) {
+            CEvidenceDialog box(r, owner);
+            box.exec();
+        };
+    }
     if (!m_prompts.goToTime) {
         m_prompts.goToTime = [owner](SYSTEMTIME* t) { return AskDateTime(owner, t); };
     }

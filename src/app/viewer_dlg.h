@@ -52,6 +52,8 @@ struct ViewerPrompts {
     std::function<int(ViewerSettings* values)> options;
     std::function<int(ViewerSettings* values)> netOptions;
     std::function<void()> about;
+    // The Export Evidence dialog, run with what the window offers.
+    std::function<void(const EvidenceRequest&)> exportEvidence;
     // The AVI compressor choice; not owned.
     ICompressorChooser* compressor = nullptr;
 };

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/commands.h"
 #include "app/evidence_dialog.h"
+#include "app/viewer_dlg.h"
 #include "media/stream_file.h"
 
 namespace tv {
@@ -79,6 +81,43 @@ TEST_F(EvidenceDialog, CancelRemovesWhatWasMade) {
     EXPECT_FALSE(dlg.Succeeded());
     EXPECT_TRUE(dlg.SummaryText().contains("cancelled")) << dlg.SummaryText().toStdString();
     EXPECT_FALSE(fs::exists(m_request.folder));
+}
+
+TEST_F(EvidenceDialog, TheWindowOffersItsMarksAndTheShownChannels) {
+    CViewerDlg d;
+    d.SetProfilePath(m_dir + "/cfg/tessavin-viewer.INI");
+    d.SetCommandLinePath(m_request.source);
+    d.SetCommandLine("tessavin-viewer");
+    EvidenceRequest offered;
+    int asked = 0;
+    d.Prompts().exportEvidence = [&](const EvidenceRequest& r) {
+        offered = r;
+        ++asked;
+    };
+    ASSERT_EQ(d.InitDialog(), 1);
+    SYSTEMTIME in{}, now{};
+    for (int i = 0; i < 400 && !d.Engine().GetFrameTime(&in); ++i) {
+        QTest::qWait(20);
+    }
+    d.OnCommand(kCommandMarkIn);
+    ASSERT_TRUE(d.Engine().GetFrameTime(&in));
+    for (int i = 0; i < 400; ++i) {
+        QTest::qWait(20);
+        if (d.Engine().GetFrameTime(&now) &&
+            LocalToBlockTime(now, m_request.bias) >= LocalToBlockTime(in, m_request.bias) + 2) {
+            break;
+        }
+    }
+    d.OnCommand(kCommandMarkOut);
+    d.OnCommand(kCommandSplit1);
+    d.OnCommand(kCommandExportEvidence);
+    ASSERT_EQ(asked, 1);
+    EXPECT_EQ(offered.source, m_request.source);
+    EXPECT_EQ(offered.recordingChannels, 0xFu);
+    EXPECT_EQ(offered.shownChannels, 0x1u);
+    EXPECT_EQ(int64_t(offered.fromUtc), LocalToBlockTime(in, m_request.bias));
+    EXPECT_GE(offered.toUtc, offered.fromUtc + 2);
+    EXPECT_LE(offered.toUtc, offered.fromUtc + 4);
 }
 
 } // namespace
