@@ -601,14 +601,15 @@ private:
 
     bool CopyMaster() {
         const std::string temp = In("." + std::string(kMasterName) + ".part");
+        // Two buffers: one is hashed while the other is read. They outlive
+        // the file, whose hash may still be reading one.
+        std::vector<uint8_t> bufs[2] = {std::vector<uint8_t>(1024 * kBlock),
+                                        std::vector<uint8_t>(1024 * kBlock)};
         CHashingFile out;
         std::string error;
         if (!out.Create(temp, &error)) {
             return Fail(error);
         }
-        // Two buffers: one is hashed while the other is read.
-        std::vector<uint8_t> bufs[2] = {std::vector<uint8_t>(1024 * kBlock),
-                                        std::vector<uint8_t>(1024 * kBlock)};
         int turn = 0;
         bool haveTime = false;
         for (uint64_t off = m_start; off < m_end;) {
