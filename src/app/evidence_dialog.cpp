@@ -11,6 +11,7 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -79,6 +80,7 @@ CEvidenceDialog::CEvidenceDialog(const EvidenceRequest& request, QWidget* parent
     form->addRow(QString(), m_hashSource);
     auto* folderRow = new QHBoxLayout;
     m_folder = new QLineEdit(QString::fromStdString(request.folder), this);
+    m_folder->setMinimumWidth(320);
     auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
     folderRow->addWidget(m_folder);
     folderRow->addWidget(browse);
