@@ -1,10 +1,10 @@
 #include "evidence/evidence_package.h"
 
 #include "evidence/hashing_file.h"
-#include "evidence/split_frame.h"
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
+#include "export/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "video/color_convert.h"

@@ -1,4 +1,4 @@
-#include "evidence/split_frame.h"
+#include "export/split_frame.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace tv::evidence {
+namespace tv {
 
 namespace {
 
@@ -165,4 +165,4 @@ int SmallestSplitFor(uint32_t mask, int* page) {
     return 16;
 }
 
-} // namespace tv::evidence
+} // namespace tv

@@ -1,6 +1,7 @@
 #pragma once
 
-// The split view as headless exports draw it: channel pictures stretched into
+// The split view as headless exports (qzftool export, evidence working
+// copies) draw it: channel pictures stretched into
 // the cells of the video window's grid, each with its label ("CH<n>" and the
 // picture time) outlined as the window draws it, in a 24-bit bottom-up frame
 // as the AVI writer and bitmap files take it.
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace tv::evidence {
+namespace tv {
 
 class CSplitFrame {
 public:
@@ -49,4 +50,4 @@ void SplitDualHalf(const uint8_t* src, int w, int h, bool right, uint8_t* dst);
 // one page of which holds every channel of mask; page receives that page.
 int SmallestSplitFor(uint32_t mask, int* page);
 
-} // namespace tv::evidence
+} // namespace tv
