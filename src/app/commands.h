@@ -46,6 +46,11 @@ enum CommandId : int {
     kCommandExportEvidence = 40003,
     kCommandMarkIn = 40004,
     kCommandMarkOut = 40005,
+    // Review: the timeline strip, walking the periods of activity, the keys.
+    kCommandTimeline = 40101,
+    kCommandNextEvent = 40102,
+    kCommandPrevEvent = 40103,
+    kCommandKeyHelp = 40104,
 };
 
 // One bitmap button of the control bar: its image strip, tooltip string,

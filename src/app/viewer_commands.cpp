@@ -52,6 +52,9 @@ const MenuItem kPlayerMenu[] = {
     {kCommandMarkIn, "Mark &In\tCtrl+Shift+I"},
     {kCommandMarkOut, "Mark O&ut\tCtrl+Shift+O"},
     {kCommandExportEvidence, "Export &Evidence...\tCtrl+E"},
+    {kCommandTimeline, "Time&line\tCtrl+T"},
+    {kCommandNextEvent, "Next &Event\tPgDown"},
+    {kCommandPrevEvent, "Pre&vious Event\tPgUp"},
     {0, nullptr},
     {kCommandShowTime, "Show &Time"},
     {kCommandAlwaysOnTop, "Always on top"},
@@ -79,6 +82,7 @@ const MenuItem kPlayerMenu[] = {
     {-2, nullptr},
     {0, nullptr},
     {kCommandOptions, "O&ptions..."},
+    {kCommandKeyHelp, "&Keys..."},
     {kCommandAbout, "&About Viewer\tF10"},
     {0, nullptr},
     {kCommandExit, "E&xit\tAlt+F4"},
@@ -138,6 +142,7 @@ bool IsCheckable(int id) {
     case kCommandMaximize:
     case kCommandSize448:
     case kCommandSize544:
+    case kCommandTimeline:
         return true;
     default:
         return false;
@@ -256,6 +261,9 @@ void CViewerDlg::CreateAccelerators() {
 }
 
 bool CViewerDlg::IsCommandEnabled(int id) {
+    if (IsReviewCommand(id)) {
+        return IsReviewCommandEnabled(id);
+    }
     if (IsPlaybackCommand(id)) {
         return m_engine.GetPlayState() != 0;
     }
@@ -295,6 +303,8 @@ bool CViewerDlg::IsCommandChecked(int id) {
         return m_videoWidth == 640 && m_videoHeight == 544;
     case kCommandMute:
         return m_engine.GetMute() != 0;
+    case kCommandTimeline:
+        return m_showTimeline;
     default:
         return false;
     }
@@ -474,6 +484,9 @@ void CViewerDlg::OnCommand(int id) {
         QuitOnRequest(&CViewerDlg::CloseButtonExit);
         return;
     default:
+        if (IsReviewCommand(id)) {
+            ReviewCommand(id);
+        }
         break;
     }
     UpdateCommandUi();

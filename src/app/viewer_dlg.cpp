@@ -236,6 +236,7 @@ int CViewerDlg::InitDialog() {
     CreateControls();
     CreateMenus();
     CreateAccelerators();
+    CreateReviewControls();
     InstallDefaultPrompts();
     for (const ButtonInfo& info : kButtons) {
         CSkinButton* b = Button(info.id);
@@ -302,6 +303,7 @@ void CViewerDlg::LoadSettingsNow() {
     CProfile profile;
     profile.Load(m_profilePath);
     LoadSettings(profile, &m_settings);
+    LoadReviewSettings(profile);
     m_engine.SetShowTime(m_settings.showTime);
     m_engine.SetRepeat(m_settings.repeat);
     m_engine.SetTimeFormat(m_settings.timeFormat);
@@ -329,6 +331,7 @@ void CViewerDlg::SaveSettingsNow() {
     CProfile profile;
     profile.Load(m_profilePath);
     SaveSettings(m_settings, &profile);
+    SaveReviewSettings(&profile);
     profile.Save();
 }
 
@@ -358,9 +361,10 @@ void CViewerDlg::ApplyTopmost() {
 void CViewerDlg::Layout(bool initial, int w, int h) {
     int W = width();
     int H = height();
+    const int strip = TimelineHeight();
     if (initial) {
         W = w + 5;
-        H = h + 100;
+        H = h + 100 + strip;
         QRect screen(0, 0, 1280, 1024);
         if (QScreen* s = QGuiApplication::primaryScreen()) {
             screen = s->geometry();
@@ -369,11 +373,12 @@ void CViewerDlg::Layout(bool initial, int w, int h) {
         move(screen.x() + (screen.width() - W) / 2, screen.y() + (screen.height() - H) / 2);
     }
     m_videoWidth = W - 5;
-    m_videoHeight = H - 100;
+    m_videoHeight = H - 100 - strip;
     ApplyTopmost();
     if (QWidget* wnd = m_engine.GetVideoWindow()) {
         wnd->setGeometry(2, 25, m_videoWidth, m_videoHeight);
     }
+    LayoutTimeline();
     m_title->show();
     for (const ControlLayoutRecord& record : kControlLayout) {
         QWidget* control = Control(record.id);
@@ -438,6 +443,7 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
         }
     }
     m_sourceDiskMode = diskMode;
+    SetTimelineSource(path, diskMode, ok != 0);
     if (ok) {
         SetSliderRangeFromStream();
         ShowFirstRecordedPage(path, diskMode);
@@ -484,6 +490,7 @@ void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
 }
 
 void CViewerDlg::CloseSource() {
+    SetTimelineSource(std::string(), 0, false);
     m_engine.StopPlayback();
     m_engine.Disconnect();
     ForgetSession();
@@ -606,6 +613,7 @@ void CViewerDlg::OnTimer(int id) {
     }
     ForwardPendingKey();
     RefreshStatus();
+    RefreshTimeline();
     CheckLocalRecording();
     if (id == 4) {
         // Buttons and menu items follow the engine's state as it changes.

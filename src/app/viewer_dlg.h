@@ -19,6 +19,9 @@ class QShortcut;
 
 namespace tv {
 
+class CProfile;
+class CTimelineStrip;
+
 class CSkinButton;
 class CSkinSlider;
 class CStatusPanel;
@@ -142,6 +145,9 @@ public:
     // Reads the live values back and writes the profile (once per run).
     void SaveSettingsNow();
 
+    CTimelineStrip* Timeline() const { return m_timeline; }
+    uint16_t VisibleChannelMask();
+
 protected:
     bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -201,6 +207,20 @@ private:
     void InstallDefaultPrompts();
     void OpenWithPrompt(const std::function<std::string()>& prompt, int diskMode);
 
+    // Review (viewer_review.cpp).
+    void CreateReviewControls();
+    void LoadReviewSettings(const CProfile& profile);
+    void SaveReviewSettings(CProfile* profile);
+    int TimelineHeight() const;
+    void LayoutTimeline();
+    void SetTimelineSource(const std::string& path, int diskMode, bool open);
+    bool IsReviewCommand(int id) const;
+    bool IsReviewCommandEnabled(int id);
+    void ReviewCommand(int id);
+    void RefreshTimeline();
+    void JumpToEvent(bool forward);
+    void SeekBySeconds(int seconds);
+
     CPlayerEngine m_engine;
     ViewerSettings m_settings;
     ViewerPrompts m_prompts;
@@ -258,6 +278,11 @@ private:
     EvidenceMarks m_evidenceMarks;
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;
+
+    CTimelineStrip* m_timeline = nullptr;
+    std::vector<QShortcut*> m_playerKeys;
+    bool m_showTimeline = false;
+    uint32_t m_jumpTime = 0;
 };
 
 } // namespace tv

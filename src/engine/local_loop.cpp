@@ -1,11 +1,13 @@
 // The local playback loop: reads a recording packet by packet and obeys the
-// play commands, pacing pictures by the recording's frame gaps.
+// play commands, showing only true pictures and pacing them by the
+// recording's frame gaps.
 
 #include "engine/player_engine.h"
 
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace tv {
@@ -24,7 +26,34 @@ constexpr uint32_t kAudioRetryWaitMs = 2;
 constexpr uint32_t kSoundStallMs = 500;
 // The most lateness the pacing makes up; more than that is let go rather
 // than shown as a burst of pictures.
-constexpr uint32_t kMaxPaceDebtMs = 100;
+constexpr int64_t kMaxLateUs = 200000;
+// How far back from a jump the loop looks for the key pictures of the
+// channels it has not met yet, and how far for those it has.
+constexpr uint64_t kKeySearchSoft = 4u << 20;
+constexpr uint64_t kKeySearchHard = 48u << 20;
+// At the fast speeds an update is decoded only when its picture is due at
+// least this far ahead; otherwise its stream waits for the next key picture.
+constexpr int64_t kFastUpdateMarginUs = 2000;
+// Unreadable stretches a key-picture search reads past before giving up.
+constexpr int kSearchFailures = 8;
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int StreamOfInfo(const PictureInfo& info) {
+    return info.dual.dual ? 16 + (info.dual.leftChannel & 15) : info.channel & 15;
+}
+
+uint32_t ChannelsOf(const PictureInfo& info) {
+    if (!info.dual.dual) {
+        return 1u << (info.channel & 15);
+    }
+    uint32_t m = info.dual.leftAbsent ? 0 : 1u << (info.dual.leftChannel & 15);
+    return m | (info.dual.rightAbsent ? 0 : 1u << (info.dual.rightChannel & 15));
+}
 
 } // namespace
 
@@ -40,12 +69,32 @@ DualInfo DualInfoOf(const CVideoDecoder& decoder) {
 
 struct CPlayerEngine::LocalBuffers {
     LocalBuffers()
-        : packet(new uint8_t[kEnginePacketSize]), left(new uint8_t[kEngineHalfPictureSize]),
-          right(new uint8_t[kEngineHalfPictureSize]), audio(new uint8_t[kEngineLocalAudioSize]) {}
+        : packet(new uint8_t[kEnginePacketSize]), scan(new uint8_t[kEnginePacketSize]),
+          left(new uint8_t[kEngineHalfPictureSize]), right(new uint8_t[kEngineHalfPictureSize]),
+          audio(new uint8_t[kEngineLocalAudioSize]) {}
     std::unique_ptr<uint8_t[]> packet;
+    std::unique_ptr<uint8_t[]> scan; // packets read while looking for key pictures
     std::unique_ptr<uint8_t[]> left;
     std::unique_ptr<uint8_t[]> right;
     std::unique_ptr<uint8_t[]> audio;
+};
+
+// Where the loop stands in the recording between passes.
+struct CPlayerEngine::LocalPlace {
+    // The direction the pictures on screen were reached in; turning round is
+    // a jump.
+    bool forward = true;
+    // The stream buffers do not match the reader's place (a new source, a
+    // jump, or updates passed over at a fast speed).
+    bool needPrime = true;
+    // Going backward: the next picture is the packet before this one, or,
+    // when cursorRaw, the packet before the reader's own position.
+    uint64_t cursor = 0;
+    bool cursorRaw = true;
+    bool lastForwardFailed = false;
+    int failures = 0;
+    // Pacing: when the next picture is due, in microseconds of the steady clock.
+    int64_t due = 0;
 };
 
 bool CPlayerEngine::StopRequested() const {
@@ -66,18 +115,6 @@ void CPlayerEngine::NoteReaderState() {
     m_position.store(m_file.GetPosition());
     m_channelMask.store(static_cast<uint32_t>(m_file.GetChannelMask()));
     m_frameGap.store(m_file.GetFrameGap());
-    SYSTEMTIME t;
-    const bool valid = m_file.GetBlockTime(&t) != 0;
-    std::lock_guard<std::mutex> lock(m_timeLock);
-    m_blockTimeValid = valid;
-    if (valid) {
-        m_blockTime = t;
-    }
-}
-
-void CPlayerEngine::TakeFrameTime() {
-    std::lock_guard<std::mutex> lock(m_timeLock);
-    m_frameTime = m_blockTime;
 }
 
 int CPlayerEngine::WriteSound(const uint8_t* samples, int length, uint8_t* buffer,
@@ -137,74 +174,436 @@ int CPlayerEngine::PlayLocalAudio(const uint8_t* samples, int length, LocalBuffe
     });
 }
 
-int CPlayerEngine::ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool parsed) {
-    uint8_t* picture = nullptr;
-    if ((!parsed && m_decoder.ParseHeader(packet, length) == 0) ||
-        (picture = m_pictures.For(m_decoder)) == nullptr ||
-        m_decoder.Decode(packet, length, picture, kEnginePictureSize) == 0) {
+bool CPlayerEngine::DecodeTrue(const uint8_t* packet, int length, const PictureInfo& info) {
+    const int stream = StreamOfInfo(info);
+    if (!m_decoder.IsKeyPicture() && !m_pictures.IsTrue(stream)) {
+        return false; // drawn over a picture of another time it would be false
+    }
+    uint8_t* picture = m_pictures.For(m_decoder);
+    if (picture == nullptr || m_decoder.Decode(packet, length, picture, kEnginePictureSize) == 0) {
         m_refusedPictures.fetch_add(1);
-        return 0;
+        m_pictures.SetTrue(stream, false);
+        return false;
     }
-    const int width = m_decoder.GetWidth();
-    const int height = m_decoder.GetHeight();
-    m_framePeriod.store(FramePeriodUs(height, m_decoder.GetMode()));
-    SYSTEMTIME time;
-    {
-        std::lock_guard<std::mutex> lock(m_timeLock);
-        time = m_frameTime;
-    }
-    const DualInfo dual = DualInfoOf(m_decoder);
-    if (!dual.dual) {
-        RenderPicture(m_decoder.GetChannel(), time, picture, width, height);
-    } else {
-        SplitDualPicture(picture, width, height, b.left.get(), b.right.get());
-        if (!dual.leftAbsent) {
-            RenderPicture(dual.leftChannel, time, b.left.get(), width / 2, height);
-        }
-        if (!dual.rightAbsent) {
-            RenderPicture(dual.rightChannel, time, b.right.get(), width / 2, height);
-        }
-    }
-    return 1;
+    m_pictures.SetTrue(stream, true);
+    m_pictures.SetInfo(stream, info);
+    return true;
 }
 
-int CPlayerEngine::RunLocalLoop() {
-    LocalBuffers b;
-    m_pictures.Reset();
-    uint8_t* packet = b.packet.get();
-    WaveStart();
-    int skip = 0;
-    int failures = 0;
-    uint32_t paceDebt = 0;
-    m_frameStart = 0;
+void CPlayerEngine::ShowStreamPicture(const PictureInfo& info, const uint8_t* picture,
+                                      LocalBuffers& b) {
+    m_shownOffset[StreamOfInfo(info)] = info.offset;
+    m_framePeriod.store(FramePeriodUs(info.height, m_decoder.GetMode()));
+    {
+        std::lock_guard<std::mutex> lock(m_timeLock);
+        m_frameTime = info.time;
+        m_blockTime = info.time;
+        m_blockTimeValid = true;
+    }
+    m_renderOffset = info.offset;
+    if (!info.dual.dual) {
+        RenderPicture(info.channel, info.time, picture, info.width, info.height);
+        return;
+    }
+    SplitDualPicture(picture, info.width, info.height, b.left.get(), b.right.get());
+    if (!info.dual.leftAbsent) {
+        RenderPicture(info.dual.leftChannel, info.time, b.left.get(), info.width / 2, info.height);
+    }
+    if (!info.dual.rightAbsent) {
+        RenderPicture(info.dual.rightChannel, info.time, b.right.get(), info.width / 2,
+                      info.height);
+    }
+}
 
-    int enabled[16];
-    auto gateOpen = [&]() {
-        for (int i = 0; i < 16; ++i) {
-            enabled[i] = m_channelEnable[i].load();
+bool CPlayerEngine::StreamVisible(const PictureInfo& info) {
+    int split = 1;
+    int page = 0;
+    m_videoWnd.GetSplit(&split, &page);
+    const int n = std::max(split, 1);
+    const int count = m_videoWnd.GetChannelCount();
+    const uint32_t channels = ChannelsOf(info);
+    for (int c = 0; c < 16; ++c) {
+        if ((channels & (1u << c)) != 0 && c < count && c / n == page) {
+            return true;
         }
-        return ChannelGatePasses(enabled, m_decoder.GetChannel(), DualInfoOf(m_decoder));
-    };
-    // Picture and audio path for a packet just read: sound at speed 1 while
-    // playing forward, everything else through the decoder.
-    // Returns true when the pass ends without the pacing tail.
-    auto deliver = [&](int length, bool isAudio, bool parsed) -> bool {
-        TakeFrameTime();
-        const int state = m_playState.load();
-        if (isAudio && m_speed.load() == 1.0 && state == kStatePlay) {
+    }
+    return false;
+}
+
+void CPlayerEngine::PrimeBefore(uint64_t target, LocalBuffers& b) {
+    const uint64_t size = m_file.GetSize();
+    if (target == 0 || target >= size) {
+        return;
+    }
+    uint8_t* scan = b.scan.get();
+    bool seen[CChannelPictures::kStreams] = {};
+    bool found[CChannelPictures::kStreams] = {};
+    uint64_t key[CChannelPictures::kStreams] = {};
+    const uint32_t mask = static_cast<uint32_t>(m_file.GetChannelMask()) & 0xFFFF;
+    uint32_t channelsSeen = 0;
+    int failures = 0;
+    int open = 0; // streams seen whose key picture is still to be found
+    m_file.SetPositionBefore(target);
+    while (!StopRequested()) {
+        const int n = m_file.ReadBackward(scan);
+        if (n <= 0) {
+            if (m_file.GetPosition() == 0 || ++failures > kSearchFailures ||
+                target - m_file.GetPosition() > kKeySearchHard) {
+                break;
+            }
+            continue;
+        }
+        const uint64_t offset = m_file.GetPacketOffset();
+        const uint64_t back = target - std::min(target, offset);
+        if (back > kKeySearchHard) {
+            break;
+        }
+        if (m_file.IsAudio() || m_decoder.ParseHeader(scan, n) == 0) {
+            continue;
+        }
+        const int s = CChannelPictures::StreamOf(m_decoder);
+        if (!seen[s]) {
+            seen[s] = true;
+            ++open;
+            channelsSeen |= ChannelsOf(PictureInfoOf(m_decoder, 0, SYSTEMTIME{}, 0));
+        }
+        if (!found[s] && m_decoder.IsKeyPicture()) {
+            found[s] = true;
+            key[s] = offset;
+            --open;
+        }
+        if (open == 0 && ((channelsSeen & mask) == mask || back > kKeySearchSoft)) {
+            break;
+        }
+    }
+    uint64_t from = target;
+    for (int s = 0; s < CChannelPictures::kStreams; ++s) {
+        if (found[s]) {
+            from = std::min(from, key[s]);
+        }
+    }
+    if (from == target) {
+        return;
+    }
+    m_file.SetPosition(from);
+    failures = 0;
+    while (!StopRequested()) {
+        const int n = m_file.ReadForward(scan);
+        if (n <= 0) {
+            if (++failures > kSearchFailures || m_file.GetPosition() >= target) {
+                break;
+            }
+            continue;
+        }
+        const uint64_t offset = m_file.GetPacketOffset();
+        if (offset >= target) {
+            break;
+        }
+        if (m_file.IsAudio() || m_decoder.ParseHeader(scan, n) == 0) {
+            continue;
+        }
+        const int s = CChannelPictures::StreamOf(m_decoder);
+        if (!found[s] || offset < key[s]) {
+            continue;
+        }
+        DecodeTrue(
+            scan, n,
+            PictureInfoOf(m_decoder, offset, m_file.GetPacketTime(), m_file.GetPacketFrameGap()));
+    }
+}
+
+int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuffers& b) {
+    uint8_t* scan = b.scan.get();
+    uint64_t key = offset;
+    if (!isKey) {
+        if (m_reverseCache.IsKeyless(stream, offset)) {
+            return 0;
+        }
+        bool found = false;
+        uint64_t lowest = offset;
+        int failures = 0;
+        m_file.SetPositionBefore(offset);
+        while (!StopRequested()) {
+            const int n = m_file.ReadBackward(scan);
+            if (n <= 0) {
+                if (m_file.GetPosition() == 0 || ++failures > kSearchFailures) {
+                    break;
+                }
+                continue;
+            }
+            const uint64_t at = m_file.GetPacketOffset();
+            if (offset - std::min(offset, at) > kKeySearchHard) {
+                break;
+            }
+            lowest = std::min(lowest, at);
+            if (m_file.IsAudio() || m_decoder.ParseHeader(scan, n) == 0 ||
+                CChannelPictures::StreamOf(m_decoder) != stream || !m_decoder.IsKeyPicture()) {
+                continue;
+            }
+            key = at;
+            found = true;
+            break;
+        }
+        if (!found) {
+            m_reverseCache.SetKeyless(stream, m_file.GetPosition() == 0 ? 0 : lowest, offset);
+            return 0;
+        }
+    }
+    m_file.SetPosition(key);
+    m_pictures.SetTrue(stream, false);
+    int failures = 0;
+    while (!StopRequested()) {
+        const int n = m_file.ReadForward(scan);
+        if (n <= 0) {
+            if (++failures > kSearchFailures || m_file.GetPosition() > offset) {
+                break;
+            }
+            continue;
+        }
+        const uint64_t at = m_file.GetPacketOffset();
+        if (at > offset) {
+            break;
+        }
+        if (m_file.IsAudio() || m_decoder.ParseHeader(scan, n) == 0 ||
+            CChannelPictures::StreamOf(m_decoder) != stream) {
+            continue;
+        }
+        const PictureInfo info =
+            PictureInfoOf(m_decoder, at, m_file.GetPacketTime(), m_file.GetPacketFrameGap());
+        if (DecodeTrue(scan, n, info)) {
+            m_reverseCache.Put(stream, info, m_pictures.Buffer(stream),
+                               m_decoder.GetPictureBytes());
+        }
+        if (at == offset) {
+            break;
+        }
+    }
+    m_reverseCacheBytes.store(m_reverseCache.GetBytesAllocated());
+    return m_reverseCache.Find(stream, offset, nullptr) != nullptr ? 1 : 0;
+}
+
+void CPlayerEngine::Pace(const PictureInfo& info, double speed, LocalPlace& place) {
+    m_pacedPasses.fetch_add(1);
+    place.due += static_cast<int64_t>(
+        PacingWaitUs(info.frameGap, FramePeriodUs(info.height, m_decoder.GetMode()), speed));
+    if (m_unpaced.load()) {
+        place.due = NowUs();
+        return;
+    }
+    const int64_t now = NowUs();
+    if (now - place.due > kMaxLateUs) {
+        place.due = now;
+        return;
+    }
+    if (place.due - now >= 1000) {
+        m_pacingWaits.fetch_add(1);
+        // A command or a stop cuts the wait short: commands take effect at once.
+        WaitAny({&m_stopEvent, &m_commandEvent}, static_cast<uint32_t>((place.due - now) / 1000));
+    }
+}
+
+void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
+    uint8_t* packet = b.packet.get();
+    const double speed = m_speed.load();
+    const bool play = state == kStatePlay;
+    if (!place.forward || place.needPrime) {
+        // Back onto the pictures of this place: each stream decoded forward
+        // from its key picture up to where reading goes on.
+        const uint64_t resume =
+            place.forward || place.cursorRaw ? m_file.GetPosition() : place.cursor;
+        m_pictures.Invalidate();
+        PrimeBefore(resume, b);
+        m_file.SetPosition(resume);
+        place.forward = true;
+        place.needPrime = false;
+    }
+    const int length = ReadForwardWrapped(packet);
+    NoteReaderState();
+    if (length <= 0) {
+        place.lastForwardFailed = true;
+        if (!play) {
+            m_playState.store(kStatePause);
+        } else if (++place.failures > kMaxReadFailures) {
+            m_playState.store(kStatePause);
+            place.failures = 0;
+        } else if (m_repeat.load() && m_file.GetPosition() + 4096 > m_file.GetSize()) {
+            m_file.SetPosition(0);
+            m_pictures.Invalidate();
+            for (uint64_t& shown : m_shownOffset) {
+                shown = kNoPicture;
+            }
+            m_playState.store(kStatePlay);
+        }
+        return;
+    }
+    place.failures = 0;
+    place.lastForwardFailed = false;
+    if (m_file.IsAudio()) {
+        // Sound is played at speed 1 only; elsewhere it costs no time.
+        if (play && speed == 1.0 && !m_unpaced.load()) {
+            {
+                std::lock_guard<std::mutex> lock(m_timeLock);
+                m_frameTime = m_file.GetPacketTime();
+                m_blockTime = m_frameTime;
+                m_blockTimeValid = true;
+            }
             if (PlayLocalAudio(packet, length, b)) {
                 m_audioPlayed.fetch_add(1);
-                m_frameStart -= 5;
             }
             if (m_exportActive.load() && (m_videoFormat != 6 || m_file.GetChannel() == 0)) {
                 m_aviWriter.WriteAudio(packet, length);
             }
-            return true;
         }
-        ++skip;
-        ShowPicture(packet, length, b, parsed && !isAudio);
-        return false;
-    };
+        return;
+    }
+    if (m_decoder.ParseHeader(packet, length) == 0) {
+        m_refusedPictures.fetch_add(1);
+        return;
+    }
+    const PictureInfo info = PictureInfoOf(m_decoder, m_file.GetPacketOffset(),
+                                           m_file.GetPacketTime(), m_file.GetPacketFrameGap());
+    const int stream = StreamOfInfo(info);
+    int enabled[16];
+    for (int i = 0; i < 16; ++i) {
+        enabled[i] = m_channelEnable[i].load();
+    }
+    bool shown = false;
+    if (!ChannelGatePasses(enabled, info.channel, info.dual)) {
+        m_pictures.SetTrue(stream, false);
+    } else if (play && speed >= 16.0 && !m_decoder.IsKeyPicture() && !m_unpaced.load() &&
+               place.due - NowUs() < kFastUpdateMarginUs) {
+        // No time for this update: the stream waits for its next key picture.
+        m_pictures.SetTrue(stream, false);
+    } else if (DecodeTrue(packet, length, info) && m_shownOffset[stream] != info.offset) {
+        if (!play && !StreamVisible(info)) {
+            return; // stepping goes on to a picture that is on screen
+        }
+        ShowStreamPicture(info, m_pictures.Buffer(stream), b);
+        shown = true;
+    }
+    if (play) {
+        Pace(info, speed, place);
+    } else if (shown) {
+        m_playState.store(kStatePause);
+    }
+}
+
+void CPlayerEngine::PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& place) {
+    uint8_t* packet = b.packet.get();
+    const double speed = m_speed.load();
+    const bool play = state == kStatePlayBackward;
+    if (place.forward) {
+        place.cursor = m_file.GetPosition();
+        place.cursorRaw = place.lastForwardFailed;
+        place.forward = false;
+    }
+    if (place.cursorRaw) {
+        m_file.SetPosition(place.cursor);
+    } else {
+        m_file.SetPositionBefore(place.cursor);
+    }
+    const int length = m_file.ReadBackward(packet);
+    NoteReaderState();
+    if (length <= 0) {
+        place.cursor = m_file.GetPosition();
+        place.cursorRaw = true;
+        if (!play || ++place.failures > kMaxReadFailures) {
+            m_playState.store(kStatePause);
+            place.failures = 0;
+        }
+        return;
+    }
+    place.failures = 0;
+    const uint64_t offset = m_file.GetPacketOffset();
+    place.cursor = offset;
+    place.cursorRaw = false;
+    m_position.store(offset);
+    if (m_file.IsAudio() || m_decoder.ParseHeader(packet, length) == 0) {
+        return;
+    }
+    const PictureInfo info =
+        PictureInfoOf(m_decoder, offset, m_file.GetPacketTime(), m_file.GetPacketFrameGap());
+    const int stream = StreamOfInfo(info);
+    const bool key = m_decoder.IsKeyPicture() != 0;
+    int enabled[16];
+    for (int i = 0; i < 16; ++i) {
+        enabled[i] = m_channelEnable[i].load();
+    }
+    if (m_shownOffset[stream] == offset || (!play && !StreamVisible(info))) {
+        return;
+    }
+    bool shown = false;
+    if (ChannelGatePasses(enabled, info.channel, info.dual)) {
+        if (play && speed >= 16.0) {
+            // Fast backward shows the key pictures, each true by itself.
+            if (key && DecodeTrue(packet, length, info)) {
+                ShowStreamPicture(info, m_pictures.Buffer(stream), b);
+                shown = true;
+            }
+        } else {
+            PictureInfo cached;
+            const uint8_t* picture = m_reverseCache.Find(stream, offset, &cached);
+            if (picture == nullptr && FillReverse(stream, offset, key, b)) {
+                picture = m_reverseCache.Find(stream, offset, &cached);
+            }
+            if (picture != nullptr) {
+                ShowStreamPicture(cached, picture, b);
+                shown = true;
+            }
+        }
+    }
+    if (play) {
+        Pace(info, speed, place);
+    } else if (shown) {
+        m_playState.store(kStatePause);
+    }
+}
+
+void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
+    uint8_t* packet = b.packet.get();
+    m_file.SetSeekTarget(m_seekPosition.load());
+    const int length = m_file.ReadAtSeekTarget(packet);
+    NoteReaderState();
+    place.forward = true;
+    place.lastForwardFailed = length <= 0;
+    if (length <= 0) {
+        place.needPrime = true;
+        m_playState.store(kStatePause);
+        return;
+    }
+    const uint64_t offset = m_file.GetPacketOffset();
+    const uint64_t after = m_file.GetPosition();
+    const SYSTEMTIME time = m_file.GetPacketTime();
+    const int gap = m_file.GetPacketFrameGap();
+    m_pictures.Invalidate();
+    PrimeBefore(offset, b);
+    // Every stream at once at its picture of this moment, then the one found.
+    for (int s = 0; s < CChannelPictures::kStreams; ++s) {
+        if (m_pictures.IsTrue(s) && m_shownOffset[s] != m_pictures.Info(s).offset) {
+            ShowStreamPicture(m_pictures.Info(s), m_pictures.Buffer(s), b);
+        }
+    }
+    if (m_decoder.ParseHeader(packet, length) != 0) {
+        const PictureInfo info = PictureInfoOf(m_decoder, offset, time, gap);
+        if (DecodeTrue(packet, length, info)) {
+            ShowStreamPicture(info, m_pictures.Buffer(StreamOfInfo(info)), b);
+        }
+    }
+    m_file.SetPosition(after);
+    place.needPrime = false;
+    m_playState.store(kStatePause);
+}
+
+int CPlayerEngine::RunLocalLoop() {
+    LocalBuffers b;
+    LocalPlace place;
+    m_pictures.Reset();
+    m_reverseCache.Clear();
+    for (uint64_t& shown : m_shownOffset) {
+        shown = kNoPicture;
+    }
+    WaveStart();
+    double lastSpeed = m_speed.load();
 
     while (m_running.load()) {
         const int woke = WaitAny({&m_stopEvent, &m_commandEvent}, 0);
@@ -215,7 +614,13 @@ int CPlayerEngine::RunLocalLoop() {
             // Reset before reading, so that a command posted meanwhile is not lost.
             m_commandEvent.Reset();
             m_playState.store(PlayStateForCommand(m_command.load(), m_playState.load()));
-            paceDebt = 0;
+            m_commandsTaken.fetch_add(1);
+            place.due = NowUs();
+            place.failures = 0;
+            if (lastSpeed >= 16.0 && m_speed.load() < 16.0) {
+                place.needPrime = true;
+            }
+            lastSpeed = m_speed.load();
             continue;
         }
         WavePump();
@@ -228,126 +633,21 @@ int CPlayerEngine::RunLocalLoop() {
             WaitAny({&m_stopEvent, &m_commandEvent}, kIdleWaitMs);
             continue;
         }
-        if (m_frameStart == 0) {
-            m_frameStart = MediaClockNow();
-        }
-        const uint64_t size = m_file.GetSize();
-        const double speed = m_speed.load();
-        bool noTail = false;
-
         switch (state) {
         case kStatePlay:
-        case kStatePlayBackward: {
-            const bool forward = state == kStatePlay;
-            if (speed >= 16.0 && skip >= kPicturesBetweenSkips) {
-                const uint64_t distance =
-                    static_cast<uint64_t>(static_cast<int64_t>(speed) * kSkipBytesPerSpeed);
-                const uint64_t pos = m_file.GetPosition();
-                if (forward) {
-                    if (pos + distance < size) {
-                        m_file.SetPosition(pos + distance);
-                    }
-                } else if (pos > distance) {
-                    m_file.SetPosition(pos - distance);
-                }
-                skip = 0;
-            }
-            const int length = forward ? ReadForwardWrapped(packet) : m_file.ReadBackward(packet);
-            NoteReaderState();
-            if (length <= 0) {
-                if (++failures > kMaxReadFailures) {
-                    m_playState.store(kStatePause);
-                    failures = 0;
-                } else if (forward && m_repeat.load() && m_file.GetPosition() + 4096 > size) {
-                    m_file.SetPosition(0);
-                    m_playState.store(kStatePlay);
-                }
-                noTail = !forward;
-                break;
-            }
-            failures = 0;
-            const bool isAudio = m_file.IsAudio() != 0;
-            if (isAudio) {
-                if (forward) {
-                    noTail = deliver(length, true, false);
-                }
-                break;
-            }
-            if (m_decoder.ParseHeader(packet, length) == 0 || !gateOpen()) {
-                break;
-            }
-            noTail = deliver(length, false, true);
-            break;
-        }
         case kStateStepForward:
-        case kStateStepBackward: {
-            const bool forward = state == kStateStepForward;
-            const int length = forward ? ReadForwardWrapped(packet) : m_file.ReadBackward(packet);
-            NoteReaderState();
-            if (length <= 0) {
-                m_playState.store(kStatePause);
-                break;
-            }
-            if (m_file.IsAudio()) {
-                break;
-            }
-            if (!forward) {
-                const uint32_t now = MediaClockNow();
-                m_decodeTime = now - m_frameStart;
-                m_frameStart = now;
-            }
-            if (m_decoder.ParseHeader(packet, length) == 0 || !gateOpen()) {
-                break;
-            }
-            m_playState.store(kStatePause);
-            deliver(length, false, true);
+            PlayForward(state, b, place);
             break;
-        }
-        case kStateSearch: {
-            m_file.SetSeekTarget(m_seekPosition.load());
-            const int length = m_file.ReadAtSeekTarget(packet);
-            NoteReaderState();
-            m_playState.store(kStatePause);
-            if (length > 0) {
-                deliver(length, m_file.IsAudio() != 0, false);
-            }
+        case kStatePlayBackward:
+        case kStateStepBackward:
+            PlayBackwardPass(state, b, place);
             break;
-        }
+        case kStateSearch:
+            SeekPass(b, place);
+            break;
         default:
             break;
         }
-        reader.unlock();
-
-        if (noTail) {
-            continue;
-        }
-        // Pacing tail: what the picture cost is taken off its time on screen.
-        m_decodeTime = MediaClockNow() - m_frameStart;
-        const int after = m_playState.load();
-        if (after == kStatePlay || after == kStatePlayBackward) {
-            m_pacedPasses.fetch_add(1);
-            const uint32_t waitMs = PacingWaitMs(m_frameGap.load(), m_framePeriod.load(), speed);
-            // Time lost to a late wake-up or a slow picture is made up on the
-            // next waits, so that the pace holds on average on a busy machine.
-            const uint32_t spent = m_decodeTime + paceDebt;
-            if (waitMs > spent) {
-                m_pacingWaits.fetch_add(1);
-                const uint32_t want = waitMs - spent;
-                const uint32_t t0 = MediaClockNow();
-                // A command or a stop cuts the wait short: commands take effect at once.
-                if (WaitAny({&m_stopEvent, &m_commandEvent}, want) == kWaitTimeout) {
-                    const uint32_t slept = MediaClockNow() - t0;
-                    paceDebt = slept > want ? std::min(slept - want, kMaxPaceDebtMs) : 0;
-                } else {
-                    paceDebt = 0;
-                }
-            } else {
-                paceDebt = std::min(spent - waitMs, kMaxPaceDebtMs);
-            }
-        } else {
-            paceDebt = 0;
-        }
-        m_frameStart = 0;
     }
 
     {

@@ -77,18 +77,12 @@ int FramePeriodUs(int height, int decoderMode) {
     return fullRate ? 25000 : 12500;
 }
 
-uint32_t PacingWaitMs(int frameGap, int framePeriodUs, double speed) {
-    if (speed >= 16.0) {
-        return 0;
-    }
-    // The product wraps as an unsigned 32-bit value, as the pacing always has.
-    const uint32_t waitUs =
-        static_cast<uint32_t>(frameGap + 1) * static_cast<uint32_t>(framePeriodUs);
+uint64_t PacingWaitUs(int frameGap, int framePeriodUs, double speed) {
+    const uint64_t us = static_cast<uint64_t>(frameGap + 1) * static_cast<uint64_t>(framePeriodUs);
     if (!(speed > 0.0)) {
-        return waitUs / 1000;
+        return us;
     }
-    const auto scaled = static_cast<uint64_t>(static_cast<double>(waitUs) / speed);
-    return static_cast<uint32_t>(scaled / 1000);
+    return static_cast<uint64_t>(static_cast<double>(us) / speed);
 }
 
 void SplitDualPicture(const uint8_t* src, int width, int height, uint8_t* left, uint8_t* right) {

@@ -36,10 +36,6 @@ constexpr uint32_t kNetAudioRecordSize = 4096;
 // largest picture is 640 x 272.
 constexpr uint32_t kLiveExportFrameSize = 640 * 272 * 2 * 3;
 
-// Bytes skipped per jump when fast playback skips ahead, per unit of speed.
-constexpr int64_t kSkipBytesPerSpeed = 20480;
-// Pictures decoded between two jumps at speeds of 16 and more.
-constexpr int kPicturesBetweenSkips = 9;
 // Read failures in a row that end forward or backward playback.
 constexpr int kMaxReadFailures = 4;
 
@@ -63,9 +59,11 @@ int ChannelSlotsFor(int channels);
 // decoder's mode (the video format code, or 2 in live view).
 int FramePeriodUs(int height, int decoderMode);
 
-// Milliseconds a picture should stay on screen before the next one, before
-// the time spent on it is taken off. 0 at speeds of 16 and more.
-uint32_t PacingWaitMs(int frameGap, int framePeriodUs, double speed);
+// Microseconds of the recording a picture stands for, (frame gap + 1) frame
+// periods, at the given speed: how long it stays on screen before the next.
+// Kept in microseconds because whole milliseconds would run fast by up to a
+// millisecond a picture.
+uint64_t PacingWaitUs(int frameGap, int framePeriodUs, double speed);
 
 // Splits a planar 4:2:0 picture holding two channels side by side into two
 // pictures of half the width; each half is width/2 x height, 4:2:0.

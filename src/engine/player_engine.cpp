@@ -460,9 +460,21 @@ void CPlayerEngine::SetPictureSink(PictureSink sink) {
     m_hasSink.store(static_cast<bool>(m_sink));
 }
 
+void CPlayerEngine::SetPictureObserver(PictureObserver observer) {
+    std::lock_guard<std::mutex> lock(m_sinkLock);
+    m_observer = std::move(observer);
+    m_hasObserver.store(static_cast<bool>(m_observer));
+}
+
 void CPlayerEngine::RenderPicture(int channel, const SYSTEMTIME& time, const uint8_t* picture,
                                   int width, int height) {
     m_picturesShown.fetch_add(1);
+    if (m_hasObserver.load()) {
+        std::lock_guard<std::mutex> lock(m_sinkLock);
+        if (m_observer) {
+            m_observer(channel, m_renderOffset, time, picture, width, height);
+        }
+    }
     if (m_hasSink.load()) {
         std::lock_guard<std::mutex> lock(m_sinkLock);
         if (m_sink) {

@@ -58,6 +58,11 @@ private:
 using PictureSink = std::function<void(int channel, const SYSTEMTIME& time, const uint8_t* picture,
                                        int width, int height)>;
 
+// Sees every picture handed to the video window (or the sink) with the
+// offset of its packet in the recording; for headless tools and tests.
+using PictureObserver = std::function<void(int channel, uint64_t offset, const SYSTEMTIME& time,
+                                           const uint8_t* picture, int width, int height)>;
+
 // Export kinds: one export frame per tick of the main window's 40 ms timer, or
 // one per decoded picture.
 constexpr int kExportPerTick = 6;
@@ -172,6 +177,13 @@ public:
 
     // Headless use: pictures go to the sink instead of the video window.
     void SetPictureSink(PictureSink sink);
+    void SetPictureObserver(PictureObserver observer);
+    // No pacing waits (every other decision the same): how fast the loop can go.
+    void SetUnpaced(int flag) { m_unpaced.store(flag); }
+    // Commands the worker thread has taken, so a caller knows its last one ran.
+    uint64_t GetCommandsTaken() const { return m_commandsTaken.load(); }
+    // Bytes held for playing backward.
+    uint64_t GetReverseCacheBytes() const { return m_reverseCacheBytes.load(); }
     // Counters for monitoring and tests; the worker thread writes them.
     uint64_t GetPicturesShown() const { return m_picturesShown.load(); }
     uint64_t GetAudioPacketsPlayed() const { return m_audioPlayed.load(); }
@@ -190,6 +202,7 @@ public:
 
 private:
     struct LocalBuffers;
+    struct LocalPlace;
 
     int RunLocalLoop();
     int RunNetworkLoop();
@@ -198,7 +211,6 @@ private:
     // audio kind after a failed read.
     int ReadForwardWrapped(uint8_t* dest);
     void NoteReaderState();
-    void TakeFrameTime();
     // Converts and writes sound in chunks that fit the wave ring, retrying a
     // full ring until giveUp says so; a missing device drops it. 1 when any
     // of it was written.
@@ -206,8 +218,23 @@ private:
                    const std::function<bool()>& giveUp);
     // Audio packet at speed 1 while playing forward. 1 when written.
     int PlayLocalAudio(const uint8_t* samples, int length, LocalBuffers& b);
-    // Header parse, decode and render. 1 when a picture was handed on.
-    int ShowPicture(const uint8_t* packet, int length, LocalBuffers& b, bool gate);
+    // Decodes the packet just parsed into its stream's buffer when that gives
+    // a true picture; true when it did.
+    bool DecodeTrue(const uint8_t* packet, int length, const PictureInfo& info);
+    void ShowStreamPicture(const PictureInfo& info, const uint8_t* picture, LocalBuffers& b);
+    bool StreamVisible(const PictureInfo& info);
+    // Makes every stream's buffer true at the last packet before target by
+    // decoding forward from the stream's key picture before it.
+    void PrimeBefore(uint64_t target, LocalBuffers& b);
+    // Decodes stream's run of pictures from its key picture up to the packet
+    // at offset into the reverse cache. 1 when that picture is now there.
+    int FillReverse(int stream, uint64_t offset, bool isKey, LocalBuffers& b);
+    void PlayForward(int state, LocalBuffers& b, LocalPlace& place);
+    void PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& place);
+    void SeekPass(LocalBuffers& b, LocalPlace& place);
+    // Holds the picture on screen until the recording's time for it has
+    // passed at the current speed.
+    void Pace(const PictureInfo& info, double speed, LocalPlace& place);
     void RenderPicture(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
                        int height);
     void PostCommand(int command);
@@ -250,8 +277,6 @@ private:
     std::atomic<int> m_repeat{0};
     std::atomic<int> m_framePeriod{33333};
     std::atomic<int> m_slotCount{4};
-    uint32_t m_frameStart = 0;
-    uint32_t m_decodeTime = 0;
     std::atomic<int> m_channelEnable[16];
 
     int m_videoFormat = 4;
@@ -292,6 +317,19 @@ private:
     std::mutex m_sinkLock;
     PictureSink m_sink;
     std::atomic<bool> m_hasSink{false};
+    PictureObserver m_observer;
+    std::atomic<bool> m_hasObserver{false};
+    // The packet of the picture being handed on, for the observer.
+    uint64_t m_renderOffset = 0;
+    std::atomic<int> m_unpaced{0};
+    std::atomic<uint64_t> m_commandsTaken{0};
+    std::atomic<uint64_t> m_reverseCacheBytes{0};
+
+    // Pictures decoded ahead for playing backward, kept for the engine's life.
+    CReverseCache m_reverseCache;
+    // The packet each stream's cell shows, kNoPicture when none.
+    static constexpr uint64_t kNoPicture = ~0ull;
+    uint64_t m_shownOffset[CChannelPictures::kStreams] = {};
 
     // One decoding buffer per channel, used by whichever loop runs; kept
     // for the engine's life and blanked when a loop starts.

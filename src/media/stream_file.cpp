@@ -242,6 +242,8 @@ CStreamFile::BlockStatus CStreamFile::EnterBlock(uint64_t blockStart, bool forwa
     if (!DecodeRecordingHeader(b, m_format, m_bias, &h)) {
         return kBlockBad; // the reader's block fields stay as they were
     }
+    m_prevBlockTime = m_blockTime;
+    m_prevFrameGap = m_frameGap;
     m_frameGap = h.frameGap;
     m_channelMask = h.channelMask;
     m_blockTime = h.time;
@@ -302,6 +304,10 @@ bool CStreamFile::StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int
                 std::memcpy(dst, m_forward.data(), static_cast<size_t>(n));
             }
             m_forward[3] = code;
+            m_packetOffset = m_openOffset;
+            m_packetTime = m_openTime;
+            m_packetGap = m_openGap;
+            NoteOpenForward(codePos);
             m_inPacket = 0;
             m_complete = 1;
             m_count = 0;
@@ -320,7 +326,16 @@ bool CStreamFile::StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int
     m_count = 4;
     m_total = 4;
     m_forward[3] = code;
+    NoteOpenForward(codePos);
     return false;
+}
+
+void CStreamFile::NoteOpenForward(uint64_t codeEnd) {
+    m_openOffset = StreamBack(codeEnd, 3);
+    // A start code cut by a block boundary begins in the block before.
+    const bool sameBlock = BlockOf(m_openOffset) == BlockOf(codeEnd);
+    m_openTime = sameBlock ? m_blockTime : m_prevBlockTime;
+    m_openGap = sameBlock ? m_frameGap : m_prevFrameGap;
 }
 
 int CStreamFile::ReadForward(uint8_t* dst) {
@@ -403,6 +418,9 @@ bool CStreamFile::StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, in
                 n = static_cast<int>(std::min<uint64_t>(length, kMaxPacketSize));
             }
             std::memcpy(dst, m_backward.data() + (kMaxPacketSize - n), static_cast<size_t>(n));
+            m_packetOffset = codePos;
+            m_packetTime = m_blockTime;
+            m_packetGap = m_frameGap;
             m_inPacket = 0;
             m_complete = 1;
             m_count = 0;
@@ -539,6 +557,18 @@ int CStreamFile::SetPosition(uint64_t offset) {
     if (offset < m_size) {
         m_position = offset;
     }
+    return 1;
+}
+
+SYSTEMTIME CStreamFile::GetPacketTime() const {
+    return BlockTimeToLocal(m_packetTime, m_bias);
+}
+
+int CStreamFile::SetPositionBefore(uint64_t packetOffset) {
+    if (packetOffset >= m_size) {
+        return 0;
+    }
+    m_position = StreamForward(packetOffset, 4);
     return 1;
 }
 

@@ -34,6 +34,9 @@ public:
     // The first video packet at or after the seek target's block.
     int ReadAtSeekTarget(uint8_t* dst);
     int SetPosition(uint64_t offset);
+    // Places the reader so that the next ReadBackward delivers the packet
+    // that ends where the packet starting at packetOffset begins.
+    int SetPositionBefore(uint64_t packetOffset);
 
     uint64_t GetSize() const { return m_size; }
     uint64_t GetPosition() const { return m_position; }
@@ -48,6 +51,14 @@ public:
     int GetChannelMask() const { return m_channelMask; }
     int GetAudioChannelMask() const { return m_audioChannelMask; }
     int GetLength() const { return m_length; }
+    // The last packet delivered: the file offset of the first byte of its
+    // start code, and the time and frame gap of the block that start code
+    // begins in (a packet's own block, whichever way it was read).
+    uint64_t GetPacketOffset() const { return m_packetOffset; }
+    uint32_t GetPacketTimeUtc() const { return m_packetTime; }
+    int GetPacketFrameGap() const { return m_packetGap; }
+    // The packet's block time as local standard time, as GetBlockTime gives it.
+    SYSTEMTIME GetPacketTime() const;
     int GetFormat() const { return m_format; }
     int IsDiskMode() const { return m_diskMode; }
 
@@ -99,6 +110,7 @@ private:
     int FailRead(BlockStatus st, uint64_t blockStart, bool forward);
     bool StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
     bool StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
+    void NoteOpenForward(uint64_t codeEnd);
     void AppendForward(const uint8_t* p, size_t n);
     void AppendBackward(const uint8_t* p, size_t n);
     int ProbeHeaderAt(uint64_t block, QzfBlockHeader* h);
@@ -119,6 +131,14 @@ private:
     int m_count = 0;
     uint64_t m_total = 0; // the packet's true length so far, beyond the cap too
     uint32_t m_blockTime = 0;
+    uint32_t m_prevBlockTime = 0; // the block entered before the current one
+    int m_prevFrameGap = 0;
+    uint64_t m_openOffset = 0; // the packet being collected
+    uint32_t m_openTime = 0;
+    int m_openGap = 0;
+    uint64_t m_packetOffset = 0; // the packet last delivered
+    uint32_t m_packetTime = 0;
+    int m_packetGap = 0;
     bool m_haveBlockTime = false;
     int m_bigEndian = 0;
     int m_fd = -1;

@@ -16,9 +16,8 @@ public:
     CBitReader(const uint8_t* data, size_t size, size_t pos) { Start(data, size, pos); }
 
     void Start(const uint8_t* data, size_t size, size_t pos) {
-        m_data = data;
-        m_size = size;
-        m_pos = pos;
+        m_ptr = data + pos;
+        m_end = data + size;
         m_window = 0;
         m_bits = 0;
     }
@@ -27,21 +26,20 @@ public:
     void Refill() {
         if (m_bits >= 32)
             return;
-        if (m_pos + 8 <= m_size) {
+        if (m_end - m_ptr >= 8) {
             uint64_t v;
-            std::memcpy(&v, m_data + m_pos, 8);
+            std::memcpy(&v, m_ptr, 8);
             v = __builtin_bswap64(v);
             // Bits below the valid ones always equal the stream's next bits,
             // so OR-ing the same bytes in again is harmless.
             m_window |= v >> m_bits;
-            const int bytes = (63 - m_bits) >> 3;
-            m_pos += size_t(bytes);
-            m_bits += bytes * 8;
+            m_ptr += (63 - m_bits) >> 3;
+            m_bits |= 56; // the whole bytes taken bring it to 56..63
         } else {
+            // Past the end the window fills with zero bits.
             while (m_bits <= 56) {
-                const uint64_t byte = m_pos < m_size ? m_data[m_pos] : 0;
-                m_window |= byte << (56 - m_bits);
-                ++m_pos;
+                if (m_ptr < m_end)
+                    m_window |= uint64_t(*m_ptr++) << (56 - m_bits);
                 m_bits += 8;
             }
         }
@@ -71,13 +69,10 @@ public:
     }
 
     int ValidBits() const { return m_bits; }
-    // Bits consumed since Start, counting zero bits past the end.
-    size_t BitPosition(size_t startPos) const { return (m_pos - startPos) * 8 - size_t(m_bits); }
 
 private:
-    const uint8_t* m_data = nullptr;
-    size_t m_size = 0;
-    size_t m_pos = 0;
+    const uint8_t* m_ptr = nullptr;
+    const uint8_t* m_end = nullptr;
     uint64_t m_window = 0;
     int m_bits = 0;
 };

@@ -44,6 +44,13 @@ struct DspContext {
     void (*idct)(int16_t* block) = nullptr;
     // Writes 8 rows of 8 samples to dst, pitch bytes apart.
     void (*storeBlock)(const int16_t* block, uint8_t* dst, int pitch) = nullptr;
+    // idct and storeBlock in one, leaving the block all zero for the next one.
+    void (*idctPut)(int16_t* block, uint8_t* dst, int pitch) = nullptr;
+    // The samples of a block whose only coefficient is block[0] = 8 x d, taken
+    // from idct and storeBlock themselves for every d; dcFlat when each of
+    // those blocks came out as 64 equal samples, so that a fill can stand in.
+    uint8_t dcSample[256] = {};
+    bool dcFlat = false;
 };
 
 // The variant the processor's features select: generic, then MMX (MMX), then

@@ -26,6 +26,13 @@ constexpr PictureSize kPictureSize[18] = {
     {320, 112}, {320, 112}, {320, 128}, {320, 128}, {640, 224}, {640, 224},
     {640, 224}, {640, 224}, {640, 224}, {640, 272}, {640, 272}, {640, 272}};
 
+// Fills 8 rows of 8 samples with one value.
+inline void FillBlock(uint8_t* dst, int pitch, uint8_t value) {
+    const uint64_t v = value * 0x0101010101010101ull;
+    for (int r = 0; r < 8; ++r)
+        std::memcpy(dst + ptrdiff_t(r) * pitch, &v, 8);
+}
+
 } // namespace
 
 const char* VideoFormatName(int code) {
@@ -153,8 +160,10 @@ int CVideoDecoder::ParseHeader(const uint8_t* p, int length) {
 }
 
 void CVideoDecoder::BuildQuantTable() {
-    for (int i = 0; i < 64; ++i)
-        m_quantTable[i] = uint32_t(m_quantScale) * kIntraQuantMatrix[i];
+    for (int k = 0; k < 64; ++k) {
+        m_scan[k].quant = int32_t(m_quantScale) * kIntraQuantMatrix[kZigzag[k]];
+        m_scan[k].pos = kZigzag[k];
+    }
 }
 
 int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture) {
@@ -166,9 +175,16 @@ int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture) {
         m_cachedQuantScale = m_quantScale;
         BuildQuantTable();
     }
+    // Short codes carry levels up to 7, which scale 14 and below dequantise
+    // to at most 2033: no clamp needed. Only a caller that decodes a packet
+    // the parse refused can reach scale 15.
+    const bool clamp = m_quantScale > 14;
     const unsigned slices = std::min(m_sliceCount, unsigned(kMaxSlices));
     for (unsigned s = 0; s < slices; ++s) {
-        if (!DecodeSlice(packet, size_t(length), m_sliceTable[s], picture))
+        const bool ok = clamp
+                            ? DecodeSlice<true>(packet, size_t(length), m_sliceTable[s], picture)
+                            : DecodeSlice<false>(packet, size_t(length), m_sliceTable[s], picture);
+        if (!ok)
             return 0;
     }
     return 1;
@@ -180,6 +196,7 @@ int CVideoDecoder::Decode(const uint8_t* packet, int length, uint8_t* picture, s
     return Decode(packet, length, picture);
 }
 
+template <bool kClamp>
 bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t offset,
                                 uint8_t* picture) {
     CBitReader br(packet, length, offset);
@@ -214,9 +231,9 @@ bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t off
         for (int b = 0; b < 6; ++b) {
             if (b < 4 && !(cbp & (1u << b)))
                 continue;
-            if (!DecodeBlock(br))
+            const int last = DecodeBlock<kClamp>(br);
+            if (last < 0)
                 return false;
-            m_dsp.idct(m_block);
             uint8_t* dst;
             int pitch;
             if (b < 4) {
@@ -226,36 +243,62 @@ bool CVideoDecoder::DecodeSlice(const uint8_t* packet, size_t length, size_t off
                 dst = (b == 4 ? cbRow : crRow) + 8 * c;
                 pitch = chromaPitch;
             }
-            m_dsp.storeBlock(m_block, dst, pitch);
+            if (last == 0 && m_dsp.dcFlat) {
+                // Flat areas and most chroma code nothing but DC. block[0]
+                // is left: every block writes it before anything else.
+                const int dc = m_block[0] >> 3;
+                FillBlock(dst, pitch, m_dsp.dcSample[dc]);
+            } else {
+                m_dsp.idctPut(m_block, dst, pitch);
+            }
         }
     }
     return true;
 }
 
-bool CVideoDecoder::DecodeBlock(CBitReader& reader) {
+template <bool kClamp> int CVideoDecoder::DecodeBlock(CBitReader& reader) {
     // A local copy keeps the reader's state in registers across the stores
     // into the block.
     CBitReader br = reader;
-    int16_t* block = m_block;
-    m_dsp.clearBlock(block);
+    int16_t* const block = m_block;
+    const ScanEntry* const scan = m_scan;
     br.Refill();
     block[0] = int16_t(8 * br.ReadValid(8));
-    bool ok = true;
-    int k = 0;
+    int k = 0; // scan position of the last coefficient
     for (;;) {
-        ++k;
         br.Refill();
-        const FastCoeff& f = kFastCoeffs.e[br.PeekValid(kFastBits)];
+        const PairCoeff& e = kPairCoeffs.e[br.PeekValid(kPairBits)];
+        if (e.kind <= kPairTwoEob) {
+            br.SkipValid(e.length);
+            const int k1 = k + e.advance[0];
+            const int k2 = k + e.advance[1];
+            if (k2 >= 64)
+                break;
+            int v1 = (e.level[0] * scan[k1].quant + e.bias[0]) >> 2;
+            int v2 = (e.level[1] * scan[k2].quant + e.bias[1]) >> 2;
+            if (kClamp) {
+                v1 = std::clamp(v1, -2048, 2047);
+                v2 = std::clamp(v2, -2048, 2047);
+            }
+            // With one code k2 is k1: the second store is the one that stays.
+            block[scan[k2].pos] = int16_t(v2);
+            block[scan[k1].pos] = int16_t(v1);
+            k = k2;
+            if (e.kind == kPairTwoEob) {
+                reader = br;
+                return k;
+            }
+            continue;
+        }
+        if (e.kind == kPairEnd) {
+            br.SkipValid(2);
+            reader = br;
+            return k;
+        }
         int run;
         int level; // signed
-        if (f.run < 64) {
-            br.SkipValid(f.length);
-            run = f.run;
-            level = f.level;
-        } else if (f.run == kFastEob) {
-            br.SkipValid(f.length);
-            break;
-        } else if (f.run == kFastEscape) {
+        const FastCoeff& f = kFastCoeffs.e[br.PeekValid(kFastBits)];
+        if (f.run == kFastEscape) {
             br.SkipValid(f.length);
             run = int(br.ReadValid(6));
             const int l = int(br.ReadValid(8));
@@ -270,33 +313,28 @@ bool CVideoDecoder::DecodeBlock(CBitReader& reader) {
         } else {
             // Codes of 12 bits or more; 12 leading zeros is no code at all.
             const unsigned v = br.PeekValid(16);
-            if (v < 16) {
-                ok = false;
+            if (v < 16)
                 break;
-            }
-            const CoeffEntry& e = LookupCoeff(v);
-            if (e.kind != kCoeffRunLevel) {
-                ok = false;
+            const CoeffEntry& c = LookupCoeff(v);
+            if (c.kind != kCoeffRunLevel)
                 break;
-            }
-            br.SkipValid(e.length);
-            run = e.run;
-            level = br.ReadValid(1) ? -int(e.level) : int(e.level);
+            br.SkipValid(c.length);
+            run = c.run;
+            level = br.ReadValid(1) ? -int(c.level) : int(c.level);
         }
-        k += run;
-        if (k >= 64) {
-            ok = false;
+        k += run + 1;
+        if (k >= 64)
             break;
-        }
-        // Branch-free sign: the sign of random coefficients defeats prediction.
-        const int p = kZigzag[k];
         const int32_t s = level >> 31; // 0 or -1
         const uint32_t mag = uint32_t((level ^ s) - s);
-        const uint32_t q = std::min<uint32_t>((mag * m_quantTable[p]) >> 2, uint32_t(2047 - s));
-        block[p] = int16_t((int32_t(q) ^ s) - s);
+        const uint32_t q =
+            std::min<uint32_t>((mag * uint32_t(scan[k].quant)) >> 2, uint32_t(2047 - s));
+        block[scan[k].pos] = int16_t((int32_t(q) ^ s) - s);
     }
+    // The next block starts from a clear buffer.
+    std::memset(block, 0, sizeof m_block);
     reader = br;
-    return ok;
+    return -1;
 }
 
 } // namespace tv

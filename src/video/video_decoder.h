@@ -94,10 +94,14 @@ public:
 private:
     void SelectVariant();
     void BuildQuantTable();
-    // One slice; false on a bitstream error.
+    // One slice; false on a bitstream error. kClamp: the quantiser scale is
+    // too large for short codes to stay inside the coefficient range.
+    template <bool kClamp>
     bool DecodeSlice(const uint8_t* packet, size_t length, size_t offset, uint8_t* picture);
-    // Coefficients of one block into m_block; false on a bitstream error.
-    bool DecodeBlock(CBitReader& br);
+    // Coefficients of one block into m_block, which is all zero but for
+    // block[0] before, and all zero after a bitstream error. Returns the scan position of the last
+    // coefficient (0: DC only), -1 on a bitstream error.
+    template <bool kClamp> int DecodeBlock(CBitReader& br);
 
     int m_videoFormat = 0;
     uint32_t m_scanState = 0xFFFFFFFFu;
@@ -117,9 +121,14 @@ private:
     int m_width = 0;
     int m_height = 0;
 
-    uint32_t m_quantTable[64] = {};
+    // By scan position: quantiser scale x matrix, and the raster position.
+    struct ScanEntry {
+        int32_t quant;
+        int32_t pos;
+    };
+    ScanEntry m_scan[64] = {};
     int m_cachedQuantScale = 0;
-    alignas(16) int16_t m_block[64] = {};
+    alignas(32) int16_t m_block[64] = {};
     int m_forcedVariant = -1;
     DspContext m_dsp;
 };

@@ -115,9 +115,43 @@ constexpr FastCoeffTable BuildFast(const CoeffCode (&codes)[kCoeffCodeCount]) {
     return t;
 }
 
+constexpr PairCoeffTable BuildPairs(const FastCoeffTable& fast) {
+    PairCoeffTable t{};
+    for (unsigned v = 0; v < (1u << kPairBits); ++v) {
+        const FastCoeff& a = fast.e[v];
+        PairCoeff e{{0, 0}, {0, 0}, {0, 0}, 0, kPairSingle};
+        if (a.run == kFastEob) {
+            e.kind = kPairEnd;
+        } else if (a.run < 64) {
+            e = {{int8_t(a.level), 0},
+                 {uint8_t(a.level < 0 ? 3 : 0), 0},
+                 {uint8_t(a.run + 1), uint8_t(a.run + 1)},
+                 a.length,
+                 kPairTwo};
+            // The bits behind the first code; only a code that lies wholly
+            // inside the known bits can be taken with it.
+            const int known = kPairBits - a.length;
+            const FastCoeff& b = fast.e[(v << a.length) & ((1u << kPairBits) - 1)];
+            if (b.run < 64 && b.length <= known) {
+                e.level[1] = int8_t(b.level);
+                e.bias[1] = uint8_t(b.level < 0 ? 3 : 0);
+                e.advance[1] = uint8_t(a.run + 1 + b.run + 1);
+                e.length = uint8_t(a.length + b.length);
+            } else if (b.run == kFastEob && b.length <= known) {
+                e.length = uint8_t(a.length + b.length);
+                e.kind = kPairTwoEob;
+            }
+        }
+        t.e[v] = e;
+    }
+    return t;
+}
+
 } // namespace
 
 constinit const FastCoeffTable kFastCoeffs = BuildFast(kCoeffCodes);
+
+constinit const PairCoeffTable kPairCoeffs = BuildPairs(kFastCoeffs);
 
 constinit const CoeffEntryTable kCoeffEntries = BuildEntries(kCoeffCodes);
 

@@ -76,4 +76,30 @@ struct FastCoeffTable {
 };
 extern const FastCoeffTable kFastCoeffs;
 
+// Up to two short codes, and an end of block behind them, per look-up of the
+// next kPairBits bits: most coefficients of a busy picture are short codes,
+// and each look-up is a step of the serial chain through the bit window.
+// A dequantised value is (level x quantiser + bias) >> 2 with an arithmetic
+// shift; bias 3 on a negative level gives -((|level| x quantiser) >> 2).
+// When only one code is taken, the second slot repeats the first one's scan
+// position with level 0.
+constexpr int kPairBits = kFastBits;
+enum PairKind : uint8_t {
+    kPairTwo = 0,    // one or two coefficients
+    kPairTwoEob = 1, // the same, then end of block
+    kPairEnd = 2,    // end of block first
+    kPairSingle = 3, // escape, a long code or no code: decode it singly
+};
+struct PairCoeff {
+    int8_t level[2];
+    uint8_t bias[2];
+    uint8_t advance[2]; // scan positions from the last coefficient to each code's
+    uint8_t length;     // bits of the codes taken, sign bits included
+    uint8_t kind;
+};
+struct PairCoeffTable {
+    PairCoeff e[1 << kPairBits];
+};
+extern const PairCoeffTable kPairCoeffs;
+
 } // namespace tv

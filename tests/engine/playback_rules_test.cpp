@@ -81,15 +81,14 @@ TEST(PlaybackRules, FramePeriodsByHeightAndMode) {
 }
 
 TEST(PlaybackRules, PacingWaitScalesWithGapAndSpeed) {
-    // (gap + 1) x period / speed, in whole milliseconds.
-    EXPECT_EQ(PacingWaitMs(0, 40000, 1.0), 40u);
-    EXPECT_EQ(PacingWaitMs(7, 12500, 1.0), 100u);
-    EXPECT_EQ(PacingWaitMs(7, 12500, 2.0), 50u);
-    EXPECT_EQ(PacingWaitMs(1, 33333, 8.0), 8u); // 66666 / 8 = 8333 us
-    EXPECT_EQ(PacingWaitMs(0, 33333, 0.5), 66u);
-    // Fast speeds do not pace at all.
-    EXPECT_EQ(PacingWaitMs(7, 12500, 16.0), 0u);
-    EXPECT_EQ(PacingWaitMs(127, 33333, 32.0), 0u);
+    // (gap + 1) x period / speed, kept to the microsecond so that short
+    // waits do not run fast, and fast speeds are paced too.
+    EXPECT_EQ(PacingWaitUs(0, 40000, 1.0), 40000u);
+    EXPECT_EQ(PacingWaitUs(1, 16666, 2.0), 16666u);
+    EXPECT_EQ(PacingWaitUs(1, 33333, 8.0), 8333u);
+    EXPECT_EQ(PacingWaitUs(0, 33333, 0.5), 66666u);
+    EXPECT_EQ(PacingWaitUs(7, 12500, 16.0), 6250u);
+    EXPECT_EQ(PacingWaitUs(127, 33333, 32.0), 133332u);
 }
 
 TEST(PlaybackRules, DualPictureSplitsIntoHalves) {

@@ -253,4 +253,21 @@ TEST_F(QzftoolExport, OutputThatIsTheInputIsRefused) {
 }
 
 } // namespace
+// Channels decoded side by side make the very file of one thread, audio
+// interleaved as before.
+TEST_F(QzftoolExport, SameFileForAnyNumberOfThreads) {
+    ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 3"), 0);
+    for (const char* threads : {"1", "3"}) {
+        ASSERT_EQ(RunTool("export " + File("s.qzf") + " " + File(std::string("t") + threads) +
+                          ".avi --codec ffv1 --threads " + threads),
+                  0);
+    }
+    std::ifstream a(File("t1.avi"), std::ios::binary), b(File("t3.avi"), std::ios::binary);
+    const std::vector<char> one((std::istreambuf_iterator<char>(a)), {});
+    const std::vector<char> three((std::istreambuf_iterator<char>(b)), {});
+    EXPECT_GT(one.size(), 0u);
+    EXPECT_TRUE(one == three);
+    EXPECT_EQ(RunTool("export " + File("s.qzf") + " " + File("x.avi") + " --threads 0"), 2);
+}
+
 } // namespace tv

@@ -488,3 +488,52 @@ TEST_F(StreamFileTest, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+TEST_F(StreamFileTest, PacketsTellTheirOwnOffsetAndBlockTimeBothWays) {
+    // Each packet starts in a block of one second and ends in blocks of the
+    // next: its time is the block its start code begins in, read either way.
+    std::mt19937 rng(5);
+    std::vector<uint8_t> bytes;
+    CQzfBlockWriter w;
+    w.SetFormat(4);
+    w.AttachVector(&bytes);
+    w.SetChannelMask(1);
+    w.SetFrameGap(1);
+    std::vector<uint64_t> offsets;
+    std::vector<uint32_t> times;
+    for (int i = 0; i < 6; ++i) {
+        w.SetTime(static_cast<time_t>(1000 + 10 * i));
+        // The block the packet starts in was begun under the time before.
+        times.push_back(static_cast<uint32_t>(
+            w.GetBytesWritten() % kQzfBlockSize == 0 ? 1000 + 10 * i : 1000 + 10 * (i - 1)));
+        const uint64_t at = w.GetBytesWritten();
+        offsets.push_back(at % kQzfBlockSize == 0 ? at + kQzfHeaderSize : at);
+        std::vector<uint8_t> p = {0, 0, 1, 0xF9, static_cast<uint8_t>(i)};
+        const std::vector<uint8_t> body = Payload(rng, 9000);
+        p.insert(p.end(), body.begin(), body.end());
+        w.Write(p.data(), p.size());
+    }
+    const uint8_t tail[4] = {0, 0, 1, 0xF8};
+    w.Write(tail, 4);
+    w.Finish();
+    CStreamFile f;
+    ASSERT_EQ(f.Open(Put(bytes), 0), 1);
+    f.SetFormat(4);
+    int later = 0; // deliveries made from a block of a later time
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        ASSERT_GT(f.ReadForward(m_buf.data()), 0) << i;
+        EXPECT_EQ(f.GetPacketOffset(), offsets[i]) << i;
+        EXPECT_EQ(f.GetPacketTimeUtc(), times[i]) << i;
+        EXPECT_EQ(m_buf[4], i);
+        later += f.GetBlockTimeUtc() != times[i] ? 1 : 0;
+    }
+    EXPECT_GT(later, 3);
+    // Back from the last one: the reader lands before the packet named.
+    ASSERT_EQ(f.SetPositionBefore(offsets.back()), 1);
+    for (size_t i = offsets.size() - 1; i-- > 0;) {
+        ASSERT_GT(f.ReadBackward(m_buf.data()), 0) << i;
+        EXPECT_EQ(f.GetPacketOffset(), offsets[i]) << i;
+        EXPECT_EQ(f.GetPacketTimeUtc(), times[i]) << i;
+        EXPECT_EQ(m_buf[4], i);
+    }
+}

@@ -220,6 +220,48 @@ TEST(VideoIdct, GenericShortcutsMatchFullArithmetic) {
         EXPECT_NEAR(a.v[i], out[i], 1.0) << i;
 }
 
+// The decoder's shortcuts: a DC-only block is a fill, and the fused
+// transform-and-store gives the samples of the transform and the store apart,
+// leaving the block clear, on sparse blocks of every shape and on saturating ones.
+TEST(VideoIdct, ShortcutsGiveTheFullTransformsSamples) {
+    std::mt19937 rng(64);
+    for (int variant = 0; variant < kVariantCount; ++variant) {
+        DspContext ctx;
+        InitDspContext(ctx, variant);
+        SCOPED_TRACE(IdctVariantName(variant));
+        EXPECT_TRUE(ctx.dcFlat);
+        for (int d = 0; d < 256; ++d)
+            ASSERT_EQ(ctx.dcSample[d], d);
+        for (int n = 0; n < 6000; ++n) {
+            Block a{};
+            const int shape = n % 6;
+            for (int i = 0; i < 64; ++i) {
+                const bool row0 = i < 8, col0 = i % 8 == 0;
+                const bool keep = shape == 0   ? row0
+                                  : shape == 1 ? col0
+                                  : shape == 2 ? i < 24
+                                  : shape == 3 ? rng() % 8 == 0
+                                               : true;
+                if (keep && (shape != 3 || i > 0))
+                    a.v[i] = shape == 5 || (shape < 2 && n % 4 == 0)
+                                 ? int16_t(rng() % 2 ? 2047 : -2048)
+                                 : int16_t(int(rng() % (shape < 2 ? 4096 : 1024)) -
+                                           (shape < 2 ? 2048 : 512));
+            }
+            Block full = a;
+            ctx.idct(full.v);
+            uint8_t want[8 * 12], got[8 * 12];
+            std::memset(want, 0xEE, sizeof want);
+            std::memset(got, 0xEE, sizeof got);
+            ctx.storeBlock(full.v, want, 12);
+            ctx.idctPut(a.v, got, 12);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "block " << n;
+            for (int i = 0; i < 64; ++i)
+                ASSERT_EQ(a.v[i], 0) << "block " << n;
+        }
+    }
+}
+
 TEST(VideoIdct, VariantSelectionLaterMatchWins) {
     CpuFeatures none;
     EXPECT_EQ(SelectIdctVariant(none), kVariantGeneric);

@@ -204,6 +204,27 @@ TEST(VideoSample, QzftoolMakeSampleAndDecode) {
     std::ifstream ch1(dir + "/ch1.rgb565", std::ios::binary | std::ios::ate);
     const long picture = 640L * 272 * 2;
     EXPECT_EQ(long(ch0.tellg()) + long(ch1.tellg()), picture * lines);
+    // Channels decoded on several threads give the same files.
+    for (const char* threads : {"1", "3"}) {
+        const std::string dirN = dir + threads;
+        ASSERT_EQ(std::system((tool + " decode " + file +
+                               " --pixel-format rgb565 --idct generic --threads " + threads +
+                               " --out " + dirN + " > /dev/null")
+                                  .c_str()),
+                  0);
+        EXPECT_EQ(
+            std::system(("cmp -s " + dir + "/index.jsonl " + dirN + "/index.jsonl && cmp -s " +
+                         dir + "/ch0.rgb565 " + dirN + "/ch0.rgb565 && cmp -s " + dir +
+                         "/ch1.rgb565 " + dirN + "/ch1.rgb565")
+                            .c_str()),
+            0)
+            << threads;
+        std::system(("rm -rf " + dirN).c_str());
+    }
+    EXPECT_NE(
+        std::system(
+            (tool + " decode " + file + " --threads 0 --out " + dir + " 2> /dev/null").c_str()),
+        0);
     // Bad arguments are refused with status 2.
     EXPECT_NE(std::system((tool + " decode " + file + " 2> /dev/null").c_str()), 0);
     EXPECT_NE(std::system((tool + " make-sample " + file + " --lines 100 2> /dev/null").c_str()),

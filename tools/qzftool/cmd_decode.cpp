@@ -5,6 +5,7 @@
 #include "platform/file_identity.h"
 #include "qzftool/command.h"
 #include "video/color_convert.h"
+#include "video/parallel_decoder.h"
 #include "video/pixel_format.h"
 #include "video/video_decoder.h"
 
@@ -12,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -23,14 +25,14 @@ namespace {
 
 const char* kHelp =
     "usage: qzftool decode FILE [--disk] [--format NAME] [--idct generic|simd]\n"
-    "                      [--pixel-format yuv|rgb555|rgb565|bgr565|rgb24|rgb32|dib24] --out DIR\n"
+    "                      [--pixel-format yuv|rgb555|rgb565|bgr565|rgb24|rgb32|dib24]\n"
+    "                      [--threads N] --out DIR\n"
     "Decodes every video packet in file order into one picture buffer per channel (kept\n"
     "from packet to packet, as the player does), appends each decoded picture in the\n"
     "chosen pixel format to DIR/ch<N>.<format> and writes DIR/index.jsonl with one line\n"
-    "per video packet: seq, channel, width, height, key, accepted, decoded, sha256.\n";
-
-// The player's picture buffer: large enough for any picture, zeroed once.
-constexpr size_t kPictureBuffer = 414720;
+    "per video packet: seq, channel, width, height, key, accepted, decoded, sha256.\n"
+    "Channels decode in parallel on N threads (default: one per processor); the output\n"
+    "is the same for every N.\n";
 
 struct OutputFormat {
     const char* name;
@@ -58,7 +60,6 @@ std::string Sha256Hex(const uint8_t* p, size_t n) {
 }
 
 struct Channel {
-    std::vector<uint8_t> picture = std::vector<uint8_t>(kPictureBuffer, 0);
     FILE* out = nullptr;
     ~Channel() {
         if (out)
@@ -71,6 +72,7 @@ int RunDecode(int argc, char** argv) {
     bool disk = false;
     int format = tv::VF_QZB2;
     int variant = -1;
+    int threads = 0;
     const OutputFormat* output = &kOutputs[0];
     auto bad = [](const std::string& why) {
         std::fprintf(stderr, "qzftool decode: %s\n", why.c_str());
@@ -83,9 +85,17 @@ int RunDecode(int argc, char** argv) {
             return 0;
         } else if (a == "--disk") {
             disk = true;
-        } else if ((a == "--format" || a == "--idct" || a == "--pixel-format" || a == "--out") &&
+        } else if ((a == "--format" || a == "--idct" || a == "--pixel-format" || a == "--out" ||
+                    a == "--threads") &&
                    i + 1 >= argc) {
             return bad(a + " needs a value");
+        } else if (a == "--threads") {
+            char* end = nullptr;
+            errno = 0;
+            const long t = std::strtol(argv[++i], &end, 10);
+            if (errno || end == argv[i] || *end || t < 1 || t > 256)
+                return bad("--threads must be 1 to 256");
+            threads = int(t);
         } else if (a == "--format") {
             format = tv::VideoFormatFromName(argv[++i]);
             if (format < 0)
@@ -152,10 +162,75 @@ int RunDecode(int argc, char** argv) {
         return bad("cannot create " + indexPath + ": " + std::strerror(errno));
 
     std::vector<uint8_t> packet(tv::kMaxPacketSize);
-    std::vector<uint8_t> converted(size_t(640) * 272 * 4);
     std::map<int, std::unique_ptr<Channel>> channels;
     long seq = 0, decodedCount = 0;
     bool writeFailed = false;
+    std::string failure;
+
+    // Packets are read and parsed here, decoded in runs on the pool with one
+    // buffer per channel, and written in file order once their run is done.
+    tv::CParallelDecoder pool(threads, format, variant);
+    struct Entry {
+        int channel = 0, width = 0, height = 0, key = 0, accepted = 0, decoded = 0;
+        std::string sha;
+        std::vector<uint8_t> out;
+    };
+    std::vector<Entry> entries;
+    std::vector<size_t> entryOf; // run index to entry
+    size_t pending = 0;
+    const size_t runLength = size_t(8 * pool.Threads());
+    auto flush = [&] {
+        pool.Run([&](size_t i, const tv::CVideoDecoder& d, const uint8_t* pic, int result) {
+            Entry& e = entries[entryOf[i]];
+            e.decoded = result;
+            const int w = d.GetWidth(), h = d.GetHeight();
+            size_t outBytes = size_t(w) * h * 3 / 2;
+            if (output->pixelFormat != 0) {
+                const int bpp =
+                    output->pixelFormat < 0 ? 3 : tv::PixelFormatBytes(output->pixelFormat);
+                outBytes = size_t(w) * h * size_t(bpp);
+                e.out.resize(outBytes);
+                if (output->pixelFormat < 0)
+                    tv::YuvToDib24(e.out.data(), w * 3, pic, w, h);
+                else
+                    tv::YuvToPixelFormat(output->pixelFormat, e.out.data(), w * bpp, pic, w, h);
+            } else {
+                e.out.assign(pic, pic + outBytes);
+            }
+            e.sha = Sha256Hex(e.out.data(), outBytes);
+        });
+        for (size_t k = 0; k < pending; ++k) {
+            Entry& e = entries[k];
+            if (e.decoded && failure.empty()) {
+                ++decodedCount;
+                auto& slot = channels[e.channel];
+                if (!slot->out) {
+                    const std::string path =
+                        outDir + "/ch" + std::to_string(e.channel) + "." + output->name;
+                    // Checked again at the open: a link may have been made since.
+                    if (!tv::InputOverwrittenBy(path, {file}).empty())
+                        failure = path + " is the recording itself; choose another --out folder";
+                    else if (!(slot->out = std::fopen(path.c_str(), "wb")))
+                        failure = "cannot create " + path + ": " + std::strerror(errno);
+                }
+                if (slot->out)
+                    writeFailed |=
+                        std::fwrite(e.out.data(), 1, e.out.size(), slot->out) != e.out.size();
+            }
+            std::fprintf(index,
+                         "{\"seq\":%ld,\"channel\":%d,\"width\":%d,\"height\":%d,\"key\":%s,"
+                         "\"accepted\":%s,\"decoded\":%s",
+                         seq, e.channel, e.width, e.height, e.key ? "true" : "false",
+                         e.accepted ? "true" : "false", e.decoded ? "true" : "false");
+            if (e.accepted)
+                std::fprintf(index, ",\"sha256\":\"%s\"", e.sha.c_str());
+            std::fputs("}\n", index);
+            ++seq;
+        }
+        pending = 0;
+        entryOf.clear();
+    };
+
     f.SetPosition(0);
     for (;;) {
         const uint64_t before = f.GetPosition();
@@ -168,63 +243,39 @@ int RunDecode(int argc, char** argv) {
         }
         if (f.IsAudio())
             continue;
-        const int accepted = decoder.ParseHeader(packet.data(), n) != 0 ? 1 : 0;
-        const int ch = decoder.GetChannel();
-        auto& slot = channels[ch];
+        if (pending == entries.size())
+            entries.emplace_back();
+        Entry& e = entries[pending++];
+        e.accepted = decoder.ParseHeader(packet.data(), n) != 0 ? 1 : 0;
+        e.channel = decoder.GetChannel();
+        e.width = decoder.GetWidth();
+        e.height = decoder.GetHeight();
+        e.key = decoder.IsKeyPicture();
+        e.decoded = 0;
+        auto& slot = channels[e.channel];
         if (!slot)
             slot = std::make_unique<Channel>();
-        int decoded = 0;
-        std::string sha;
-        const int w = decoder.GetWidth(), h = decoder.GetHeight();
-        if (accepted) {
-            decoded = decoder.Decode(packet.data(), n, slot->picture.data(), kPictureBuffer);
-            const uint8_t* out = slot->picture.data();
-            size_t outBytes = size_t(w) * h * 3 / 2;
-            if (output->pixelFormat != 0) {
-                const int bpp =
-                    output->pixelFormat < 0 ? 3 : tv::PixelFormatBytes(output->pixelFormat);
-                outBytes = size_t(w) * h * size_t(bpp);
-                if (output->pixelFormat < 0)
-                    tv::YuvToDib24(converted.data(), w * 3, out, w, h);
-                else
-                    tv::YuvToPixelFormat(output->pixelFormat, converted.data(), w * bpp, out, w, h);
-                out = converted.data();
-            }
-            sha = Sha256Hex(out, outBytes);
-            if (decoded) {
-                ++decodedCount;
-                if (!slot->out) {
-                    const std::string path =
-                        outDir + "/ch" + std::to_string(ch) + "." + output->name;
-                    if (!tv::InputOverwrittenBy(path, {file}).empty()) {
-                        std::fclose(index);
-                        return bad(path + " is the recording itself; choose another --out folder");
-                    }
-                    slot->out = std::fopen(path.c_str(), "wb");
-                    if (!slot->out) {
-                        std::fclose(index);
-                        return bad("cannot create " + path + ": " + std::strerror(errno));
-                    }
-                }
-                writeFailed |= std::fwrite(out, 1, outBytes, slot->out) != outBytes;
-            }
+        if (e.accepted) {
+            pool.Add(packet.data(), n, e.channel);
+            entryOf.push_back(pending - 1);
         }
-        std::fprintf(index,
-                     "{\"seq\":%ld,\"channel\":%d,\"width\":%d,\"height\":%d,\"key\":%s,"
-                     "\"accepted\":%s,\"decoded\":%s",
-                     seq, ch, w, h, decoder.IsKeyPicture() ? "true" : "false",
-                     accepted ? "true" : "false", decoded ? "true" : "false");
-        if (accepted)
-            std::fprintf(index, ",\"sha256\":\"%s\"", sha.c_str());
-        std::fputs("}\n", index);
-        ++seq;
+        // Refused packets count too, so that a stretch of them is not held.
+        if (entryOf.size() >= runLength || pending >= 4 * runLength)
+            flush();
+        if (!failure.empty())
+            break;
     }
+    flush();
     for (auto& [ch, slot] : channels) {
         if (slot->out && std::fclose(slot->out) != 0)
             writeFailed = true;
         slot->out = nullptr;
     }
-    if (std::fclose(index) != 0 || writeFailed)
+    if (std::fclose(index) != 0)
+        writeFailed = true;
+    if (!failure.empty())
+        return bad(failure);
+    if (writeFailed)
         return bad("writing into " + outDir + " failed: " + std::strerror(errno));
     std::printf("%ld video packets, %ld decoded, %zu channels\n", seq, decodedCount,
                 channels.size());

@@ -12,6 +12,7 @@
 #include "qzftool/command.h"
 #include "qzftool/stop_signal.h"
 #include "video/color_convert.h"
+#include "video/parallel_decoder.h"
 #include "video/video_decoder.h"
 
 #include <cerrno>
@@ -26,14 +27,17 @@ namespace {
 
 const char* kHelp =
     "usage: qzftool export FILE OUT.avi [--disk] [--format NAME] [--audio NAME] [--codec NAME]\n"
-    "                      [--split 1|4|9|16] [--page P] [--channel N] [--list-codecs]\n"
+    "                      [--split 1|4|9|16] [--page P] [--channel N] [--threads N]\n"
+    "                      [--list-codecs]\n"
     "Decodes every channel of a recording and writes what the player shows in that split\n"
     "to an AVI file: the visible channels composed into a 640 x 448 (544 for 272-line\n"
     "pictures) frame with their labels, one frame per cycle of the playing channels, each\n"
     "at its moment in the recording, with the recording's audio. --channel N (1-based)\n"
     "exports one channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg\n"
     "(--list-codecs lists the encoders that open here). Progress goes to stderr; Ctrl+C\n"
-    "stops the export and keeps a playable file of what was written.\n";
+    "stops the export and keeps a playable file of what was written. Channels decode in\n"
+    "parallel on --threads N threads (default: one per processor); the file is the same\n"
+    "for every N.\n";
 
 // Ctrl+C, SIGTERM and SIGHUP, from the start of main.
 volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
@@ -58,7 +62,7 @@ int RunExport(int argc, char** argv) {
     std::string file, out, codec;
     bool disk = false;
     int format = tv::VF_QZB2, audioFormat = tv::kAudioAlaw;
-    int split = 9, page = 0, channel = 0;
+    int split = 9, page = 0, channel = 0, threads = 0;
     auto bad = [](const std::string& why) {
         std::fprintf(stderr, "qzftool export: %s\n", why.c_str());
         return 2;
@@ -75,7 +79,8 @@ int RunExport(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool takesValue = a == "--format" || a == "--audio" || a == "--codec" ||
-                                a == "--split" || a == "--page" || a == "--channel";
+                                a == "--split" || a == "--page" || a == "--channel" ||
+                                a == "--threads";
         if (a == "--help" || a == "-h") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -105,6 +110,9 @@ int RunExport(int argc, char** argv) {
         } else if (a == "--channel") {
             if (!number(argv[++i], 1, kMaxChannels, &channel))
                 return bad("--channel must be 1 to 16");
+        } else if (a == "--threads") {
+            if (!number(argv[++i], 1, 256, &threads))
+                return bad("--threads must be 1 to 256");
         } else if (a.size() > 1 && a[0] == '-') {
             return bad("unknown option '" + a + "'");
         } else if (file.empty()) {
@@ -179,15 +187,13 @@ int RunExport(int argc, char** argv) {
     writer.SetCompressorChooser(&chooser);
     // Frames and sound keep the recording's time: a frame is the moment its
     // cycle began, sound the block it was read from.
+    // Packets are written a run after they are read, so the sound's block
+    // time is kept with it rather than asked of the reader.
     int64_t cycleTime = -1;
+    int64_t soundTime = -1;
     bool composing = false;
-    writer.SetClock(tv::ExportClock{[&] {
-                                        if (composing)
-                                            return cycleTime;
-                                        tv::SYSTEMTIME t;
-                                        return f.GetBlockTime(&t) ? tv::BlockTimeMs(t) : -1;
-                                    },
-                                    1000, tv::PlayerCycleRate(mask, gap, format, lines272)});
+    writer.SetClock(tv::ExportClock{[&] { return composing ? cycleTime : soundTime; }, 1000,
+                                    tv::PlayerCycleRate(mask, gap, format, lines272)});
     tv::BITMAPINFOHEADER bih;
     bih.biWidth = width;
     bih.biHeight = height;
@@ -213,9 +219,6 @@ int RunExport(int argc, char** argv) {
     }
 
     tv::CSplitFrame frame(width, height);
-    // Update pictures only redraw part of a channel's picture, so every channel
-    // keeps its own buffer from packet to packet, as the player does.
-    std::vector<std::vector<uint8_t>> pictures(kMaxChannels);
     std::vector<uint8_t> half(kPictureBuffer);
     std::vector<uint8_t> rgb(size_t(640) * 272 * 3);
     uint32_t composed = 0;
@@ -245,6 +248,66 @@ int RunExport(int argc, char** argv) {
         composed |= 1u << ch;
     };
 
+    // Update pictures only redraw part of a channel's picture, so every channel
+    // keeps its own buffer from packet to packet, as the player does. Video
+    // packets are decoded in runs on the pool, one buffer per channel;
+    // what a run holds, audio included, is then written in file order.
+    tv::CParallelDecoder pool(threads, format);
+    struct Queued {
+        std::vector<uint8_t> data; // audio bytes, or the picture once decoded
+        bool audio = false;
+        int decoded = 0, w = 0, h = 0, channel = 0, dual = 0, left = 0, right = 0;
+        int leftAbsent = 0, rightAbsent = 0;
+        bool timed = false;
+        tv::SYSTEMTIME t{};
+    };
+    std::vector<Queued> queue;
+    std::vector<size_t> queuedAt; // run index to queue entry
+    size_t queued = 0;
+    const size_t runLength = size_t(8 * pool.Threads());
+    auto flush = [&] {
+        pool.Run([&](size_t i, const tv::CVideoDecoder& d, const uint8_t* pic, int result) {
+            Queued& q = queue[queuedAt[i]];
+            q.decoded = result;
+            q.w = d.GetWidth();
+            q.h = d.GetHeight();
+            q.channel = d.GetChannel();
+            q.dual = d.IsDualPicture();
+            q.left = d.GetLeftChannel();
+            q.right = d.GetRightChannel();
+            q.leftAbsent = d.IsLeftAbsent();
+            q.rightAbsent = d.IsRightAbsent();
+            if (result)
+                q.data.assign(pic, pic + d.GetPictureBytes());
+        });
+        for (size_t k = 0; k < queued; ++k) {
+            Queued& q = queue[k];
+            if (q.audio) {
+                soundTime = q.timed ? tv::BlockTimeMs(q.t) : -1;
+                writer.WriteAudio(q.data.data(), int(q.data.size()));
+                continue;
+            }
+            if (!q.decoded)
+                continue;
+            const uint8_t* picture = q.data.data();
+            const int w = q.w, h = q.h;
+            if (q.dual) {
+                if (!q.leftAbsent) {
+                    tv::SplitDualHalf(picture, w, h, false, half.data());
+                    deliver(q.left, half.data(), w / 2, h, q.t);
+                }
+                if (!q.rightAbsent) {
+                    tv::SplitDualHalf(picture, w, h, true, half.data());
+                    deliver(q.right, half.data(), w / 2, h, q.t);
+                }
+            } else {
+                deliver(q.channel, picture, w, h, q.t);
+            }
+        }
+        queued = 0;
+        queuedAt.clear();
+    };
+
     f.SetPosition(0);
     while (!g_interrupted) {
         const uint64_t before = f.GetPosition();
@@ -259,37 +322,30 @@ int RunExport(int argc, char** argv) {
             percent = p;
             std::fprintf(stderr, "\rexport: %3d%%", p);
         }
-        if (f.IsAudio()) {
-            // The export's one mono stream carries what playback plays: with
-            // QZ_QZA that is audio channel 0 alone.
-            if (format != tv::VF_QZA || f.GetChannel() == 0)
-                writer.WriteAudio(packet.data(), n);
+        const bool audio = f.IsAudio();
+        // The export's one mono stream carries what playback plays: with
+        // QZ_QZA that is audio channel 0 alone.
+        if (audio && format == tv::VF_QZA && f.GetChannel() != 0)
             continue;
-        }
-        if (!decoder.ParseHeader(packet.data(), n))
+        if (!audio && !decoder.ParseHeader(packet.data(), n))
             continue;
-        const int slot = decoder.GetChannel() & (kMaxChannels - 1);
-        std::vector<uint8_t>& picture = pictures[slot];
-        if (picture.empty())
-            picture.assign(kPictureBuffer, 0);
-        if (!decoder.Decode(packet.data(), n, picture.data(), picture.size()))
-            continue;
-        tv::SYSTEMTIME t;
-        f.GetBlockTime(&t);
-        const int w = decoder.GetWidth(), h = decoder.GetHeight();
-        if (decoder.IsDualPicture()) {
-            if (!decoder.IsLeftAbsent()) {
-                tv::SplitDualHalf(picture.data(), w, h, false, half.data());
-                deliver(decoder.GetLeftChannel(), half.data(), w / 2, h, t);
-            }
-            if (!decoder.IsRightAbsent()) {
-                tv::SplitDualHalf(picture.data(), w, h, true, half.data());
-                deliver(decoder.GetRightChannel(), half.data(), w / 2, h, t);
-            }
+        if (queued == queue.size())
+            queue.emplace_back();
+        Queued& q = queue[queued++];
+        q.audio = audio;
+        q.decoded = 0;
+        q.timed = f.GetBlockTime(&q.t) != 0;
+        if (audio) {
+            q.data.assign(packet.data(), packet.data() + n);
         } else {
-            deliver(decoder.GetChannel(), picture.data(), w, h, t);
+            queuedAt.push_back(queued - 1);
+            pool.Add(packet.data(), n, decoder.GetChannel());
         }
+        // Audio counts too, so that a stretch without pictures is not held.
+        if (queuedAt.size() >= runLength || queued >= 4 * runLength)
+            flush();
     }
+    flush();
     if (!g_interrupted)
         std::fprintf(stderr, "\rexport: 100%%");
     // What was composed since the last frame is the export's last frame.

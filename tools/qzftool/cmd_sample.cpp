@@ -17,9 +17,12 @@ const char* kHelp =
     "usage: qzftool make-sample OUT [--channels N] [--seconds S] [--fps F] [--format NAME]\n"
     "                           [--audio NAME|none] [--lines 224|272] [--disk-image]\n"
     "                           [--start \"YYYY-MM-DD hh:mm:ss\"] [--seed N] [--quality Q]\n"
+    "                           [--key-every N] [--still MASK]\n"
     "Writes a recording of N channels (default 8) of moving test patterns with the\n"
     "channel number and clock burned in, a key picture per channel every second and\n"
-    "update pictures between, and a tone on audio channel 0. Defaults: 30 seconds,\n"
+    "update pictures between (--key-every: every N pictures of a channel; --still: the\n"
+    "channels, as a bit mask, whose shapes stand still), and a tone on audio channel 0.\n"
+    "Defaults: 30 seconds,\n"
     "QZ_QZB2, QZ_ALAW, 224 lines, the recorder's pace (F pictures per second per\n"
     "channel: the frame gap is chosen so that playback at speed 1 runs at real time),\n"
     "start 2024-06-01 12:00:00 local standard time. --disk-image swaps every 16-bit\n"
@@ -64,6 +67,14 @@ int RunMakeSample(int argc, char** argv) {
             o.diskImage = true;
         } else if (a[0] == '-' && a.size() > 1 && !hasValue) {
             return bad(a + " needs a value");
+        } else if (a == "--key-every") {
+            if (!ParseNumber(argv[++i], 1, 100000, &v) || v != int(v))
+                return bad("--key-every must be a whole number of pictures, 1 or more");
+            o.keyEvery = int(v);
+        } else if (a == "--still") {
+            if (!ParseNumber(argv[++i], 0, 65535, &v) || v != int(v))
+                return bad("--still must be a channel mask from 0 to 65535");
+            o.stillChannels = uint32_t(v);
         } else if (a == "--channels") {
             if (!ParseNumber(argv[++i], 1, 16, &v) || v != int(v))
                 return bad("--channels must be a whole number from 1 to 16");

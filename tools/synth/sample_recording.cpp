@@ -102,6 +102,8 @@ int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSumma
     int64_t nextAudio = 0;
     uint64_t audioSample = 0;
     const int frameOffset = int(o.seed % 1000);
+    if (o.keyEvery < 0)
+        return Fail(error, "key pictures must come every 1 or more pictures");
 
     for (int64_t i = 0;; ++i) {
         const int64_t t = i * interval;
@@ -123,7 +125,9 @@ int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSumma
             }
         }
         const int slot = int(i % slots);
-        const int frame = int(i / slots) + frameOffset;
+        const int64_t round = i / slots;
+        const bool still = (o.stillChannels >> (dual ? 2 * slot : slot) & 1u) != 0;
+        const int frame = still ? frameOffset : int(round) + frameOffset;
         const uint32_t now = uint32_t(startUtc + t / 1000000);
         w.SetTime(time_t(now));
         w.SetAudioBlock(false);
@@ -137,7 +141,9 @@ int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSumma
         h.format = o.videoFormat;
         h.quantScale = o.quantScale;
         // A key picture in every second of the recording, per channel.
-        h.key = lastKey[size_t(slot)] < 0 || t / 1000000 != lastKey[size_t(slot)] / 1000000;
+        h.key = lastKey[size_t(slot)] < 0 ||
+                (o.keyEvery > 0 ? round % o.keyEvery == 0
+                                : t / 1000000 != lastKey[size_t(slot)] / 1000000);
         if (dual) {
             const int lc = 2 * slot;
             const int rc = 2 * slot + 1;

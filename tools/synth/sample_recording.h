@@ -24,6 +24,10 @@ struct SampleOptions {
     int quantScale = 4;
     int sampleRate = 8000;
     double toneHz = 440;
+    // Pictures of a channel from one key picture to the next; 0: one a second.
+    int keyEvery = 0;
+    // Channels (bit n for channel n) whose square and disc stand still.
+    uint32_t stillChannels = 0;
 };
 
 struct SampleSummary {

@@ -1,0 +1,444 @@
+#include "app/timeline_strip.h"
+
+#include "media/qzf_block.h"
+#include "media/stream_file.h"
+#include "platform/system.h"
+#include "video/color_convert.h"
+#include "video/video_decoder.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <sys/stat.h>
+#include <vector>
+
+namespace tv {
+
+namespace {
+
+constexpr int kAxisHeight = 13;
+constexpr int kHover = 3;
+// Shading reaches full strength at this share of the picture changed: a
+// person crossing a room changes a few percent of it.
+constexpr double kFullShade = 0.08;
+
+QString LocalText(uint32_t t, bool date, bool seconds) {
+    const SYSTEMTIME s = BlockTimeToLocal(t, GetTimeZoneBias());
+    QString text;
+    if (date)
+        text = QString::asprintf("%04u-%02u-%02u ", s.wYear, s.wMonth, s.wDay);
+    text += seconds ? QString::asprintf("%02u:%02u:%02u", s.wHour, s.wMinute, s.wSecond)
+                    : QString::asprintf("%02u:%02u", s.wHour, s.wMinute);
+    return text;
+}
+
+} // namespace
+
+CTimelineStrip::CTimelineStrip(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+    setFixedHeight(kHeight);
+    setCursor(Qt::PointingHandCursor);
+    m_poll.setInterval(250);
+    connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
+    m_thumbTimer.setSingleShot(true);
+    m_thumbTimer.setInterval(30);
+    connect(&m_thumbTimer, &QTimer::timeout, this, [this] { ShowThumbnail(); });
+}
+
+CTimelineStrip::~CTimelineStrip() = default;
+
+void CTimelineStrip::SetSource(const std::string& path, int diskMode, int videoFormat) {
+    ActivityScanOptions o;
+    o.format = videoFormat;
+    o.disk = diskMode != 0;
+    m_index = CActivityIndex{};
+    m_exact = false;
+    m_zoomed = false;
+    m_from = m_to = m_current = 0;
+    m_path = path;
+    m_builtSize = 0;
+    m_idlePolls = 0;
+    m_disk = diskMode;
+    m_format = videoFormat;
+    m_builder.Start(path, o);
+    m_version = 0;
+    m_poll.start();
+    update();
+}
+
+void CTimelineStrip::ClearSource() {
+    m_builder.Stop();
+    m_poll.stop();
+    m_path.clear();
+    if (m_thumb != nullptr)
+        m_thumb->hide();
+    m_index = CActivityIndex{};
+    m_from = m_to = m_current = 0;
+    update();
+}
+
+void CTimelineStrip::Poll() {
+    bool exact = false;
+    if (m_builder.Fetch(&m_index, &m_version, &exact)) {
+        m_exact = exact;
+        if (!m_zoomed)
+            ShowAll();
+        update();
+    }
+    // A recording still being written is indexed on as it grows.
+    if (m_builder.IsDone() && ++m_idlePolls >= 8) {
+        m_idlePolls = 0;
+        struct stat st;
+        if (::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const uint64_t size = uint64_t(st.st_size);
+            if (m_builtSize != 0 && size > m_builtSize)
+                m_builder.Refresh();
+            m_builtSize = size;
+        }
+    }
+}
+
+void CTimelineStrip::SetCurrentTime(uint32_t utc) {
+    if (utc != m_current) {
+        m_current = utc;
+        update();
+    }
+}
+
+void CTimelineStrip::ShowAll() {
+    m_from = m_index.FirstTime();
+    m_to = std::max(m_index.LastTime() + 1, m_from + 1);
+    m_zoomed = false;
+    update();
+}
+
+void CTimelineStrip::SetView(uint32_t from, uint32_t to) {
+    const uint32_t first = m_index.FirstTime();
+    const uint32_t last = m_index.LastTime() + 1;
+    if (m_index.Empty())
+        return;
+    uint32_t span = std::max(to > from ? to - from : 0u, kMinSpan);
+    span = std::min(span, std::max(last - first, kMinSpan));
+    from = std::clamp(from, first, last > span ? last - span : first);
+    m_from = from;
+    m_to = from + span;
+    m_zoomed = m_from != first || m_to != std::max(last, first + 1);
+    update();
+}
+
+QRect CTimelineStrip::Plot() const {
+    return QRect(2, kAxisHeight, width() - 4, height() - kAxisHeight - 2);
+}
+
+uint32_t CTimelineStrip::TimeAtX(int x) const {
+    const QRect r = Plot();
+    if (m_to <= m_from || r.width() <= 0)
+        return m_from;
+    const double f = std::clamp(double(x - r.left()) / r.width(), 0.0, 1.0);
+    return m_from + uint32_t(std::floor(f * double(m_to - m_from)));
+}
+
+int CTimelineStrip::XOfTime(uint32_t t) const {
+    const QRect r = Plot();
+    if (m_to <= m_from)
+        return r.left();
+    return r.left() + int(std::floor((double(t) - m_from) * r.width() / double(m_to - m_from)));
+}
+
+int64_t CTimelineStrip::OffsetAt(uint32_t t) const {
+    const long i = m_index.FindSecond(t);
+    return i < 0 ? -1 : int64_t(m_index.Seconds()[size_t(i)].offset);
+}
+
+bool CTimelineStrip::FindEvent(bool forward, ActivityEvent* out) const {
+    const uint32_t from = m_current != 0 ? m_current : (forward ? 0 : 0xFFFFFFFFu);
+    return m_index.NextEventStart(from, forward, m_visible, m_threshold, out);
+}
+
+void CTimelineStrip::DrawTicks(QPainter& p, const QRect& plot) {
+    static const uint32_t kSteps[] = {1,    5,    10,    30,    60,    300,   600,
+                                      1800, 3600, 10800, 21600, 43200, 86400, 7 * 86400};
+    const uint32_t span = m_to - m_from;
+    uint32_t step = kSteps[std::size(kSteps) - 1];
+    for (uint32_t s : kSteps) {
+        if (double(s) * plot.width() / span >= 90) {
+            step = s;
+            break;
+        }
+    }
+    const bool days = span > 86400 || step >= 86400;
+    const long bias = GetTimeZoneBias();
+    // Ticks on round local times.
+    const int64_t local0 = int64_t(m_from) - bias;
+    int64_t t = (local0 + step - 1) / step * step + bias;
+    p.setFont(QFont(font().family(), 7));
+    for (; t < int64_t(m_to); t += step) {
+        const int x = XOfTime(uint32_t(t));
+        p.setPen(QColor(120, 130, 150));
+        p.drawLine(x, plot.top() - 3, x, plot.top());
+        const bool midnight = (t - bias) % 86400 == 0;
+        const QString label = LocalText(uint32_t(t), days || midnight, step < 60);
+        if (x + 2 + p.fontMetrics().horizontalAdvance(label) > plot.right())
+            continue;
+        p.setPen(midnight ? QColor(255, 220, 120) : QColor(200, 205, 215));
+        p.drawText(x + 2, plot.top() - 3, label);
+    }
+}
+
+void CTimelineStrip::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(18, 20, 26));
+    const QRect plot = Plot();
+    if (m_index.Empty() || plot.width() <= 0) {
+        p.setPen(QColor(150, 150, 160));
+        p.drawText(rect(), Qt::AlignCenter,
+                   m_builder.GetPath().empty() || m_builder.IsDone()
+                       ? QStringLiteral("No activity index")
+                       : QStringLiteral("Indexing..."));
+        return;
+    }
+    const uint16_t mask = m_index.ChannelMask();
+    std::vector<int> rows;
+    for (int c = 0; c < kActivityChannels; ++c)
+        if (mask & (1u << c))
+            rows.push_back(c);
+    if (rows.empty())
+        rows.push_back(0);
+    const int n = int(rows.size());
+    const int w = plot.width();
+    // Per pixel column: recorded or not, and the strongest change per row.
+    std::vector<uint8_t> recorded(size_t(w), 0);
+    std::vector<uint8_t> level(size_t(w) * size_t(n), 0);
+    const std::vector<ActivitySecond>& s = m_index.Seconds();
+    long i = m_index.FindSecond(m_from);
+    const double perSecond = double(w) / double(m_to - m_from);
+    for (; i >= 0 && size_t(i) < s.size() && s[size_t(i)].time < m_to; ++i) {
+        const ActivitySecond& a = s[size_t(i)];
+        int x0 = int((double(a.time) - m_from) * perSecond);
+        // A coarse index stands for the stretch up to its next sample.
+        uint32_t until = a.time + 1;
+        if (!m_exact && size_t(i) + 1 < s.size() && s[size_t(i) + 1].time - a.time < 600)
+            until = s[size_t(i) + 1].time;
+        int x1 = std::max(x0 + 1, int((double(until) - m_from) * perSecond));
+        x0 = std::clamp(x0, 0, w - 1);
+        x1 = std::clamp(x1, x0 + 1, w);
+        for (int x = x0; x < x1; ++x) {
+            recorded[size_t(x)] = 1;
+            for (int r = 0; r < n; ++r) {
+                uint8_t& l = level[size_t(r) * size_t(w) + size_t(x)];
+                l = std::max(l, a.level[rows[size_t(r)]]);
+            }
+        }
+    }
+    const double rowH = double(plot.height()) / n;
+    for (int r = 0; r < n; ++r) {
+        const int y0 = plot.top() + int(r * rowH);
+        const int y1 = plot.top() + int((r + 1) * rowH) - (rowH >= 4 ? 1 : 0);
+        const bool shown = (m_visible >> rows[size_t(r)]) & 1;
+        for (int x = 0; x < w; ++x) {
+            QColor c(34, 34, 38);
+            if (recorded[size_t(x)]) {
+                const double v =
+                    std::min(1.0, level[size_t(r) * size_t(w) + size_t(x)] / 255.0 / kFullShade);
+                const QColor base = shown ? QColor(40, 58, 86) : QColor(40, 44, 52);
+                c = QColor(int(base.red() + v * (255 - base.red())),
+                           int(base.green() + v * (170 - base.green())),
+                           int(base.blue() + v * (40 - base.blue())));
+            }
+            p.setPen(c);
+            p.drawLine(plot.left() + x, y0, plot.left() + x, y1);
+        }
+    }
+    DrawTicks(p, plot);
+    if (m_current >= m_from && m_current < m_to) {
+        const int x = XOfTime(m_current);
+        p.setPen(QPen(QColor(255, 60, 60), 2));
+        p.drawLine(x, plot.top() - 4, x, plot.bottom());
+    }
+    if (m_dragging && m_pressX >= 0 && m_hoverX >= 0) {
+        const QRect band(QPoint(std::min(m_pressX, m_hoverX), plot.top()),
+                         QPoint(std::max(m_pressX, m_hoverX), plot.bottom()));
+        p.fillRect(band, QColor(255, 255, 255, 60));
+    }
+    if (m_hoverX >= 0) {
+        p.setPen(QColor(255, 255, 255));
+        p.drawLine(m_hoverX, plot.top(), m_hoverX, plot.bottom());
+        const QString text = LocalText(TimeAtX(m_hoverX), true, true);
+        p.setFont(QFont(font().family(), 8));
+        const QRect box = p.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1);
+        int bx = std::clamp(m_hoverX + 6, 0, width() - box.width());
+        const QRect where(bx, plot.top() + 1, box.width(), box.height());
+        p.fillRect(where, QColor(0, 0, 0, 200));
+        p.drawText(where, Qt::AlignCenter, text);
+    }
+    if (!m_exact || !m_builder.IsDone()) {
+        p.setPen(QColor(160, 160, 170));
+        p.setFont(QFont(font().family(), 7));
+        p.drawText(rect().adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignTop,
+                   QString::asprintf("indexing %d%%", int(m_builder.GetProgress() * 100)));
+    }
+}
+
+void CTimelineStrip::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        m_pressX = int(e->position().x());
+        m_dragging = false;
+    }
+    e->accept();
+}
+
+void CTimelineStrip::mouseMoveEvent(QMouseEvent* e) {
+    m_hoverX = int(e->position().x());
+    if (m_pressX >= 0 && std::abs(m_hoverX - m_pressX) > kHover)
+        m_dragging = true;
+    if (!m_dragging && !m_index.Empty())
+        m_thumbTimer.start();
+    update();
+    e->accept();
+}
+
+void CTimelineStrip::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton || m_pressX < 0) {
+        e->accept();
+        return;
+    }
+    const int x = int(e->position().x());
+    if (m_dragging) {
+        SetView(TimeAtX(std::min(x, m_pressX)), TimeAtX(std::max(x, m_pressX)));
+    } else if (!m_index.Empty()) {
+        const uint32_t t = TimeAtX(x);
+        const int64_t off = OffsetAt(t);
+        if (off >= 0) {
+            m_current = t;
+            emit SeekRequested(quint64(off), t);
+        }
+    }
+    m_pressX = -1;
+    m_dragging = false;
+    update();
+    e->accept();
+}
+
+void CTimelineStrip::mouseDoubleClickEvent(QMouseEvent* e) {
+    ShowAll();
+    e->accept();
+}
+
+void CTimelineStrip::wheelEvent(QWheelEvent* e) {
+    if (m_index.Empty() || m_to <= m_from) {
+        e->accept();
+        return;
+    }
+    const int steps = e->angleDelta().y() / 120;
+    if (steps == 0) {
+        e->accept();
+        return;
+    }
+    const int x = int(e->position().x());
+    const uint32_t at = TimeAtX(x);
+    const double factor = std::pow(steps > 0 ? 0.6 : 1 / 0.6, std::abs(steps));
+    const double span = std::max(double(kMinSpan), (m_to - m_from) * factor);
+    const double left = at - span * (double(x - Plot().left()) / std::max(1, Plot().width()));
+    SetView(uint32_t(std::max(0.0, left)), uint32_t(std::max(0.0, left) + span));
+    e->accept();
+}
+
+void CTimelineStrip::leaveEvent(QEvent*) {
+    m_hoverX = -1;
+    m_thumbTimer.stop();
+    if (m_thumb != nullptr)
+        m_thumb->hide();
+    update();
+}
+
+QImage CTimelineStrip::Thumbnail(uint32_t t, int budgetMs) {
+    const int64_t offset = OffsetAt(t);
+    if (offset < 0 || m_path.empty())
+        return {};
+    std::vector<int> channels;
+    const uint16_t mask = m_index.ChannelMask() & m_visible;
+    for (int c = 0; c < kActivityChannels && channels.size() < 9; ++c)
+        if (mask & (1u << c))
+            channels.push_back(c);
+    if (channels.empty())
+        return {};
+    QElapsedTimer clock;
+    clock.start();
+    CStreamFile f;
+    if (!f.Open(m_path, m_disk))
+        return {};
+    f.SetFormat(m_format);
+    f.SetPosition(uint64_t(offset));
+    CVideoDecoder decoder;
+    decoder.SetMode(m_format);
+    std::vector<uint8_t> packet(kMaxPacketSize);
+    std::vector<uint8_t> yuv(CVideoDecoder::kMaxPictureBytes);
+    const int side = channels.size() == 1 ? 1 : channels.size() <= 4 ? 2 : 3;
+    const QSize cell(side == 1 ? 200 : 120, side == 1 ? 70 : 42);
+    QImage out(cell.width() * side, cell.height() * side, QImage::Format_RGB32);
+    out.fill(QColor(10, 10, 12));
+    std::vector<bool> done(channels.size(), false);
+    size_t found = 0;
+    int misses = 0;
+    while (found < channels.size() && clock.elapsed() < budgetMs && misses < 64) {
+        const int n = f.ReadForward(packet.data());
+        if (n <= 0) {
+            if (f.GetPosition() + kQzfBlockSize > f.GetSize())
+                break;
+            ++misses;
+            continue;
+        }
+        if (f.IsAudio() || !decoder.ParseHeader(packet.data(), n) || !decoder.IsKeyPicture() ||
+            decoder.IsDualPicture())
+            continue;
+        const auto it = std::find(channels.begin(), channels.end(), decoder.GetChannel());
+        const size_t i = size_t(it - channels.begin());
+        if (it == channels.end() || done[i] ||
+            !decoder.Decode(packet.data(), n, yuv.data(), yuv.size()))
+            continue;
+        QImage picture(decoder.GetWidth(), decoder.GetHeight(), QImage::Format_RGB32);
+        YuvToRgb32(picture.bits(), int(picture.bytesPerLine()), yuv.data(), decoder.GetWidth(),
+                   decoder.GetHeight());
+        QPainter p(&out);
+        p.drawImage(
+            QRect(QPoint(int(i % side) * cell.width(), int(i / side) * cell.height()), cell),
+            picture);
+        done[i] = true;
+        ++found;
+    }
+    return found > 0 ? out : QImage();
+}
+
+void CTimelineStrip::ShowThumbnail() {
+    if (m_hoverX < 0 || parentWidget() == nullptr)
+        return;
+    const uint32_t t = TimeAtX(m_hoverX);
+    if (m_thumb == nullptr) {
+        m_thumb = new QLabel(parentWidget());
+        m_thumb->setFrameStyle(QFrame::Box);
+        m_thumb->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    if (t != m_thumbTime || m_thumb->pixmap().isNull()) {
+        const QImage img = Thumbnail(t);
+        if (img.isNull()) {
+            m_thumb->hide();
+            return;
+        }
+        m_thumb->setPixmap(QPixmap::fromImage(img));
+        m_thumb->adjustSize();
+        m_thumbTime = t;
+    }
+    const QPoint at = mapTo(parentWidget(), QPoint(m_hoverX, 0));
+    const int x = std::clamp(at.x() - m_thumb->width() / 2, 0,
+                             std::max(0, parentWidget()->width() - m_thumb->width()));
+    m_thumb->move(x, std::max(0, at.y() - m_thumb->height() - 2));
+    m_thumb->raise();
+    m_thumb->show();
+}
+
+} // namespace tv

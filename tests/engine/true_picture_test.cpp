@@ -1,0 +1,292 @@
+// Every picture the engine shows is the one a forward decode from its
+// channel's key picture gives at its packet, whichever way the user got there.
+
+#include "engine/player_engine.h"
+#include "engine_test_util.h"
+#include "synth/sample_recording.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/wait.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+using namespace tv;
+using namespace tv::enginetest;
+
+namespace {
+
+uint64_t Fnv(const uint8_t* p, size_t n) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < n; ++i) {
+        h = (h ^ p[i]) * 1099511628211ull;
+    }
+    return h;
+}
+
+std::string Sha256Hex(const uint8_t* p, size_t n) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
+    std::string hex;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", md[i]);
+        hex += buf;
+    }
+    return hex;
+}
+
+struct Logged {
+    int channel;
+    uint64_t offset;
+    uint64_t hash;
+    SYSTEMTIME time;
+};
+
+class TruePictureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Channels 0, 2, 4, 6 stand still, the others move; key pictures
+        // every five pictures of a channel.
+        synth::SampleOptions o;
+        o.seconds = 12;
+        o.keyEvery = 5;
+        o.stillChannels = 0x55;
+        CQzfBlockWriter w;
+        path = dir.File("updates.qzf");
+        ASSERT_TRUE(w.OpenFile(path));
+        ASSERT_TRUE(synth::WriteSampleRecording(o, w, nullptr, nullptr));
+        w.Close();
+        Reference();
+        engine = std::make_unique<CPlayerEngine>();
+        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        engine->SetMode(1, -1);
+        engine->SetSplit(9, 0);
+        engine->SetPictureSink([](int, const SYSTEMTIME&, const uint8_t*, int, int) {});
+        engine->SetPictureObserver([this](int channel, uint64_t offset, const SYSTEMTIME& time,
+                                          const uint8_t* picture, int width, int height) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_log.push_back({channel, offset, Fnv(picture, size_t(width) * height * 3 / 2), time});
+        });
+        engine->SetUnpaced(1);
+    }
+
+    // The forward decode of the whole recording, one buffer per channel.
+    void Reference() {
+        CStreamFile f;
+        f.SetFormat(4);
+        ASSERT_TRUE(f.Open(path, 0));
+        CVideoDecoder d;
+        d.SetMode(4);
+        std::vector<uint8_t> packet(kEnginePacketSize);
+        std::vector<std::vector<uint8_t>> pictures(16, std::vector<uint8_t>(kEnginePictureSize));
+        for (int failures = 0; failures < 5;) {
+            const int n = f.ReadForward(packet.data());
+            if (n <= 0) {
+                ++failures;
+                continue;
+            }
+            if (f.IsAudio() || d.ParseHeader(packet.data(), n) == 0) {
+                continue;
+            }
+            auto& pic = pictures[size_t(d.GetChannel())];
+            ASSERT_TRUE(d.Decode(packet.data(), n, pic.data(), pic.size()));
+            truth[f.GetPacketOffset()] = Fnv(pic.data(), d.GetPictureBytes());
+            const SYSTEMTIME t = f.GetPacketTime();
+            char when[64];
+            std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth,
+                          t.wDay, t.wHour, t.wMinute, t.wSecond);
+            sha[f.GetPacketOffset()] = {Sha256Hex(pic.data(), d.GetPictureBytes()), when,
+                                        d.GetChannel() + 1};
+            order[d.GetChannel()].push_back(f.GetPacketOffset());
+        }
+    }
+
+    std::vector<Logged> Log() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_log;
+    }
+    size_t Mark() { return Log().size(); }
+    // Every picture shown since mark is the true one of its packet.
+    void ExpectTrue(size_t mark) {
+        const auto log = Log();
+        for (size_t i = mark; i < log.size(); ++i) {
+            auto it = truth.find(log[i].offset);
+            ASSERT_NE(it, truth.end()) << "no picture starts at " << log[i].offset;
+            EXPECT_EQ(log[i].hash, it->second)
+                << "channel " << log[i].channel << " at " << log[i].offset;
+        }
+    }
+    void Run(const std::function<void()>& command) {
+        const uint64_t taken = engine->GetCommandsTaken();
+        command();
+        ASSERT_TRUE(WaitFor([&] {
+            return engine->GetCommandsTaken() > taken && engine->GetPlayState() == kStatePause;
+        }));
+    }
+    void OpenPaused() {
+        ASSERT_EQ(engine->OpenStream(path, 0), 1);
+        engine->Pause();
+        ASSERT_TRUE(WaitFor([&] { return engine->GetPlayState() == kStatePause; }));
+        // Unpaced, the open may have played to the end before the pause was
+        // taken: one more command makes sure none is left waiting.
+        Run([&] { engine->Pause(); });
+    }
+
+    TempDir dir;
+    std::string path;
+    std::map<uint64_t, uint64_t> truth;
+    struct Expected {
+        std::string sha256;
+        std::string time;
+        int channel;
+    };
+    std::map<uint64_t, Expected> sha;
+    std::map<int, std::vector<uint64_t>> order;
+    std::unique_ptr<CPlayerEngine> engine;
+    std::mutex m_lock;
+    std::vector<Logged> m_log;
+};
+
+TEST_F(TruePictureTest, SeekShowsEveryChannelAtOnceAndPlaysOnTrue) {
+    OpenPaused();
+    const size_t mark = Mark();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 2 + 12345); });
+    const auto log = Log();
+    std::map<int, int> channels;
+    for (size_t i = mark; i < log.size(); ++i) {
+        ++channels[log[i].channel];
+    }
+    EXPECT_EQ(channels.size(), 8u);
+    ExpectTrue(mark);
+    Run([&] { engine->Play(1); });
+    ExpectTrue(mark);
+    EXPECT_GT(Log().size(), mark + 100);
+}
+
+TEST_F(TruePictureTest, ReverseFromTheEndShowsEveryPictureBackward) {
+    OpenPaused();
+    Run([&] { engine->Play(1); }); // to the end
+    const size_t mark = Mark();
+    Run([&] { engine->PlayBackward(1); });
+    ExpectTrue(mark);
+    const auto log = Log();
+    std::map<int, std::vector<uint64_t>> back;
+    for (size_t i = mark; i < log.size(); ++i) {
+        back[log[i].channel].push_back(log[i].offset);
+    }
+    for (auto& [channel, offsets] : order) {
+        // Each channel's last picture is on screen already; the rest, all of
+        // them, in reverse order.
+        std::vector<uint64_t> want(offsets.rbegin() + 1, offsets.rend());
+        EXPECT_EQ(back[channel], want) << "channel " << channel;
+    }
+    EXPECT_LE(engine->GetReverseCacheBytes(), 8u * 12u * kEnginePictureSize);
+}
+
+TEST_F(TruePictureTest, FastSpeedsShowTruePicturesBothWays) {
+    OpenPaused();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 3); });
+    size_t mark = Mark();
+    Run([&] {
+        engine->Play(8);
+        engine->FastForward();
+    });
+    ExpectTrue(mark);
+    EXPECT_GT(Log().size(), mark + 50);
+    mark = Mark();
+    Run([&] {
+        engine->PlayBackward(8);
+        engine->FastBackward();
+        engine->FastBackward();
+    });
+    ExpectTrue(mark);
+    EXPECT_GT(Log().size(), mark + 50);
+}
+
+TEST_F(TruePictureTest, StepsMoveTheChannelOnScreenByOnePicture) {
+    engine->SetSplit(1, 2);
+    OpenPaused();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 2); });
+    const size_t mark = Mark();
+    for (int i = 0; i < 4; ++i) {
+        Run([&] { engine->StepForward(); });
+    }
+    for (int i = 0; i < 6; ++i) {
+        Run([&] { engine->StepBackward(); });
+    }
+    ExpectTrue(mark);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), mark + 10);
+    const auto& mine = order[2];
+    for (size_t i = mark; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].channel, 2);
+    }
+    // Each step is the next (or previous) picture of channel 2.
+    auto index = [&](uint64_t off) {
+        return std::find(mine.begin(), mine.end(), off) - mine.begin();
+    };
+    for (size_t i = mark + 1; i < mark + 4; ++i) {
+        EXPECT_EQ(index(log[i].offset), index(log[i - 1].offset) + 1);
+    }
+    EXPECT_EQ(index(log[mark + 4].offset), index(log[mark + 3].offset) - 1);
+    for (size_t i = mark + 5; i < log.size(); ++i) {
+        EXPECT_EQ(index(log[i].offset), index(log[i - 1].offset) - 1);
+    }
+}
+
+TEST_F(TruePictureTest, QzfToolPlayLogsWhatTheEngineShows) {
+    const char* bin = std::getenv("TV_BINARY_DIR");
+    const std::string tool = std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";
+    const std::string out = dir.File("play.jsonl");
+    auto run = [&](const std::string& args) {
+        const int status = std::system((tool + " play " + args + " 2>/dev/null").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    ASSERT_EQ(
+        run(path + " --seek-offset 400000 --reverse --unpaced --split 4 --page 1 --log " + out), 0);
+    FILE* f = std::fopen(out.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[512];
+    int lines = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        int channel = 0;
+        unsigned long long offset = 0;
+        char when[32] = {};
+        char hash[80] = {};
+        double ms = -1;
+        ASSERT_EQ(std::sscanf(line,
+                              "{\"channel\": %d, \"offset\": %llu, \"time\": \"%19[^\"]\", "
+                              "\"sha256\": \"%64[0-9a-f]\", \"wall_ms\": %lf}",
+                              &channel, &offset, when, hash, &ms),
+                  5)
+            << line;
+        auto it = sha.find(offset);
+        ASSERT_NE(it, sha.end()) << line;
+        EXPECT_EQ(it->second.sha256, hash) << line;
+        EXPECT_EQ(it->second.time, when) << line;
+        EXPECT_EQ(it->second.channel, channel) << line;
+        EXPECT_GE(ms, 0.0);
+        ++lines;
+    }
+    std::fclose(f);
+    EXPECT_GT(lines, 100); // back to the beginning, every channel
+    // Go to Time: the picture found is the first of that second.
+    ASSERT_EQ(run(path + " --seek-time \"2024-06-01 12:00:05\" --step 1 --split 1 --log " + out),
+              0);
+    f = std::fopen(out.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::string last;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        last = line;
+    }
+    std::fclose(f);
+    EXPECT_NE(last.find("\"time\": \"2024-06-01 12:00:05\""), std::string::npos) << last;
+    EXPECT_EQ(run(path + " --speed 3 --log " + out), 2);
+    EXPECT_EQ(run(dir.File("missing.qzf") + " --log " + out), 2);
+}
+
+} // namespace

@@ -1,0 +1,132 @@
+#include "app/timeline_strip.h"
+#include "app/viewer_fixture.h"
+#include "media/qzf_block.h"
+#include "platform/system.h"
+#include "synth/activity_scene.h"
+
+#include <QLabel>
+
+#include <cstdlib>
+
+using namespace tv;
+using namespace tv::test;
+
+namespace {
+
+// Channel 2 moves at 5 and 18 seconds, channel 4 at 12; 1 and 3 are still.
+std::string MakeScene(const QString& path) {
+    synth::SceneOptions o;
+    o.seconds = 24;
+    o.channels.resize(4);
+    o.channels[1].moving = {{5, 8}, {18, 21}};
+    o.channels[3].moving = {{12, 15}};
+    o.channels[2].noise = 5;
+    CQzfBlockWriter w;
+    std::string error;
+    if (!w.OpenFile(path.toStdString()) || !synth::WriteActivityScene(o, w, &error) || !w.Close())
+        return {};
+    return path.toStdString();
+}
+
+uint32_t SceneStart() {
+    return uint32_t(LocalToBlockTime(synth::SceneOptions{}.start, GetTimeZoneBias()));
+}
+
+class Timeline : public Viewer {
+protected:
+    void SetUp() override {
+        Viewer::SetUp();
+        setenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8().constData(), 1);
+    }
+    // The second of the picture shown, once the engine has settled paused.
+    int64_t PausedSecond() {
+        if (!WaitFor([&] { return dlg->Engine().GetPlayState() == 6; }))
+            return -1;
+        QTest::qWait(100);
+        SYSTEMTIME t{};
+        if (!dlg->Engine().GetFrameTime(&t))
+            return -1;
+        return LocalToBlockTime(t, GetTimeZoneBias()) - SceneStart();
+    }
+};
+
+TEST_F(Timeline, ShownAndHiddenByItsCommandWithTheVideoAreaKeptAndTheStateSaved) {
+    CViewerDlg& d = Make();
+    Show();
+    const int h = d.height();
+    const int video = d.VideoHeight();
+    EXPECT_FALSE(d.Timeline()->isVisible());
+    d.OnCommand(kCommandTimeline);
+    EXPECT_TRUE(d.Timeline()->isVisible());
+    EXPECT_TRUE(d.IsCommandChecked(kCommandTimeline));
+    EXPECT_EQ(d.height(), h + CTimelineStrip::kHeight);
+    EXPECT_EQ(d.VideoHeight(), video);
+    EXPECT_EQ(d.Timeline()->geometry().top(), 25 + video);
+    // Client mode has no recording to show.
+    d.SetViewMode(2);
+    EXPECT_FALSE(d.Timeline()->isVisible());
+    d.SetViewMode(1);
+    d.SaveSettingsNow();
+    EXPECT_NE(ReadProfile().find("Timeline=1"), std::string::npos);
+    dlg.reset();
+    CViewerDlg& again = Make();
+    Show();
+    EXPECT_TRUE(again.Timeline()->isVisible());
+}
+
+TEST_F(Timeline, WalksThePeriodsOfTheChannelsShownAndSeeksWhereClicked) {
+    const std::string path = MakeScene(dir.filePath("scene.qzf"));
+    ASSERT_FALSE(path.empty());
+    CViewerDlg& d = Make(path);
+    Show();
+    d.OnCommand(kCommandTimeline);
+    CTimelineStrip* strip = d.Timeline();
+    ASSERT_TRUE(WaitFor([&] {
+        strip->Poll();
+        return strip->IsIndexDone() && strip->IsExact() && !strip->Index().Empty();
+    }));
+    d.OnCommand(kCommandSplit4);
+    d.OnCommand(kCommandNextEvent);
+    EXPECT_NEAR(double(PausedSecond()), 5, 2);
+    d.OnCommand(kCommandNextEvent);
+    EXPECT_NEAR(double(PausedSecond()), 12, 2);
+    d.OnCommand(kCommandPrevEvent);
+    EXPECT_NEAR(double(PausedSecond()), 5, 2);
+    // One channel shown: only its periods count.
+    d.Engine().SetSplit(1, 1);
+    ASSERT_EQ(d.VisibleChannelMask(), 0x0002);
+    d.OnCommand(kCommandNextEvent);
+    EXPECT_NEAR(double(PausedSecond()), 18, 2);
+
+    // A click lands on the second under the pointer.
+    const int x = strip->XOfTime(SceneStart() + 10) + 1;
+    const QPoint at(x, strip->height() - 5);
+    SendMouse(strip, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    SendMouse(strip, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    EXPECT_NEAR(double(PausedSecond()), 10, 1);
+    // The wheel zooms about the pointer, not below a minute.
+    for (int i = 0; i < 10; ++i) {
+        QWheelEvent e(QPointF(at), QPointF(strip->mapToGlobal(at)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(strip, &e);
+    }
+    EXPECT_EQ(strip->ViewTo() - strip->ViewFrom(), CTimelineStrip::kMinSpan);
+
+    // The hover picture: one cell for the one channel shown, from its key picture.
+    const QImage one = strip->Thumbnail(SceneStart() + 6, 1000);
+    ASSERT_FALSE(one.isNull());
+    EXPECT_EQ(one.size(), QSize(200, 70));
+    EXPECT_GT(qGray(one.pixel(100, 35)), 40);
+    // It comes up when the pointer rests on the strip.
+    SendMouse(strip, QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (QLabel* l : d.findChildren<QLabel*>())
+                if (l->isVisible() && !l->pixmap().isNull())
+                    return true;
+            return false;
+        },
+        3000));
+}
+
+} // namespace

@@ -1,0 +1,240 @@
+// qzftool activity: the periods of activity of every channel of a recording,
+// from the activity index (cached as the viewer caches it).
+
+#include "media/qzf_block.h"
+#include "platform/system.h"
+#include "qzftool/command.h"
+#include "review/activity_cache.h"
+#include "review/activity_index.h"
+#include "review/activity_scanner.h"
+#include "synth/activity_scene.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string Time(uint32_t t, bool utc) {
+    const tv::SYSTEMTIME s = tv::BlockTimeToLocal(t, utc ? 0 : tv::GetTimeZoneBias());
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
+                  s.wHour, s.wMinute, s.wSecond);
+    return buf;
+}
+
+std::string Json(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+int RunActivity(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool activity FILE [--disk] [--format NAME] [--utc] [--threshold X] [--json]\n"
+        "                        [--no-cache]\n"
+        "Periods of activity per channel: when more than the fraction X (default 0.01) of a\n"
+        "channel's picture changed within each second, times in local standard time (UTC with\n"
+        "--utc). --json prints the periods as \"events\" and the share of each channel's picture\n"
+        "that changed in every recorded second as \"seconds\". The index is cached under\n"
+        "$XDG_CACHE_HOME/tessavin-viewer/ unless --no-cache.\n";
+    std::vector<std::string> args;
+    tv::ActivityScanOptions opt;
+    bool utc = false;
+    bool json = false;
+    bool cache = true;
+    double threshold = tv::kDefaultActivityThreshold;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--disk") {
+            opt.disk = true;
+        } else if (a == "--utc") {
+            utc = true;
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--no-cache") {
+            cache = false;
+        } else if (a == "--format" || a == "--threshold") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "qzftool activity: %s needs a value\n", a.c_str());
+                return 2;
+            }
+            const char* v = argv[++i];
+            if (a == "--format") {
+                opt.format = tv::FormatFromName(v);
+                if (opt.format < 0) {
+                    std::fprintf(stderr,
+                                 "qzftool activity: unknown format '%s' (QZ_QZF, QZ_QZE, QZ_QZD, "
+                                 "QZ_QZB, QZ_QZB2, QZ_QZB3, QZ_QZA)\n",
+                                 v);
+                    return 2;
+                }
+            } else {
+                char* end = nullptr;
+                threshold = std::strtod(v, &end);
+                if (end == v || *end != '\0' || !(threshold > 0) || threshold > 1) {
+                    std::fprintf(stderr,
+                                 "qzftool activity: --threshold needs a number above 0 and at "
+                                 "most 1, not '%s'\n",
+                                 v);
+                    return 2;
+                }
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "qzftool activity: unknown option '%s'\n", a.c_str());
+            return 2;
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.size() != 1) {
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    tv::CActivityIndex index;
+    std::string error;
+    // On a terminal, how far the scan has come.
+    int shown = -1;
+    tv::CActivityScanner::Progress progress;
+    if (isatty(STDERR_FILENO))
+        progress = [&shown](uint64_t done, uint64_t total) {
+            const int pct = total ? int(done * 100 / total) : 100;
+            if (pct != shown)
+                std::fprintf(stderr, "\rindexing %3d%%", pct);
+            shown = pct;
+        };
+    int ok;
+    if (cache) {
+        ok = tv::LoadActivityIndex(args[0], opt, &index, nullptr, progress, nullptr, &error);
+    } else {
+        tv::CActivityScanner scanner;
+        ok = scanner.Scan(args[0], opt, 0, &index, nullptr, progress, &error);
+    }
+    if (shown >= 0)
+        std::fputs("\r              \r", stderr);
+    if (!ok) {
+        std::fprintf(stderr, "qzftool activity: %s\n", error.c_str());
+        return 2;
+    }
+    const std::vector<tv::ActivityEvent> events = index.FindEvents(threshold);
+    if (!json) {
+        if (events.empty())
+            std::printf("no activity above %.3f\n", threshold);
+        for (const tv::ActivityEvent& e : events)
+            std::printf("channel %-2d %s - %s  peak %.2f\n", e.channel + 1,
+                        Time(e.start, utc).c_str(), Time(e.end, utc).c_str(), e.peak);
+        return 0;
+    }
+    const uint16_t mask = index.ChannelMask();
+    std::string out = "{\"file\":" + Json(args[0]) + ",\"threshold\":" + std::to_string(threshold);
+    out += ",\"first_time\":" + (index.Empty() ? "null" : Json(Time(index.FirstTime(), utc)));
+    out += ",\"last_time\":" + (index.Empty() ? "null" : Json(Time(index.LastTime(), utc)));
+    out += ",\"events\":[";
+    char buf[256];
+    for (size_t i = 0; i < events.size(); ++i) {
+        const tv::ActivityEvent& e = events[i];
+        std::snprintf(buf, sizeof(buf),
+                      "%s{\"channel\":%d,\"start\":%s,\"end\":%s,\"peak\":%.3f,\"offset\":%llu}",
+                      i ? "," : "", e.channel + 1, Json(Time(e.start, utc)).c_str(),
+                      Json(Time(e.end, utc)).c_str(), e.peak,
+                      static_cast<unsigned long long>(e.offset));
+        out += buf;
+    }
+    out += "],\"channels\":[";
+    bool first = true;
+    for (int c = 0; c < tv::kActivityChannels; ++c)
+        if (mask & (1u << c)) {
+            out += (first ? "" : ",") + std::to_string(c + 1);
+            first = false;
+        }
+    out += "],\"seconds\":[";
+    for (size_t i = 0; i < index.Seconds().size(); ++i) {
+        const tv::ActivitySecond& s = index.Seconds()[i];
+        out += (i ? ",{\"time\":" : "{\"time\":") + Json(Time(s.time, utc)) +
+               ",\"offset\":" + std::to_string(s.offset) + ",\"levels\":[";
+        first = true;
+        for (int c = 0; c < tv::kActivityChannels; ++c)
+            if (mask & (1u << c)) {
+                std::snprintf(buf, sizeof(buf), "%s%.3f", first ? "" : ",", s.level[c] / 255.0);
+                out += buf;
+                first = false;
+            }
+        out += "]}";
+    }
+    out += "]}\n";
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+int RunMakeScene(int argc, char** argv) {
+    static const char* kHelp =
+        "usage: qzftool make-scene OUT [--channels N] [--seconds S] [--disk]\n"
+        "A recording with known motion: channel 1 still, the last channel noisy and still,\n"
+        "the others with an object that moves for a few seconds at planned times.\n";
+    std::vector<std::string> args;
+    int channels = 8;
+    double seconds = 120;
+    bool disk = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--disk") {
+            disk = true;
+        } else if ((a == "--channels" || a == "--seconds") && i + 1 < argc) {
+            const double v = std::strtod(argv[++i], nullptr);
+            if (a == "--channels")
+                channels = int(v);
+            else
+                seconds = v;
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "qzftool make-scene: unknown option '%s'\n", a.c_str());
+            return 2;
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.size() != 1 || channels < 1 || channels > 16 || !(seconds > 0) ||
+        seconds > 24 * 3600) {
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    tv::synth::SceneOptions o = tv::synth::PlannedScene(channels, seconds);
+    o.diskImage = disk;
+    tv::CQzfBlockWriter w;
+    std::string error;
+    if (!w.OpenFile(args[0])) {
+        std::fprintf(stderr, "qzftool make-scene: cannot create %s\n", args[0].c_str());
+        return 2;
+    }
+    if (!tv::synth::WriteActivityScene(o, w, &error) || !w.Close()) {
+        std::fprintf(stderr, "qzftool make-scene: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+QZF_COMMAND("make-scene", "write a recording with known motion, noise and still channels",
+            RunMakeScene);
+QZF_COMMAND("activity", "periods of activity per channel, from the cached activity index",
+            RunActivity);

@@ -1,0 +1,322 @@
+// play: the player engine without a screen, logging every picture it shows.
+
+#ifdef TV_HAVE_ENGINE
+
+#include "engine/player_engine.h"
+#include "media/qzf_block.h"
+#include "media/stream_file.h"
+#include "platform/clock.h"
+#include "qzftool/command.h"
+#include "video/video_decoder.h"
+
+#include <QApplication>
+
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+const char* kHelp =
+    "usage: qzftool play FILE [--disk] [--format NAME] [--split 1|4|9|16] [--page P]\n"
+    "                    [--seek-offset BYTES | --seek-time \"YYYY-MM-DD hh:mm:ss\" [--utc]]\n"
+    "                    [--speed 1|2|4|8|16|32] [--reverse] [--step N | --step-back N]\n"
+    "                    [--seconds S] [--unpaced] --log OUT.jsonl\n"
+    "Runs the viewer's player engine on FILE with a video window that draws offscreen and\n"
+    "no sound device: opens it, seeks if asked, then plays forward (or backward with\n"
+    "--reverse) for S seconds (default 10), or with --unpaced without pacing waits until\n"
+    "the end (or the beginning), or makes N steps. Writes one JSON line per picture given\n"
+    "to the video window: channel (1-based), offset of the packet, time (the label's; UTC\n"
+    "with --utc), sha256 of the planar 4:2:0 picture and wall_ms since the file opened.\n";
+
+std::string Sha256Hex(const uint8_t* p, size_t n) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
+    std::string hex;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", md[i]);
+        hex += buf;
+    }
+    return hex;
+}
+
+bool ParseNumber(const char* s, double lo, double hi, double* out) {
+    char* end = nullptr;
+    const double v = std::strtod(s, &end);
+    if (end == s || *end != '\0' || !(v >= lo && v <= hi)) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+bool ParseTime(const char* s, tv::SYSTEMTIME* t) {
+    unsigned y, mo, d, h, mi, se;
+    char tail;
+    if (std::sscanf(s, "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) {
+        return false;
+    }
+    *t = tv::SYSTEMTIME{};
+    t->wYear = uint16_t(y);
+    t->wMonth = uint16_t(mo);
+    t->wDay = uint16_t(d);
+    t->wHour = uint16_t(h);
+    t->wMinute = uint16_t(mi);
+    t->wSecond = uint16_t(se);
+    return tv::IsValidBlockTime(*t);
+}
+
+// Pumps the window's events while waiting, as the viewer's own loop would.
+bool WaitUntil(QApplication& app, const std::function<bool()>& done, uint32_t timeoutMs) {
+    const uint32_t start = tv::GetTickCount();
+    while (!done()) {
+        if (tv::GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        app.processEvents();
+        tv::Sleep(1);
+    }
+    return true;
+}
+
+int RunPlay(int argc, char** argv) {
+    std::string file, logPath, seekTime;
+    bool disk = false, utc = false, reverse = false, unpaced = false, haveSeekOffset = false;
+    int format = tv::VF_QZB2;
+    double split = 9, page = 0, speed = 1, seconds = 10, seekOffset = 0, steps = 0;
+    int stepDir = 0;
+    auto bad = [](const std::string& why) {
+        std::fprintf(stderr, "qzftool play: %s\n", why.c_str());
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool valued = a == "--format" || a == "--split" || a == "--page" ||
+                            a == "--seek-offset" || a == "--seek-time" || a == "--speed" ||
+                            a == "--step" || a == "--step-back" || a == "--seconds" || a == "--log";
+        if (valued && i + 1 >= argc) {
+            return bad(a + " needs a value");
+        }
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--disk") {
+            disk = true;
+        } else if (a == "--utc") {
+            utc = true;
+        } else if (a == "--reverse") {
+            reverse = true;
+        } else if (a == "--unpaced") {
+            unpaced = true;
+        } else if (a == "--format") {
+            format = tv::VideoFormatFromName(argv[++i]);
+            if (format < 0) {
+                return bad(std::string("unknown format '") + argv[i] + "'");
+            }
+        } else if (a == "--split") {
+            if (!ParseNumber(argv[++i], 1, 16, &split) ||
+                (split != 1 && split != 4 && split != 9 && split != 16)) {
+                return bad("--split must be 1, 4, 9 or 16");
+            }
+        } else if (a == "--page") {
+            if (!ParseNumber(argv[++i], 0, 15, &page) || page != int(page)) {
+                return bad("--page must be 0 to 15");
+            }
+        } else if (a == "--seek-offset") {
+            if (!ParseNumber(argv[++i], 0, 1.8e19, &seekOffset)) {
+                return bad("--seek-offset must be a byte offset");
+            }
+            haveSeekOffset = true;
+        } else if (a == "--seek-time") {
+            seekTime = argv[++i];
+        } else if (a == "--speed") {
+            if (!ParseNumber(argv[++i], 1, 32, &speed) ||
+                (speed != 1 && speed != 2 && speed != 4 && speed != 8 && speed != 16 &&
+                 speed != 32)) {
+                return bad("--speed must be 1, 2, 4, 8, 16 or 32");
+            }
+        } else if (a == "--step" || a == "--step-back") {
+            if (!ParseNumber(argv[++i], 1, 1e7, &steps) || steps != int(steps)) {
+                return bad(a + " must be a count of steps");
+            }
+            stepDir = a == "--step" ? 1 : -1;
+        } else if (a == "--seconds") {
+            if (!ParseNumber(argv[++i], 0, 86400, &seconds)) {
+                return bad("--seconds must be 0 to 86400");
+            }
+        } else if (a == "--log") {
+            logPath = argv[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return bad("unknown option " + a);
+        } else if (file.empty()) {
+            file = a;
+        } else {
+            return bad("one file only");
+        }
+    }
+    if (file.empty() || logPath.empty()) {
+        return bad("needs FILE and --log OUT.jsonl (qzftool play --help)");
+    }
+    if (haveSeekOffset && !seekTime.empty()) {
+        return bad("--seek-offset and --seek-time exclude each other");
+    }
+    if (int(page) * int(split) >= 9) {
+        return bad("split " + std::to_string(int(split)) + " page " + std::to_string(int(page)) +
+                   " shows no channel");
+    }
+
+    tv::CStreamFile probe;
+    if (!probe.Open(file, disk ? 1 : 0)) {
+        return bad("cannot open " + file);
+    }
+    probe.SetFormat(format);
+    const long bias = probe.GetTimeZoneBias();
+    uint64_t seekTo = 0;
+    bool seek = false;
+    if (haveSeekOffset) {
+        if (seekOffset >= double(probe.GetSize())) {
+            return bad("--seek-offset lies past the end of " + file);
+        }
+        seekTo = uint64_t(seekOffset);
+        seek = true;
+    } else if (!seekTime.empty()) {
+        tv::SYSTEMTIME t;
+        if (!ParseTime(seekTime.c_str(), &t)) {
+            return bad("--seek-time must be \"YYYY-MM-DD hh:mm:ss\"");
+        }
+        const int64_t at =
+            utc ? probe.FindTime(uint32_t(tv::LocalToBlockTime(t, 0))) : probe.FindTime(t);
+        if (at < 0) {
+            return bad("no recording at or after " + seekTime);
+        }
+        seekTo = uint64_t(at);
+        seek = true;
+    }
+    probe.Close();
+
+    FILE* log = std::fopen(logPath.c_str(), "w");
+    if (log == nullptr) {
+        return bad("cannot create " + logPath);
+    }
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QApplication app(qargc, qargv);
+
+    auto engine = std::make_unique<tv::CPlayerEngine>();
+    engine->Init(nullptr, tv::RECT{0, 0, 1280, 960}, format, 5, 8, 8000, 8);
+    engine->SetMode(1, -1);
+    engine->GetVideoWindow()->resize(1280, 960);
+    engine->SetSplit(int(split), int(page));
+    engine->SetUnpaced(unpaced ? 1 : 0);
+
+    std::mutex logLock;
+    std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+    engine->SetPictureObserver([&](int channel, uint64_t offset, const tv::SYSTEMTIME& time,
+                                   const uint8_t* picture, int width, int height) {
+        tv::SYSTEMTIME shown = time;
+        if (utc) {
+            shown = tv::BlockTimeToLocal(uint32_t(tv::LocalToBlockTime(time, bias)), 0);
+        }
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count();
+        const std::string sha = Sha256Hex(picture, size_t(width) * height * 3 / 2);
+        std::lock_guard<std::mutex> lock(logLock);
+        std::fprintf(log,
+                     "{\"channel\": %d, \"offset\": %llu, \"time\": "
+                     "\"%04u-%02u-%02u %02u:%02u:%02u\", \"sha256\": \"%s\", \"wall_ms\": %.1f}\n",
+                     channel + 1, static_cast<unsigned long long>(offset), shown.wYear,
+                     shown.wMonth, shown.wDay, shown.wHour, shown.wMinute, shown.wSecond,
+                     sha.c_str(), ms);
+    });
+
+    const uint32_t kCommandWaitMs = 60000;
+    // Waits until the command just posted was taken and its state has settled.
+    auto settle = [&](uint64_t taken, bool toPause) {
+        return WaitUntil(
+            app,
+            [&] {
+                return engine->GetCommandsTaken() > taken &&
+                       (!toPause || engine->GetPlayState() == tv::kStatePause);
+            },
+            kCommandWaitMs);
+    };
+
+    t0 = std::chrono::steady_clock::now();
+    if (!engine->OpenStream(file, disk ? 1 : 0)) {
+        std::fclose(log);
+        return bad("the engine could not open " + file);
+    }
+    uint64_t taken = engine->GetCommandsTaken();
+    engine->Pause();
+    bool ok = settle(taken, true);
+    if (ok && seek) {
+        taken = engine->GetCommandsTaken();
+        engine->Seek(seekTo);
+        ok = settle(taken, true);
+    }
+    if (ok && stepDir != 0) {
+        for (int i = 0; ok && i < int(steps); ++i) {
+            taken = engine->GetCommandsTaken();
+            if (stepDir > 0) {
+                engine->StepForward();
+            } else {
+                engine->StepBackward();
+            }
+            ok = settle(taken, true);
+        }
+    } else if (ok) {
+        taken = engine->GetCommandsTaken();
+        const double first = speed > 8 ? 8 : speed;
+        if (reverse) {
+            engine->PlayBackward(first);
+        } else {
+            engine->Play(first);
+        }
+        ok = settle(taken, false);
+        // The fast speeds are reached as the viewer's buttons reach them.
+        for (double s = 16; ok && s <= speed; s *= 2) {
+            taken = engine->GetCommandsTaken();
+            if (reverse) {
+                engine->FastBackward();
+            } else {
+                engine->FastForward();
+            }
+            ok = settle(taken, false);
+        }
+        if (ok && unpaced) {
+            WaitUntil(
+                app, [&] { return engine->GetPlayState() == tv::kStatePause; },
+                24u * 3600u * 1000u);
+        } else if (ok) {
+            WaitUntil(
+                app, [] { return false; }, uint32_t(seconds * 1000));
+        }
+    }
+    engine->StopPlayback();
+    engine.reset();
+    std::fclose(log);
+    if (!ok) {
+        std::fprintf(stderr, "qzftool play: the engine did not take a command in time\n");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+QZF_COMMAND("play", "play a recording through the player engine, logging each picture shown",
+            RunPlay);
+
+#endif // TV_HAVE_ENGINE
