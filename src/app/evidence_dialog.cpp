@@ -260,6 +260,9 @@ void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks) {
         }
         (id == kCommandMarkIn ? marks.hasIn : marks.hasOut) = true;
         (id == kCommandMarkIn ? marks.in : marks.out) = uint32_t(nowUtc);
+        dlg.ShowNote(QStringLiteral("%1 %2").arg(
+            id == kCommandMarkIn ? QStringLiteral("Mark in") : QStringLiteral("Mark out"),
+            QString::fromStdString(evidence::FormatPackageTime(uint32_t(nowUtc), false, bias))));
         return;
     }
     if (!engine.IsStreamOpen()) {

@@ -176,6 +176,7 @@ private:
     void RefreshStatus();
     // Says in the status panel for a few seconds where a file went.
     void ShowNote(const QString& text);
+    friend void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks);
     void SetSliderRangeFromStream();
     void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();

@@ -10,6 +10,7 @@
 
 #include "app/commands.h"
 #include "app/evidence_dialog.h"
+#include "app/status_panel.h"
 #include "app/viewer_dlg.h"
 #include "media/stream_file.h"
 
@@ -109,6 +110,7 @@ TEST_F(EvidenceDialog, TheWindowOffersItsMarksAndTheShownChannels) {
         }
     }
     d.OnCommand(kCommandMarkOut);
+    EXPECT_TRUE(d.StatusPanel()->NoteText().startsWith("Mark out 2024-06-01 12:00:"));
     d.OnCommand(kCommandSplit1);
     d.OnCommand(kCommandExportEvidence);
     ASSERT_EQ(asked, 1);
