@@ -709,8 +709,13 @@ private:
             const int opened = writer.Open(aviTemp, 24, 6750, width, height, 300, &bih, m_rate);
             if (opened != AVI_OK) {
                 ::unlink(aviTemp.c_str());
-                return Fail("cannot make the working copy (export code " + std::to_string(opened) +
-                            ")");
+                if (opened == AVI_ERR_COMPRESSED_STREAM || opened == AVI_ERR_FORMAT) {
+                    return Fail("the working copy cannot use the video encoder '" +
+                                std::string(m_o.codec.empty() ? kDefaultVideoCodec : m_o.codec) +
+                                "' (qzftool export --list-codecs lists those that can)");
+                }
+                return Fail("cannot create the working copy in " + m_o.outDir + " (export code " +
+                            std::to_string(opened) + ")");
             }
         }
 
