@@ -172,6 +172,33 @@ TEST_F(EvidencePackage, MasterWorkingCopyAndStillsHoldTheRange) {
     EXPECT_NE(out.find("FAILED   report.txt: missing"), std::string::npos) << out;
 }
 
+TEST_F(EvidencePackage, BlocksBadInTheSourceAreKeptAndNewOnesFound) {
+    std::string source = ReadAll(s_dir + "/rec.qzf");
+    source[300 * 1024 / 4096 * 4096 + 7] ^= 0x5A; // a block header's checksum, inside the range
+    std::ofstream(s_dir + "/bad.qzf", std::ios::binary) << source;
+    PackageOptions o = Options("badpkg", "2024-06-01 12:00:04", "2024-06-01 12:00:07");
+    o.source = s_dir + "/bad.qzf";
+    o.working = false;
+    PackageResult r;
+    ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
+    const uint64_t bad = 300 * 1024 / 4096 * 4096 - r.masterStart;
+    EXPECT_NE(
+        ReadAll(o.outDir + "/manifest.json").find("\"bad_blocks\": [" + std::to_string(bad) + "]"),
+        std::string::npos);
+    std::string out;
+    EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 0) << out;
+    {
+        std::fstream io(o.outDir + "/master.QZF", std::ios::in | std::ios::out | std::ios::binary);
+        io.seekp(std::streamoff(bad + 4096 + 2));
+        io.put('\x7F');
+    }
+    EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 1);
+    EXPECT_NE(out.find("1 block header(s) fail their checksum, the first at offset " +
+                       std::to_string(bad + 4096)),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(EvidencePackage, FolderRulesAndFullDiskLeaveNoPackage) {
     const std::string src = s_dir + "/rec.qzf";
     const std::string range = " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:06'";
