@@ -43,6 +43,9 @@ enum CommandId : int {
     // jump to a date and time.
     kCommandOpenDiskImage = 40001,
     kCommandGoToTime = 40002,
+    kCommandExportEvidence = 40003,
+    kCommandMarkIn = 40004,
+    kCommandMarkOut = 40005,
     // Review: the timeline strip, walking the periods of activity, the keys.
     kCommandTimeline = 40101,
     kCommandNextEvent = 40102,

@@ -7,6 +7,7 @@
 #include "app/control_layout.h"
 #include "app/dialogs.h"
 #include "app/disk_select_dlg.h"
+#include "app/evidence_dialog.h"
 #include "app/skin_button.h"
 #include "app/skin_resources.h"
 #include "app/skin_slider.h"
@@ -48,6 +49,9 @@ const MenuItem kPlayerMenu[] = {
     {kCommandOpenDiskImage, "Open Disk &Image..."},
     {kCommandClose, "Close"},
     {kCommandGoToTime, "&Go to Time...\tCtrl+G"},
+    {kCommandMarkIn, "Mark &In\tCtrl+Shift+I"},
+    {kCommandMarkOut, "Mark O&ut\tCtrl+Shift+O"},
+    {kCommandExportEvidence, "Export &Evidence...\tCtrl+E"},
     {kCommandTimeline, "Time&line\tCtrl+T"},
     {kCommandNextEvent, "Next &Event\tPgDown"},
     {kCommandPrevEvent, "Pre&vious Event\tPgUp"},
@@ -155,6 +159,9 @@ bool IsPlaybackCommand(int id) {
     case kCommandNextFrame:
     case kCommandPrevFrame:
     case kCommandGoToTime:
+    case kCommandMarkIn:
+    case kCommandMarkOut:
+    case kCommandExportEvidence:
         return true;
     default:
         return false;
@@ -166,9 +173,17 @@ const struct {
     const char* keys;
     int id;
 } kAccelerators[] = {
-    {"Ctrl+C", kCommandClose}, {"Ctrl+F", kCommandNormal},    {"Ctrl+N", kCommandNextFrame},
-    {"Ctrl+O", kCommandOpen},  {"Ctrl+V", kCommandPrevFrame}, {"Ctrl+P", kCommandPause},
-    {"F10", kCommandAbout},    {"Ctrl+G", kCommandGoToTime},
+    {"Ctrl+C", kCommandClose},
+    {"Ctrl+F", kCommandNormal},
+    {"Ctrl+N", kCommandNextFrame},
+    {"Ctrl+O", kCommandOpen},
+    {"Ctrl+V", kCommandPrevFrame},
+    {"Ctrl+P", kCommandPause},
+    {"F10", kCommandAbout},
+    {"Ctrl+G", kCommandGoToTime},
+    {"Ctrl+E", kCommandExportEvidence},
+    {"Ctrl+Shift+I", kCommandMarkIn},
+    {"Ctrl+Shift+O", kCommandMarkOut},
 };
 
 int AskDateTime(QWidget* owner, SYSTEMTIME* time) {
@@ -368,6 +383,11 @@ void CViewerDlg::OnCommand(int id) {
         break;
     case kCommandGoToTime:
         GoToTime();
+        break;
+    case kCommandExportEvidence:
+    case kCommandMarkIn:
+    case kCommandMarkOut:
+        RunEvidenceCommand(*this, id, m_evidenceMarks);
         break;
     case kCommandOpen:
         OpenWithPrompt(m_prompts.openFile, 0);
@@ -819,6 +839,12 @@ void CViewerDlg::InstallDefaultPrompts() {
                                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
                        ? 1
                        : 0;
+        };
+    }
+    if (!m_prompts.exportEvidence) {
+        m_prompts.exportEvidence = [owner](const EvidenceRequest& r) {
+            CEvidenceDialog box(r, owner);
+            box.exec();
         };
     }
     if (!m_prompts.goToTime) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/evidence_dialog.h"
 #include "app/settings.h"
 #include "app/skin_dialog.h"
 #include "engine/player_engine.h"
@@ -54,6 +55,8 @@ struct ViewerPrompts {
     std::function<int(ViewerSettings* values)> options;
     std::function<int(ViewerSettings* values)> netOptions;
     std::function<void()> about;
+    // The Export Evidence dialog, run with what the window offers.
+    std::function<void(const EvidenceRequest&)> exportEvidence;
     // The AVI compressor choice; not owned.
     ICompressorChooser* compressor = nullptr;
 };
@@ -134,6 +137,7 @@ public:
     bool IsNormalFlag() const { return m_normal; }
     int VideoFormat() const { return m_videoFormat; }
     int AudioFormat() const { return m_audioFormat; }
+    int SourceDiskMode() const { return m_sourceDiskMode; }
     bool SettingsSaved() const { return m_settingsSaved; }
     // The area of the window that starts a resize drag.
     QRect GripRect() const;
@@ -172,6 +176,7 @@ private:
     void RefreshStatus();
     // Says in the status panel for a few seconds where a file went.
     void ShowNote(const QString& text);
+    friend void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks);
     void SetSliderRangeFromStream();
     void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
@@ -271,6 +276,7 @@ private:
     std::string m_aviPath;
     int m_sourceDiskMode = 0;
     std::string m_localRecordingFile; // what the running local recording writes
+    EvidenceMarks m_evidenceMarks;
     std::vector<QShortcut*> m_accelerators;
     std::unique_ptr<ICompressorChooser> m_compressorChooser;
 

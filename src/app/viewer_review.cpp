@@ -47,6 +47,8 @@ const char* const kKeyHelp[][2] = {
     {"Page Up / Page Down", "Previous / next period of activity on the channels shown"},
     {"Ctrl+T", "Show or hide the timeline"},
     {"Ctrl+G", "Go to a date and time"},
+    {"Ctrl+Shift+I / Ctrl+Shift+O", "Mark the start / end of a range"},
+    {"Ctrl+E", "Export Evidence: a package of the range"},
     {"Ctrl+N / Ctrl+V", "Next / previous frame"},
     {"Ctrl+P", "Pause"},
     {"Ctrl+O", "Open a file"},

@@ -4,6 +4,7 @@
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
+#include "export/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
@@ -14,7 +15,6 @@
 #include "video/parallel_decoder.h"
 #include "video/video_decoder.h"
 
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -45,157 +45,9 @@ volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
 constexpr int kMaxChannels = 16;
 constexpr int kPictureBuffer = 414720;
 
-// Label glyphs, 5 x 7, drawn twice as tall so that a label is about as high as
-// the window's 16-pixel label font and still fits a cell of a 16-way split:
-// the label only ever holds "CH", digits, the date and time separators and spaces.
-struct Glyph {
-    char c;
-    std::array<uint8_t, 7> rows; // bit 4 is the leftmost column
-};
-constexpr Glyph kGlyphs[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
-    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'/', {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}},
-    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
-};
-constexpr int kGlyphScaleX = 1;
-constexpr int kGlyphScaleY = 2;
-constexpr int kGlyphAdvance = 6 * kGlyphScaleX;
-
-const Glyph* FindGlyph(char c) {
-    for (const Glyph& g : kGlyphs) {
-        if (g.c == c)
-            return &g;
-    }
-    return nullptr;
-}
-
-// The export frame: bottom-up rows of 3W bytes, as the writer takes them.
-class ExportFrame {
-public:
-    ExportFrame(int w, int h) : m_w(w), m_h(h), m_pixels(size_t(w) * h * 3, 0) {}
-    const uint8_t* Data() const { return m_pixels.data(); }
-    int Width() const { return m_w; }
-    int Height() const { return m_h; }
-
-    // Nearest-neighbour stretch of a top-down B, G, R picture into a rectangle.
-    void Stretch(const uint8_t* rgb, int pw, int ph, const tv::RECT& r) {
-        const int rw = r.right - r.left, rh = r.bottom - r.top;
-        if (rw <= 0 || rh <= 0)
-            return;
-        for (int y = 0; y < rh; ++y) {
-            const int sy = int(int64_t(y) * ph / rh);
-            const uint8_t* src = rgb + size_t(sy) * pw * 3;
-            uint8_t* dst = Row(r.top + y) + size_t(r.left) * 3;
-            for (int x = 0; x < rw; ++x) {
-                const uint8_t* s = src + size_t(int64_t(x) * pw / rw) * 3;
-                dst[0] = s[0];
-                dst[1] = s[1];
-                dst[2] = s[2];
-                dst += 3;
-            }
-        }
-    }
-
-    // The label as the video window draws it: an outline in eight directions,
-    // then the text on top.
-    void DrawLabel(const std::string& text, int x, int y, tv::COLORREF text_,
-                   tv::COLORREF outline) {
-        static constexpr int kOffsets[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
-                                               {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
-        for (const auto& o : kOffsets)
-            DrawText(text, x + o[0], y + o[1], outline);
-        DrawText(text, x, y, text_);
-    }
-
-private:
-    uint8_t* Row(int y) { return m_pixels.data() + size_t(m_h - 1 - y) * m_w * 3; }
-
-    void DrawText(const std::string& text, int x, int y, tv::COLORREF c) {
-        for (char ch : text) {
-            if (const Glyph* g = FindGlyph(ch)) {
-                for (int gy = 0; gy < 7 * kGlyphScaleY; ++gy) {
-                    const uint8_t bits = g->rows[gy / kGlyphScaleY];
-                    for (int gx = 0; gx < 5 * kGlyphScaleX; ++gx) {
-                        if (bits & (0x10 >> (gx / kGlyphScaleX)))
-                            Put(x + gx, y + gy, c);
-                    }
-                }
-            }
-            x += kGlyphAdvance;
-        }
-    }
-    void Put(int x, int y, tv::COLORREF c) {
-        if (x < 0 || y < 0 || x >= m_w || y >= m_h)
-            return;
-        uint8_t* p = Row(y) + size_t(x) * 3;
-        p[0] = tv::GetBValue(c);
-        p[1] = tv::GetGValue(c);
-        p[2] = tv::GetRValue(c);
-    }
-
-    int m_w, m_h;
-    std::vector<uint8_t> m_pixels;
-};
-
-// The split grid of the video window: d x d cells over W x H, the left-over
-// pixels going one each to the first columns and rows.
-tv::RECT CellRect(int channel, int split, int w, int h) {
-    int d = 1;
-    while ((d + 1) * (d + 1) <= split)
-        ++d;
-    if (d * d != split)
-        ++d;
-    const int e = w / d, f = h / d, rw = w - d * e, rh = h - d * f;
-    const int k = channel % split, l = k % d, m = k / d;
-    tv::RECT r;
-    r.left = e * l + std::min(rw, l);
-    r.right = r.left + e + (l < rw ? 1 : 0);
-    r.top = f * m + std::min(rh, m);
-    r.bottom = r.top + f + (m < rh ? 1 : 0);
-    return r;
-}
-
 // The engine's channel count for a recorder of n channels.
 int ChannelCountFor(int n) {
     return n < 2 ? 1 : n <= 4 ? 4 : n <= 9 ? 9 : 16;
-}
-
-std::string LabelText(int channel, const tv::SYSTEMTIME& t) {
-    char buf[64];
-    if (t.wYear >= 1900) {
-        std::snprintf(buf, sizeof buf, "CH%d %04u/%02u/%02u %02u:%02u:%02u", channel + 1, t.wYear,
-                      t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    } else {
-        std::snprintf(buf, sizeof buf, "CH%d ", channel + 1);
-    }
-    return buf;
-}
-
-// Half of a dual picture: luma rows and chroma rows split down the middle.
-void SplitHalf(const uint8_t* src, int w, int h, bool right, uint8_t* dst) {
-    const int hw = w / 2;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(dst + size_t(y) * hw, src + size_t(y) * w + (right ? hw : 0), hw);
-    const uint8_t* cs = src + size_t(w) * h;
-    uint8_t* cd = dst + size_t(hw) * h;
-    for (int plane = 0; plane < 2; ++plane) {
-        for (int y = 0; y < h / 2; ++y)
-            std::memcpy(cd + size_t(y) * (hw / 2), cs + size_t(y) * (w / 2) + (right ? hw / 2 : 0),
-                        hw / 2);
-        cs += size_t(w / 2) * (h / 2);
-        cd += size_t(hw / 2) * (h / 2);
-    }
 }
 
 int ListCodecs() {
@@ -366,7 +218,7 @@ int RunExport(int argc, char** argv) {
         }
     }
 
-    ExportFrame frame(width, height);
+    tv::CSplitFrame frame(width, height);
     std::vector<uint8_t> half(kPictureBuffer);
     std::vector<uint8_t> rgb(size_t(640) * 272 * 3);
     uint32_t composed = 0;
@@ -388,10 +240,11 @@ int RunExport(int argc, char** argv) {
         }
         if (!composed)
             cycleTime = tv::BlockTimeMs(t);
-        const tv::RECT r = CellRect(ch, split, width, height);
+        const tv::RECT r = tv::SplitCellRect(ch, split, width, height);
         tv::YuvToRgb24(rgb.data(), w * 3, pic, w, h);
         frame.Stretch(rgb.data(), w, h, r);
-        frame.DrawLabel(LabelText(ch, t), r.left + 4, r.top + 2, textColour, outlineColour);
+        frame.DrawLabel(tv::SplitLabelText(ch, t), r.left + 4, r.top + 2, textColour,
+                        outlineColour);
         composed |= 1u << ch;
     };
 
@@ -440,11 +293,11 @@ int RunExport(int argc, char** argv) {
             const int w = q.w, h = q.h;
             if (q.dual) {
                 if (!q.leftAbsent) {
-                    SplitHalf(picture, w, h, false, half.data());
+                    tv::SplitDualHalf(picture, w, h, false, half.data());
                     deliver(q.left, half.data(), w / 2, h, q.t);
                 }
                 if (!q.rightAbsent) {
-                    SplitHalf(picture, w, h, true, half.data());
+                    tv::SplitDualHalf(picture, w, h, true, half.data());
                     deliver(q.right, half.data(), w / 2, h, q.t);
                 }
             } else {
