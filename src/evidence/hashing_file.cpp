@@ -19,6 +19,13 @@ std::string HexDigest(const unsigned char* md, unsigned int len) {
     return s;
 }
 
+std::string Sha256Hex(const void* data, size_t n) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(data, n, md, &len, EVP_sha256(), nullptr);
+    return HexDigest(md, len);
+}
+
 int Sha256OfFile(const std::string& path, std::string* hex, std::string* error,
                  const std::function<void(uint64_t, uint64_t)>& progress,
                  const std::atomic<bool>* cancel, uint64_t* size) {

@@ -18,6 +18,8 @@ namespace tv::evidence {
 
 // Lower-case hex of a digest.
 std::string HexDigest(const unsigned char* md, unsigned int len);
+// Lower-case hex SHA-256 of bytes in memory.
+std::string Sha256Hex(const void* data, size_t n);
 
 // SHA-256 of a whole file (read-only open, so a recorder disk is never
 // opened for writing). progress, when given, gets bytes done and the total;

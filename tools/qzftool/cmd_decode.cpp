@@ -1,5 +1,6 @@
 // decode: every video packet of a recording through the decoder, pictures and an index out.
 
+#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
@@ -8,8 +9,6 @@
 #include "video/parallel_decoder.h"
 #include "video/pixel_format.h"
 #include "video/video_decoder.h"
-
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -45,19 +44,6 @@ constexpr OutputFormat kOutputs[] = {{"yuv", 0},
                                      {"rgb24", tv::PF_RGB24},
                                      {"rgb32", tv::PF_RGB32},
                                      {"dib24", -1}};
-
-std::string Sha256Hex(const uint8_t* p, size_t n) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", md[i]);
-        hex += buf;
-    }
-    return hex;
-}
 
 struct Channel {
     FILE* out = nullptr;
@@ -197,7 +183,7 @@ int RunDecode(int argc, char** argv) {
             } else {
                 e.out.assign(pic, pic + outBytes);
             }
-            e.sha = Sha256Hex(e.out.data(), outBytes);
+            e.sha = tv::evidence::Sha256Hex(e.out.data(), outBytes);
         });
         for (size_t k = 0; k < pending; ++k) {
             Entry& e = entries[k];

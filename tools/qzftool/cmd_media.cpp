@@ -1,11 +1,10 @@
 // Recording inspection commands: info, packets, verify, copy, repair, find-time.
 
+#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "qzftool/command.h"
 #include "qzftool/stop_signal.h"
-
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -170,19 +169,6 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
-std::string Sha256Hex(const uint8_t* p, size_t n) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof(buf), "%02x", md[i]);
-        hex += buf;
-    }
-    return hex;
-}
-
 // Reads packet after packet in one direction, going on past bad blocks, and
 // calls fn(length) for each; stops at the end of the recording.
 template <typename Fn> void ForEachPacket(CStreamFile& f, bool backward, uint8_t* buf, Fn fn) {
@@ -325,7 +311,7 @@ int RunPackets(int argc, char** argv) {
     const long bias = f.GetTimeZoneBias();
     ForEachPacket(f, o.backward, buf.data(), [&](int n) {
         const char* kind = f.IsAudio() ? "audio" : "video";
-        const std::string sha = Sha256Hex(buf.data(), static_cast<size_t>(n));
+        const std::string sha = tv::evidence::Sha256Hex(buf.data(), static_cast<size_t>(n));
         const std::string t = FormatTime(f.GetBlockTimeUtc(), o.utc, bias);
         if (o.json) {
             std::printf("{\"kind\":\"%s\",\"channel\":%d,\"length\":%d,\"sha256\":\"%s\","

@@ -3,6 +3,7 @@
 #ifdef TV_HAVE_ENGINE
 
 #include "engine/player_engine.h"
+#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/clock.h"
@@ -10,8 +11,6 @@
 #include "video/video_decoder.h"
 
 #include <QApplication>
-
-#include <openssl/evp.h>
 
 #include <chrono>
 #include <cstdio>
@@ -34,19 +33,6 @@ const char* kHelp =
     "the end (or the beginning), or makes N steps. Writes one JSON line per picture given\n"
     "to the video window: channel (1-based), offset of the packet, time (the label's; UTC\n"
     "with --utc), sha256 of the planar 4:2:0 picture and wall_ms since the file opened.\n";
-
-std::string Sha256Hex(const uint8_t* p, size_t n) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(p, n, md, &len, EVP_sha256(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", md[i]);
-        hex += buf;
-    }
-    return hex;
-}
 
 bool ParseNumber(const char* s, double lo, double hi, double* out) {
     char* end = nullptr;
@@ -231,7 +217,7 @@ int RunPlay(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();
-        const std::string sha = Sha256Hex(picture, size_t(width) * height * 3 / 2);
+        const std::string sha = tv::evidence::Sha256Hex(picture, size_t(width) * height * 3 / 2);
         std::lock_guard<std::mutex> lock(logLock);
         std::fprintf(log,
                      "{\"channel\": %d, \"offset\": %llu, \"time\": "
