@@ -7,6 +7,7 @@
 #include "export/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/json_text.h"
 #include "video/color_convert.h"
 #include "video/video_decoder.h"
 
@@ -37,23 +38,6 @@ constexpr uint64_t kBlock = kQzfBlockSize;
 constexpr uint64_t kKeySearchLimit = 256ull << 20;
 constexpr int kMaxChannels = 16;
 constexpr size_t kPictureBuffer = 414720;
-
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string ChannelList(uint32_t mask) {
     std::string s;
@@ -981,25 +965,25 @@ private:
     bool WriteManifest() {
         std::string j = "{\n";
         auto kv = [&](const std::string& k, const std::string& v, bool comma = true) {
-            j += "  " + Json(k) + ": " + v + (comma ? ",\n" : "\n");
+            j += "  " + tv::JsonString(k) + ": " + v + (comma ? ",\n" : "\n");
         };
-        kv("package", Json("evidence"));
+        kv("package", tv::JsonString("evidence"));
         kv("manifest_version", "1");
-        kv("tool", Json(m_o.tool));
-        kv("tool_version", Json(PackageToolVersion()));
-        kv("created", Json(m_created));
-        kv("user", Json(m_user));
-        std::string src = "{\"path\": " + Json(m_sourcePath) +
-                          ", \"kind\": " + Json(m_o.disk ? "disk" : "file") +
+        kv("tool", tv::JsonString(m_o.tool));
+        kv("tool_version", tv::JsonString(PackageToolVersion()));
+        kv("created", tv::JsonString(m_created));
+        kv("user", tv::JsonString(m_user));
+        std::string src = "{\"path\": " + tv::JsonString(m_sourcePath) +
+                          ", \"kind\": " + tv::JsonString(m_o.disk ? "disk" : "file") +
                           ", \"size\": " + std::to_string(m_sourceSize) +
-                          ", \"format\": " + Json(FormatName(m_o.videoFormat));
+                          ", \"format\": " + tv::JsonString(FormatName(m_o.videoFormat));
         if (!m_sourceHash.empty()) {
-            src += ", \"sha256\": " + Json(m_sourceHash);
+            src += ", \"sha256\": " + tv::JsonString(m_sourceHash);
         }
         kv("source", src + "}");
-        kv("time_zone", Json(m_o.utc ? "UTC" : "local standard time"));
-        kv("range_requested", "{\"from\": " + Json(Time(uint32_t(m_o.fromUtc))) +
-                                  ", \"to\": " + Json(Time(uint32_t(m_o.toUtc))) +
+        kv("time_zone", tv::JsonString(m_o.utc ? "UTC" : "local standard time"));
+        kv("range_requested", "{\"from\": " + tv::JsonString(Time(uint32_t(m_o.fromUtc))) +
+                                  ", \"to\": " + tv::JsonString(Time(uint32_t(m_o.toUtc))) +
                                   ", \"from_utc\": " + std::to_string(m_o.fromUtc) +
                                   ", \"to_utc\": " + std::to_string(m_o.toUtc) + "}");
         std::string bad = "[";
@@ -1007,36 +991,36 @@ private:
             bad += (i ? ", " : "") + std::to_string(m_badBlocks[i]);
         }
         bad += "]";
-        kv("master",
-           "{\"name\": " + Json(kMasterName) + ", \"source_start\": " + std::to_string(m_start) +
-               ", \"source_end\": " + std::to_string(m_end) +
-               ", \"first_block_offset\": " + std::to_string(m_start) +
-               ", \"last_block_offset\": " + std::to_string(m_end - kBlock) +
-               ", \"first_block_time\": " + Json(Time(m_r->firstBlockTime)) +
-               ", \"last_block_time\": " + Json(Time(m_r->lastBlockTime)) +
-               ", \"first_block_time_utc\": " + std::to_string(m_r->firstBlockTime) +
-               ", \"last_block_time_utc\": " + std::to_string(m_r->lastBlockTime) +
-               ", \"byte_order\": " + Json(m_o.disk ? "disk words swapped to file order" : "file") +
-               ", \"bad_blocks\": " + bad + "}");
+        kv("master", "{\"name\": " + tv::JsonString(kMasterName) + ", \"source_start\": " +
+                         std::to_string(m_start) + ", \"source_end\": " + std::to_string(m_end) +
+                         ", \"first_block_offset\": " + std::to_string(m_start) +
+                         ", \"last_block_offset\": " + std::to_string(m_end - kBlock) +
+                         ", \"first_block_time\": " + tv::JsonString(Time(m_r->firstBlockTime)) +
+                         ", \"last_block_time\": " + tv::JsonString(Time(m_r->lastBlockTime)) +
+                         ", \"first_block_time_utc\": " + std::to_string(m_r->firstBlockTime) +
+                         ", \"last_block_time_utc\": " + std::to_string(m_r->lastBlockTime) +
+                         ", \"byte_order\": " +
+                         tv::JsonString(m_o.disk ? "disk words swapped to file order" : "file") +
+                         ", \"bad_blocks\": " + bad + "}");
         kv("channels", JsonChannels(m_chosen));
         if (m_noKey) {
             kv("channels_without_key_picture", JsonChannels(m_noKey));
         }
         if (m_o.working) {
             kv("working_copy",
-               "{\"name\": " + Json(kWorkingName) + ", \"split\": " + std::to_string(m_split) +
-                   ", \"page\": " + std::to_string(m_page) + ", \"frame_rate\": " +
-                   std::to_string(m_rate) + ", \"frames\": " + std::to_string(m_r->workingFrames) +
-                   ", \"codec\": " + Json(m_o.codec.empty() ? kDefaultVideoCodec : m_o.codec) +
-                   "}");
+               "{\"name\": " + tv::JsonString(kWorkingName) + ", \"split\": " +
+                   std::to_string(m_split) + ", \"page\": " + std::to_string(m_page) +
+                   ", \"frame_rate\": " + std::to_string(m_rate) +
+                   ", \"frames\": " + std::to_string(m_r->workingFrames) + ", \"codec\": " +
+                   tv::JsonString(m_o.codec.empty() ? kDefaultVideoCodec : m_o.codec) + "}");
         }
-        kv("verify_command", Json("qzftool verify-package " + m_r->folder));
+        kv("verify_command", tv::JsonString("qzftool verify-package " + m_r->folder));
         std::string files = "[";
         for (size_t i = 0; i < m_r->files.size(); ++i) {
             const PackagedFile& f = m_r->files[i];
-            files += std::string(i ? "," : "") + "\n    {\"name\": " + Json(f.name) +
-                     ", \"size\": " + std::to_string(f.size) + ", \"sha256\": " + Json(f.sha256) +
-                     "}";
+            files += std::string(i ? "," : "") + "\n    {\"name\": " + tv::JsonString(f.name) +
+                     ", \"size\": " + std::to_string(f.size) +
+                     ", \"sha256\": " + tv::JsonString(f.sha256) + "}";
         }
         files += "\n  ]";
         kv("files", files);
@@ -1045,7 +1029,7 @@ private:
         unsigned char md[EVP_MAX_MD_SIZE];
         unsigned int len = 0;
         EVP_Digest(j.data(), j.size(), md, &len, EVP_sha256(), nullptr);
-        kv("seal", Json(HexDigest(md, len)), false);
+        kv("seal", tv::JsonString(HexDigest(md, len)), false);
         j += "}\n";
         if (Cancelled() || !WriteText(kManifestName, j, false)) {
             return false;

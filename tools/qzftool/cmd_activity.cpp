@@ -2,6 +2,7 @@
 // from the activity index (cached as the viewer caches it).
 
 #include "media/qzf_block.h"
+#include "platform/json_text.h"
 #include "platform/system.h"
 #include "qzftool/command.h"
 #include "review/activity_cache.h"
@@ -24,23 +25,6 @@ std::string Time(uint32_t t, bool utc) {
     std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
                   s.wHour, s.wMinute, s.wSecond);
     return buf;
-}
-
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 int RunActivity(int argc, char** argv) {
@@ -143,17 +127,20 @@ int RunActivity(int argc, char** argv) {
         return 0;
     }
     const uint16_t mask = index.ChannelMask();
-    std::string out = "{\"file\":" + Json(args[0]) + ",\"threshold\":" + std::to_string(threshold);
-    out += ",\"first_time\":" + (index.Empty() ? "null" : Json(Time(index.FirstTime(), utc)));
-    out += ",\"last_time\":" + (index.Empty() ? "null" : Json(Time(index.LastTime(), utc)));
+    std::string out =
+        "{\"file\":" + tv::JsonString(args[0]) + ",\"threshold\":" + std::to_string(threshold);
+    out += ",\"first_time\":" +
+           (index.Empty() ? "null" : tv::JsonString(Time(index.FirstTime(), utc)));
+    out +=
+        ",\"last_time\":" + (index.Empty() ? "null" : tv::JsonString(Time(index.LastTime(), utc)));
     out += ",\"events\":[";
     char buf[256];
     for (size_t i = 0; i < events.size(); ++i) {
         const tv::ActivityEvent& e = events[i];
         std::snprintf(buf, sizeof(buf),
                       "%s{\"channel\":%d,\"start\":%s,\"end\":%s,\"peak\":%.3f,\"offset\":%llu}",
-                      i ? "," : "", e.channel + 1, Json(Time(e.start, utc)).c_str(),
-                      Json(Time(e.end, utc)).c_str(), e.peak,
+                      i ? "," : "", e.channel + 1, tv::JsonString(Time(e.start, utc)).c_str(),
+                      tv::JsonString(Time(e.end, utc)).c_str(), e.peak,
                       static_cast<unsigned long long>(e.offset));
         out += buf;
     }
@@ -167,7 +154,7 @@ int RunActivity(int argc, char** argv) {
     out += "],\"seconds\":[";
     for (size_t i = 0; i < index.Seconds().size(); ++i) {
         const tv::ActivitySecond& s = index.Seconds()[i];
-        out += (i ? ",{\"time\":" : "{\"time\":") + Json(Time(s.time, utc)) +
+        out += (i ? ",{\"time\":" : "{\"time\":") + tv::JsonString(Time(s.time, utc)) +
                ",\"offset\":" + std::to_string(s.offset) + ",\"levels\":[";
         first = true;
         for (int c = 0; c < tv::kActivityChannels; ++c)

@@ -3,6 +3,7 @@
 #include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/json_text.h"
 #include "qzftool/command.h"
 #include "qzftool/stop_signal.h"
 
@@ -104,71 +105,6 @@ std::string FormatTime(uint32_t t, bool utc, long bias) {
     return buf;
 }
 
-// Length of the well-formed UTF-8 sequence at p (at most n bytes), 0 when
-// there is none: overlong forms, surrogates and values past U+10FFFF are not.
-size_t Utf8Sequence(const unsigned char* p, size_t n) {
-    const unsigned char c = p[0];
-    size_t len = 0;
-    unsigned lo = 0x80;
-    unsigned hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        lo = c == 0xE0 ? 0xA0 : 0x80;
-        hi = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        lo = c == 0xF0 ? 0x90 : 0x80;
-        hi = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (n < len || p[1] < lo || p[1] > hi) {
-        return 0;
-    }
-    for (size_t i = 2; i < len; ++i) {
-        if (p[i] < 0x80 || p[i] > 0xBF) {
-            return 0;
-        }
-    }
-    return len;
-}
-
-// File names are bytes, JSON text is Unicode: a byte that is not part of a
-// UTF-8 character is written as the character of its Latin-1 reading
-// (\u00XX), so the output stays valid JSON whatever the name.
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-            ++i;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-        } else if (const size_t len = Utf8Sequence(p + i, n - i); len > 0) {
-            out.append(s, i, len);
-            i += len;
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-            ++i;
-        }
-    }
-    return out + "\"";
-}
-
 // Reads packet after packet in one direction, going on past bad blocks, and
 // calls fn(length) for each; stops at the end of the recording.
 template <typename Fn> void ForEachPacket(CStreamFile& f, bool backward, uint8_t* buf, Fn fn) {
@@ -255,9 +191,10 @@ int RunInfo(int argc, char** argv) {
         std::printf("{\"file\":%s,\"format\":\"%s\",\"size\":%" PRIu64 ",\"blocks\":%" PRIu64
                     ",\"bad_blocks\":%" PRIu64 ",\"channel_mask\":%u,\"audio_channel_mask\":%d,"
                     "\"first_time\":%s,\"last_time\":%s,\"video\":[",
-                    JsonString(o.args[0]).c_str(), tv::FormatName(o.format), f.GetSize(), blocks,
-                    bad, mask, f.GetAudioChannelMask(), haveTime ? JsonString(t0).c_str() : "null",
-                    haveTime ? JsonString(t1).c_str() : "null");
+                    tv::JsonString(o.args[0]).c_str(), tv::FormatName(o.format), f.GetSize(),
+                    blocks, bad, mask, f.GetAudioChannelMask(),
+                    haveTime ? tv::JsonString(t0).c_str() : "null",
+                    haveTime ? tv::JsonString(t1).c_str() : "null");
         for (int c = 0; c < 16; ++c) {
             std::printf("%s%" PRIu64, c ? "," : "", video[c]);
         }
