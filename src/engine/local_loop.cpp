@@ -290,6 +290,9 @@ void CPlayerEngine::PrimeBefore(uint64_t target, LocalBuffers& b) {
     while (!StopRequested()) {
         const int n = m_file.ReadForward(scan);
         if (n <= 0) {
+            // The packets of a skipped block are gone: what follows would be
+            // decoded over pictures that lack them.
+            m_pictures.Invalidate();
             if (++failures > kSearchFailures || m_file.GetPosition() >= target) {
                 break;
             }
@@ -355,6 +358,7 @@ int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuf
     while (!StopRequested()) {
         const int n = m_file.ReadForward(scan);
         if (n <= 0) {
+            m_pictures.SetTrue(stream, false);
             if (++failures > kSearchFailures || m_file.GetPosition() > offset) {
                 break;
             }
@@ -420,6 +424,9 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
     const int length = ReadForwardWrapped(packet);
     NoteReaderState();
     if (length <= 0) {
+        // A failed read may have skipped a block and every packet in it, or
+        // cut off the packet that ran into the end of a growing recording.
+        m_pictures.Invalidate();
         place.lastForwardFailed = true;
         if (!play) {
             m_playState.store(kStatePause);
