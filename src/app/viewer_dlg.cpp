@@ -416,9 +416,12 @@ void CViewerDlg::ShowSourceTitle() {
     }
 }
 
+int64_t CViewerDlg::SliderMaximumFor(uint64_t size) {
+    return size <= 1 ? 0 : static_cast<int64_t>(size / 4096);
+}
+
 void CViewerDlg::SetSliderRangeFromStream() {
-    const uint64_t size = m_engine.GetStreamSize();
-    m_position->SetRange(0, size <= 1 ? 0 : static_cast<int64_t>(size / 4096), true);
+    m_position->SetRange(0, SliderMaximumFor(m_engine.GetStreamSize()), true);
 }
 
 int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
@@ -593,6 +596,10 @@ void CViewerDlg::RefreshStatus() {
     m_status->SetPlayState(state);
     m_lastPlayState = state;
     if (m_viewMode == 1) {
+        if (m_engine.IsStreamOpen() &&
+            m_position->GetMaximum() != SliderMaximumFor(m_engine.GetStreamSize())) {
+            SetSliderRangeFromStream(); // the recording has grown since it was opened
+        }
         m_position->SetPosition(static_cast<int64_t>(m_engine.GetPosition() / 4096));
         SYSTEMTIME t{};
         const QString time = m_engine.GetFrameTime(&t) ? FormatFrameTime(t, m_settings.timeFormat)

@@ -173,6 +173,7 @@ private:
     // Says in the status panel for a few seconds where a file went.
     void ShowNote(const QString& text);
     void SetSliderRangeFromStream();
+    static int64_t SliderMaximumFor(uint64_t size);
     void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
     void StopEngineAndDisconnect();

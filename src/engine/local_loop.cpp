@@ -113,6 +113,7 @@ int CPlayerEngine::ReadForwardWrapped(uint8_t* dest) {
 
 void CPlayerEngine::NoteReaderState() {
     m_position.store(m_file.GetPosition());
+    m_streamSize.store(m_file.GetSize());
     m_channelMask.store(static_cast<uint32_t>(m_file.GetChannelMask()));
     m_frameGap.store(m_file.GetFrameGap());
 }
