@@ -586,15 +586,33 @@ void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
     m_pictures.Invalidate();
     PrimeBefore(offset, b);
     // Every stream at once at its picture of this moment, then the one found.
+    uint32_t present = 0;
     for (int s = 0; s < CChannelPictures::kStreams; ++s) {
-        if (m_pictures.IsTrue(s) && m_shownOffset[s] != m_pictures.Info(s).offset) {
-            ShowStreamPicture(m_pictures.Info(s), m_pictures.Buffer(s), b);
+        if (m_pictures.IsTrue(s)) {
+            present |= ChannelsOf(m_pictures.Info(s));
+            if (m_shownOffset[s] != m_pictures.Info(s).offset) {
+                ShowStreamPicture(m_pictures.Info(s), m_pictures.Buffer(s), b);
+            }
         }
     }
     if (m_decoder.ParseHeader(packet, length) != 0) {
         const PictureInfo info = PictureInfoOf(m_decoder, offset, time, gap);
         if (DecodeTrue(packet, length, info)) {
+            present |= ChannelsOf(info);
             ShowStreamPicture(info, m_pictures.Buffer(StreamOfInfo(info)), b);
+        }
+    }
+    // A channel with nothing recorded at this moment (before its first
+    // picture, or no key picture within reach) would otherwise go on showing
+    // a picture of the place left.
+    for (int c = 0; c < 16; ++c) {
+        if ((present & (1u << c)) == 0) {
+            m_videoWnd.ClearChannel(c);
+        }
+    }
+    for (int s = 0; s < CChannelPictures::kStreams; ++s) {
+        if (!m_pictures.IsTrue(s)) {
+            m_shownOffset[s] = kNoPicture; // its picture is to be shown again when reached
         }
     }
     m_file.SetPosition(after);

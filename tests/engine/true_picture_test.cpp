@@ -266,6 +266,29 @@ TEST_F(TruePictureTest, PicturesLostWithABadBlockAreNotDrawnOver) {
     EXPECT_GT(Log().size(), mark + 200);
 }
 
+TEST_F(TruePictureTest, AJumpLeavesNoPictureOfAnotherPlaceOnScreen) {
+    engine->SetPictureSink({}); // into the window itself
+    OpenPaused();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 2); });
+    CVideoWnd* wnd = engine->GetVideoWindow();
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 1) << c;
+    }
+    // At the very start only the first channel has recorded anything yet.
+    Run([&] { engine->Seek(0); });
+    EXPECT_EQ(wnd->HasPicture(0), 1);
+    for (int c = 1; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 0) << c;
+    }
+    // Stepping on brings each channel back with its first picture.
+    for (int i = 0; i < 7; ++i) {
+        Run([&] { engine->StepForward(); });
+    }
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 1) << c;
+    }
+}
+
 TEST_F(TruePictureTest, QzfToolPlayLogsWhatTheEngineShows) {
     const char* bin = std::getenv("TV_BINARY_DIR");
     const std::string tool = std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";
