@@ -596,8 +596,10 @@ void CViewerDlg::RefreshStatus() {
     m_status->SetPlayState(state);
     m_lastPlayState = state;
     if (m_viewMode == 1) {
-        if (m_engine.IsStreamOpen() &&
-            m_position->GetMaximum() != SliderMaximumFor(m_engine.GetStreamSize())) {
+        // Closed, the recording stays open in the engine but the slider is
+        // left at 0 .. 0.
+        if (state != 0 && m_engine.IsStreamOpen() &&
+            SliderMaximumFor(m_engine.GetStreamSize()) > m_position->GetMaximum()) {
             SetSliderRangeFromStream(); // the recording has grown since it was opened
         }
         m_position->SetPosition(static_cast<int64_t>(m_engine.GetPosition() / 4096));
