@@ -453,7 +453,12 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     } else {
         m_position->SetRange(0, 0, true);
     }
-    ShowSourceTitle();
+    if (ok) {
+        ShowSourceTitle();
+    } else {
+        // The engine still names the recording closed above; it is not playing.
+        m_title->SetText(QString::fromLatin1(kProductTitle));
+    }
     update();
     UpdateCommandUi();
     return ok;

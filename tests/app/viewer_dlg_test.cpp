@@ -104,6 +104,19 @@ TEST_F(Viewer, TheSliderFollowsARecordingThatGrowsAndCloseEmptiesIt) {
     EXPECT_EQ(d.PositionSlider()->GetPosition(), 0);
 }
 
+TEST_F(Viewer, AFileThatIsNoRecordingLeavesNoOtherNameInTheTitle) {
+    const std::string path = MakeSample(dir.filePath("first.qzf"), 2);
+    ASSERT_FALSE(path.empty());
+    CViewerDlg& d = Make(path);
+    EXPECT_EQ(d.TitleText()->Text(), QStringLiteral("first.qzf"));
+    QFile junk(dir.filePath("junk.qzf"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(3 * 4096, 'x'));
+    junk.close();
+    EXPECT_EQ(d.OpenSource(dir.filePath("junk.qzf").toStdString(), 0), 0);
+    EXPECT_EQ(d.TitleText()->Text(), QStringLiteral("Tessavin Viewer 2.81"));
+}
+
 TEST_F(Viewer, AMissingCommandLineFileLeavesNoSource) {
     CViewerDlg& d = Make(dir.filePath("nothing-here.qzf").toStdString());
     EXPECT_EQ(d.Engine().IsStreamOpen(), 0);
