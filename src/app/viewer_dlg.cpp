@@ -600,6 +600,9 @@ void CViewerDlg::RefreshStatus() {
     const QString text = StatusTextFor(state, m_engine.GetSpeed());
     m_status->SetPlayState(state);
     m_lastPlayState = state;
+    if (state == 2 || state == 3) {
+        m_lastPlayBackward = state == 3;
+    }
     if (m_viewMode == 1) {
         // Closed, the recording stays open in the engine but the slider is
         // left at 0 .. 0.
