@@ -416,9 +416,12 @@ void CViewerDlg::ShowSourceTitle() {
     }
 }
 
+int64_t CViewerDlg::SliderMaximumFor(uint64_t size) {
+    return size <= 1 ? 0 : static_cast<int64_t>(size / 4096);
+}
+
 void CViewerDlg::SetSliderRangeFromStream() {
-    const uint64_t size = m_engine.GetStreamSize();
-    m_position->SetRange(0, size <= 1 ? 0 : static_cast<int64_t>(size / 4096), true);
+    m_position->SetRange(0, SliderMaximumFor(m_engine.GetStreamSize()), true);
 }
 
 int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
@@ -450,7 +453,12 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     } else {
         m_position->SetRange(0, 0, true);
     }
-    ShowSourceTitle();
+    if (ok) {
+        ShowSourceTitle();
+    } else {
+        // The engine still names the recording closed above; it is not playing.
+        m_title->SetText(QString::fromLatin1(kProductTitle));
+    }
     update();
     UpdateCommandUi();
     return ok;
@@ -592,7 +600,16 @@ void CViewerDlg::RefreshStatus() {
     const QString text = StatusTextFor(state, m_engine.GetSpeed());
     m_status->SetPlayState(state);
     m_lastPlayState = state;
+    if (state == 2 || state == 3) {
+        m_lastPlayBackward = state == 3;
+    }
     if (m_viewMode == 1) {
+        // Closed, the recording stays open in the engine but the slider is
+        // left at 0 .. 0.
+        if (state != 0 && m_engine.IsStreamOpen() &&
+            SliderMaximumFor(m_engine.GetStreamSize()) > m_position->GetMaximum()) {
+            SetSliderRangeFromStream(); // the recording has grown since it was opened
+        }
         m_position->SetPosition(static_cast<int64_t>(m_engine.GetPosition() / 4096));
         SYSTEMTIME t{};
         const QString time = m_engine.GetFrameTime(&t) ? FormatFrameTime(t, m_settings.timeFormat)

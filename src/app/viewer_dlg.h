@@ -101,6 +101,8 @@ public:
     bool IsCommandChecked(int id);
     void UpdateCommandUi();
     void OnTimer(int id);
+    // The Space key: pauses a play, or plays on the way it last went.
+    void PlayOrPause();
 
     // Opens a recording (kind 0 file, 1 disk) as the Open commands do.
     int OpenSource(const std::string& path, int diskMode);
@@ -178,6 +180,7 @@ private:
     void ShowNote(const QString& text);
     friend void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks);
     void SetSliderRangeFromStream();
+    static int64_t SliderMaximumFor(uint64_t size);
     void ShowFirstRecordedPage(const std::string& path, int diskMode);
     void CloseSource();
     void StopEngineAndDisconnect();
@@ -246,6 +249,7 @@ private:
     int m_audioFormat = 0;
     int m_viewMode = 1;
     int m_lastPlayState = -1;
+    bool m_lastPlayBackward = false;
     int m_lastConnectionState = -1;
     double m_speed = 1.0;
 

@@ -87,8 +87,7 @@ void CViewerDlg::CreateReviewControls() {
             if (m_viewMode != 1)
                 return;
             if (key.id == kCommandPlayPause) {
-                const int state = m_engine.GetPlayState();
-                OnCommand(state == 2 || state == 3 ? kCommandPause : kCommandPlay);
+                PlayOrPause();
             } else if (key.id == kCommandSeek) {
                 SeekBySeconds(key.seconds);
             } else if (IsCommandEnabled(key.id)) {
@@ -97,6 +96,18 @@ void CViewerDlg::CreateReviewControls() {
         });
         m_playerKeys.push_back(shortcut);
     }
+}
+
+void CViewerDlg::PlayOrPause() {
+    const int state = m_engine.GetPlayState();
+    if (state == 2 || state == 3) {
+        m_lastPlayBackward = state == 3;
+        OnCommand(kCommandPause);
+        return;
+    }
+    // Someone going backward through footage who stops for a look goes on
+    // backward.
+    OnCommand(m_lastPlayBackward ? kCommandPlayReverse : kCommandPlay);
 }
 
 void CViewerDlg::LoadReviewSettings(const CProfile& profile) {

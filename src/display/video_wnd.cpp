@@ -471,6 +471,17 @@ void CVideoWnd::Clear() {
     m_clearFlag = 0;
 }
 
+void CVideoWnd::ClearChannel(int channel) {
+    CsLock lock(m_lock);
+    if (channel < 0 || channel >= kMaxChannels || !m_hasPicture[channel]) {
+        return;
+    }
+    m_hasPicture[channel] = 0;
+    m_clearFlag = 1;
+    Repaint();
+    m_clearFlag = 0;
+}
+
 std::string CVideoWnd::GetLastErrorText() const {
     CsLock lock(m_lock);
     return m_lastError;

@@ -82,6 +82,8 @@ public:
     void Repaint();
     void Refresh();
     void Clear();
+    // One channel's cell back to black: it has no picture at the place shown.
+    void ClearChannel(int channel);
     // Writes what the client area shows, labels included, as a bitmap file and
     // puts the picture on the clipboard. 1 when the file was written.
     int SaveImage(const std::string& path);

@@ -113,6 +113,7 @@ int CPlayerEngine::ReadForwardWrapped(uint8_t* dest) {
 
 void CPlayerEngine::NoteReaderState() {
     m_position.store(m_file.GetPosition());
+    m_streamSize.store(m_file.GetSize());
     m_channelMask.store(static_cast<uint32_t>(m_file.GetChannelMask()));
     m_frameGap.store(m_file.GetFrameGap());
 }
@@ -290,6 +291,9 @@ void CPlayerEngine::PrimeBefore(uint64_t target, LocalBuffers& b) {
     while (!StopRequested()) {
         const int n = m_file.ReadForward(scan);
         if (n <= 0) {
+            // The packets of a skipped block are gone: what follows would be
+            // decoded over pictures that lack them.
+            m_pictures.Invalidate();
             if (++failures > kSearchFailures || m_file.GetPosition() >= target) {
                 break;
             }
@@ -355,6 +359,7 @@ int CPlayerEngine::FillReverse(int stream, uint64_t offset, bool isKey, LocalBuf
     while (!StopRequested()) {
         const int n = m_file.ReadForward(scan);
         if (n <= 0) {
+            m_pictures.SetTrue(stream, false);
             if (++failures > kSearchFailures || m_file.GetPosition() > offset) {
                 break;
             }
@@ -420,6 +425,9 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
     const int length = ReadForwardWrapped(packet);
     NoteReaderState();
     if (length <= 0) {
+        // A failed read may have skipped a block and every packet in it, or
+        // cut off the packet that ran into the end of a growing recording.
+        m_pictures.Invalidate();
         place.lastForwardFailed = true;
         if (!play) {
             m_playState.store(kStatePause);
@@ -578,15 +586,33 @@ void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
     m_pictures.Invalidate();
     PrimeBefore(offset, b);
     // Every stream at once at its picture of this moment, then the one found.
+    uint32_t present = 0;
     for (int s = 0; s < CChannelPictures::kStreams; ++s) {
-        if (m_pictures.IsTrue(s) && m_shownOffset[s] != m_pictures.Info(s).offset) {
-            ShowStreamPicture(m_pictures.Info(s), m_pictures.Buffer(s), b);
+        if (m_pictures.IsTrue(s)) {
+            present |= ChannelsOf(m_pictures.Info(s));
+            if (m_shownOffset[s] != m_pictures.Info(s).offset) {
+                ShowStreamPicture(m_pictures.Info(s), m_pictures.Buffer(s), b);
+            }
         }
     }
     if (m_decoder.ParseHeader(packet, length) != 0) {
         const PictureInfo info = PictureInfoOf(m_decoder, offset, time, gap);
         if (DecodeTrue(packet, length, info)) {
+            present |= ChannelsOf(info);
             ShowStreamPicture(info, m_pictures.Buffer(StreamOfInfo(info)), b);
+        }
+    }
+    // A channel with nothing recorded at this moment (before its first
+    // picture, or no key picture within reach) would otherwise go on showing
+    // a picture of the place left.
+    for (int c = 0; c < 16; ++c) {
+        if ((present & (1u << c)) == 0) {
+            m_videoWnd.ClearChannel(c);
+        }
+    }
+    for (int s = 0; s < CChannelPictures::kStreams; ++s) {
+        if (!m_pictures.IsTrue(s)) {
+            m_shownOffset[s] = kNoPicture; // its picture is to be shown again when reached
         }
     }
     m_file.SetPosition(after);

@@ -145,6 +145,7 @@ int CStreamFile::Open(const std::string& path, int diskMode) {
     }
     m_fd = fd;
     m_size = size;
+    m_regularFile = S_ISREG(st.st_mode);
     m_diskMode = diskMode ? 1 : 0;
     m_path = path;
     m_bias = tv::GetTimeZoneBias();
@@ -187,6 +188,14 @@ void CStreamFile::ResetPacket() {
 }
 
 const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockStatus* st) {
+    if (blockStart + kBlock > m_size && m_regularFile) {
+        // A recording still being written (a local recording, a copy under
+        // way) plays on into what has been added since it was opened.
+        struct stat now;
+        if (::fstat(m_fd, &now) == 0 && static_cast<uint64_t>(now.st_size) > m_size) {
+            m_size = static_cast<uint64_t>(now.st_size);
+        }
+    }
     if (blockStart + kBlock > m_size) {
         *st = kBlockEnd;
         return nullptr;

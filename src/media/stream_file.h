@@ -152,6 +152,7 @@ private:
     int m_direction = 0;
     int m_format = kFormatQzb2;
     int m_diskMode = 0;
+    bool m_regularFile = false; // may grow while open; a device keeps its size
     long m_bias = 0;
 
     // Read-ahead window of whole blocks, already in file byte order.

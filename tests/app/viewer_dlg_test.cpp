@@ -81,6 +81,42 @@ TEST_F(Viewer, CommandLineRecordingOpensAtNormalSpeedWithItsName) {
     EXPECT_TRUE(d.StatusPanel()->StateText().startsWith(QStringLiteral("Play x 1.0   ")));
 }
 
+TEST_F(Viewer, TheSliderFollowsARecordingThatGrowsAndCloseEmptiesIt) {
+    const std::string path = MakeSample(dir.filePath("growing.qzf"), 6);
+    ASSERT_FALSE(path.empty());
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray all = file.readAll();
+    const qint64 half = all.size() / 4096 / 2 * 4096;
+    ASSERT_TRUE(file.resize(half));
+    CViewerDlg& d = Make(path);
+    EXPECT_EQ(d.PositionSlider()->GetMaximum(), half / 4096);
+    ASSERT_TRUE(file.seek(half));
+    ASSERT_EQ(file.write(all.mid(half)), all.size() - half);
+    file.close();
+    EXPECT_TRUE(WaitFor([&] {
+        d.OnTimer(4);
+        return d.PositionSlider()->GetMaximum() == all.size() / 4096;
+    }));
+    d.OnCommand(kCommandClose);
+    d.OnTimer(4);
+    EXPECT_EQ(d.PositionSlider()->GetMaximum(), 0);
+    EXPECT_EQ(d.PositionSlider()->GetPosition(), 0);
+}
+
+TEST_F(Viewer, AFileThatIsNoRecordingLeavesNoOtherNameInTheTitle) {
+    const std::string path = MakeSample(dir.filePath("first.qzf"), 2);
+    ASSERT_FALSE(path.empty());
+    CViewerDlg& d = Make(path);
+    EXPECT_EQ(d.TitleText()->Text(), QStringLiteral("first.qzf"));
+    QFile junk(dir.filePath("junk.qzf"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(3 * 4096, 'x'));
+    junk.close();
+    EXPECT_EQ(d.OpenSource(dir.filePath("junk.qzf").toStdString(), 0), 0);
+    EXPECT_EQ(d.TitleText()->Text(), QStringLiteral("Tessavin Viewer 2.81"));
+}
+
 TEST_F(Viewer, AMissingCommandLineFileLeavesNoSource) {
     CViewerDlg& d = Make(dir.filePath("nothing-here.qzf").toStdString());
     EXPECT_EQ(d.Engine().IsStreamOpen(), 0);

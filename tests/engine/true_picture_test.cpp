@@ -238,6 +238,57 @@ TEST_F(TruePictureTest, StepsMoveTheChannelOnScreenByOnePicture) {
     }
 }
 
+TEST_F(TruePictureTest, PicturesLostWithABadBlockAreNotDrawnOver) {
+    // Block headers whose checksum fails: the reader skips those blocks with
+    // every packet in them, so updates after them have nothing true to apply to.
+    {
+        FILE* f = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, 0, SEEK_END);
+        const long blocks = std::ftell(f) / 4096;
+        for (long b : {blocks / 3, blocks / 2, blocks / 2 + 7}) {
+            std::fseek(f, b * 4096 + 7, SEEK_SET);
+            const int c = std::fgetc(f);
+            std::fseek(f, b * 4096 + 7, SEEK_SET);
+            std::fputc(c ^ 0x5A, f);
+        }
+        std::fclose(f);
+    }
+    OpenPaused();
+    size_t mark = Mark();
+    Run([&] { engine->Seek(0); });
+    Run([&] { engine->Play(1); }); // to the end
+    ExpectTrue(mark);
+    EXPECT_GT(Log().size(), mark + 200);
+    mark = Mark();
+    Run([&] { engine->PlayBackward(1); });
+    ExpectTrue(mark);
+    EXPECT_GT(Log().size(), mark + 200);
+}
+
+TEST_F(TruePictureTest, AJumpLeavesNoPictureOfAnotherPlaceOnScreen) {
+    engine->SetPictureSink({}); // into the window itself
+    OpenPaused();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 2); });
+    CVideoWnd* wnd = engine->GetVideoWindow();
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 1) << c;
+    }
+    // At the very start only the first channel has recorded anything yet.
+    Run([&] { engine->Seek(0); });
+    EXPECT_EQ(wnd->HasPicture(0), 1);
+    for (int c = 1; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 0) << c;
+    }
+    // Stepping on brings each channel back with its first picture.
+    for (int i = 0; i < 7; ++i) {
+        Run([&] { engine->StepForward(); });
+    }
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(wnd->HasPicture(c), 1) << c;
+    }
+}
+
 TEST_F(TruePictureTest, QzfToolPlayLogsWhatTheEngineShows) {
     const char* bin = std::getenv("TV_BINARY_DIR");
     const std::string tool = std::string(bin != nullptr ? bin : ".") + "/tools/qzftool/qzftool";

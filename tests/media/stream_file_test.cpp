@@ -327,6 +327,32 @@ TEST_F(StreamFileTest, GarbageAndTruncatedFilesNeverDeliverAnything) {
     EXPECT_EQ(f.ReadForward(m_buf.data()), 0);
 }
 
+TEST_F(StreamFileTest, ARecordingStillBeingWrittenReadsOnAsItGrows) {
+    Recording r = MakeRecording(4, false, 5, 60);
+    const size_t half = (r.file.size() / kQzfBlockSize / 2) * kQzfBlockSize;
+    const std::string path =
+        Put(std::vector<uint8_t>(r.file.begin(), r.file.begin() + long(half)), "grow.qzf");
+    CStreamFile f;
+    ASSERT_EQ(f.Open(path, 0), 1);
+    size_t before = 0;
+    while (f.ReadForward(m_buf.data()) > 0) {
+        ++before;
+    }
+    ASSERT_GT(before, 0u);
+    WriteBytes(path, r.file);
+    size_t after = 0;
+    for (int misses = 0; misses < 3;) {
+        if (f.ReadForward(m_buf.data()) > 0) {
+            ++after;
+        } else {
+            ++misses;
+        }
+    }
+    EXPECT_EQ(f.GetSize(), r.file.size());
+    // At most the packet that ran into the old end is lost.
+    EXPECT_GE(before + after + 1, r.expected.size());
+}
+
 TEST_F(StreamFileTest, BlockTimeIsLocalStandardTime) {
     std::vector<uint8_t> file;
     CQzfBlockWriter w;

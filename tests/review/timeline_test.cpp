@@ -74,6 +74,26 @@ TEST_F(Timeline, ShownAndHiddenByItsCommandWithTheVideoAreaKeptAndTheStateSaved)
     EXPECT_TRUE(again.Timeline()->isVisible());
 }
 
+TEST_F(Timeline, SpaceResumesTheWayPlayWasGoing) {
+    const std::string path = MakeScene(dir.filePath("scene.qzf"));
+    ASSERT_FALSE(path.empty());
+    CViewerDlg& d = Make(path);
+    d.Engine().Seek(d.Engine().GetStreamSize() / 2);
+    ASSERT_GE(PausedSecond(), 0);
+    d.OnCommand(kCommandPlayReverse);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 3; }));
+    d.PlayOrPause();
+    ASSERT_GE(PausedSecond(), 0);
+    d.PlayOrPause();
+    EXPECT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 3; }));
+    d.OnCommand(kCommandPlay);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 2; }));
+    d.PlayOrPause();
+    ASSERT_GE(PausedSecond(), 0);
+    d.PlayOrPause();
+    EXPECT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 2; }));
+}
+
 TEST_F(Timeline, WalksThePeriodsOfTheChannelsShownAndSeeksWhereClicked) {
     const std::string path = MakeScene(dir.filePath("scene.qzf"));
     ASSERT_FALSE(path.empty());
