@@ -21,6 +21,7 @@ namespace tv {
 
 class CProfile;
 class CTimelineStrip;
+struct ActivityEvent;
 
 class CSkinButton;
 class CSkinSlider;
@@ -222,6 +223,7 @@ private:
     bool IsReviewCommandEnabled(int id);
     void ReviewCommand(int id);
     void RefreshTimeline();
+    uint64_t EventPictureOffset(const ActivityEvent& e);
     void JumpToEvent(bool forward);
     void SeekBySeconds(int seconds);
 

@@ -12,6 +12,7 @@
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/system.h"
+#include "video/video_decoder.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -219,8 +220,46 @@ void CViewerDlg::JumpToEvent(bool forward) {
     }
     m_jumpTime = e.start;
     m_timeline->SetCurrentTime(e.start);
-    m_engine.Seek(e.offset);
-    m_position->SetPosition(int64_t(e.offset / 4096));
+    const uint64_t at = EventPictureOffset(e);
+    m_engine.Seek(at);
+    m_position->SetPosition(int64_t(at / 4096));
+}
+
+// The index places a period at the first block of its first second; the other
+// channels recorded in that second may come first, and landing there would
+// show the event's channel still at its picture of the second before. The
+// jump goes to that channel's own first picture of the second.
+uint64_t CViewerDlg::EventPictureOffset(const ActivityEvent& e) {
+    CStreamFile f;
+    if (!f.Open(m_engine.GetStreamPath(), m_sourceDiskMode))
+        return e.offset;
+    f.SetFormat(m_videoFormat);
+    f.SetPosition(e.offset);
+    CVideoDecoder decoder;
+    decoder.SetMode(m_videoFormat);
+    std::vector<uint8_t> packet(kMaxPacketSize);
+    // A second of eight channels is well within this.
+    constexpr uint64_t kReach = 8ull << 20;
+    while (f.GetPosition() < e.offset + kReach) {
+        const uint64_t before = f.GetPosition();
+        const int n = f.ReadForward(packet.data());
+        if (n <= 0) {
+            if (f.GetPosition() == before || f.GetPosition() + kQzfBlockSize > f.GetSize())
+                break;
+            continue;
+        }
+        if (f.GetPacketTimeUtc() > e.start)
+            break;
+        if (f.IsAudio() || f.GetPacketOffset() < e.offset || f.GetPacketTimeUtc() < e.start ||
+            !decoder.ParseHeader(packet.data(), n))
+            continue;
+        const bool ours = decoder.IsDualPicture() ? decoder.GetLeftChannel() == e.channel ||
+                                                        decoder.GetRightChannel() == e.channel
+                                                  : decoder.GetChannel() == e.channel;
+        if (ours)
+            return f.GetPacketOffset();
+    }
+    return e.offset;
 }
 
 void CViewerDlg::SeekBySeconds(int seconds) {

@@ -555,10 +555,16 @@ int CStreamFile::ReadAtSeekTarget(uint8_t* dst) {
     m_position = BlockOf(m_seekTarget);
     for (;;) {
         const int n = ReadForward(dst);
-        if (n == 0 || !m_isAudio) {
+        if (n == 0) {
+            return 0;
+        }
+        if (m_isAudio) {
+            m_audioSeen = 1;
+        } else if (m_packetOffset >= m_seekTarget || m_position > m_seekTarget + kQzfBlockSize) {
+            // A target inside a block names the packet that starts there;
+            // one on a block's start takes the block's first video packet.
             return n;
         }
-        m_audioSeen = 1;
     }
 }
 

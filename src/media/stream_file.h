@@ -31,7 +31,8 @@ public:
     int ReadForward(uint8_t* dst);
     int ReadBackward(uint8_t* dst);
     int SetSeekTarget(uint64_t offset);
-    // The first video packet at or after the seek target's block.
+    // The first video packet that starts at or after the seek target, from
+    // the target's block on (a block's start: its first video packet).
     int ReadAtSeekTarget(uint8_t* dst);
     int SetPosition(uint64_t offset);
     // Places the reader so that the next ReadBackward delivers the packet

@@ -563,3 +563,40 @@ TEST_F(StreamFileTest, PacketsTellTheirOwnOffsetAndBlockTimeBothWays) {
         EXPECT_EQ(m_buf[4], i);
     }
 }
+
+TEST_F(StreamFileTest, ASeekInsideABlockLandsOnThePacketThatStartsThere) {
+    // Several pictures to a block: a seek to one of them (an event's first
+    // picture) must not land on the block's first.
+    std::mt19937 rng(6);
+    std::vector<uint8_t> bytes;
+    CQzfBlockWriter w;
+    w.SetFormat(4);
+    w.AttachVector(&bytes);
+    w.SetChannelMask(1);
+    w.SetFrameGap(1);
+    w.SetTime(2000);
+    std::vector<uint64_t> offsets;
+    for (int i = 0; i < 40; ++i) {
+        const uint64_t at = w.GetBytesWritten();
+        offsets.push_back(at % kQzfBlockSize == 0 ? at + kQzfHeaderSize : at);
+        std::vector<uint8_t> p = {0, 0, 1, 0xF9, static_cast<uint8_t>(i)};
+        const std::vector<uint8_t> body = Payload(rng, 600);
+        p.insert(p.end(), body.begin(), body.end());
+        w.Write(p.data(), p.size());
+    }
+    w.Finish();
+    CStreamFile f;
+    ASSERT_EQ(f.Open(Put(bytes), 0), 1);
+    f.SetFormat(4);
+    for (const size_t i : {size_t(3), size_t(9), size_t(20)}) {
+        ASSERT_NE(offsets[i] % kQzfBlockSize, kQzfHeaderSize) << i; // not a block's first
+        f.SetSeekTarget(offsets[i]);
+        ASSERT_GT(f.ReadAtSeekTarget(m_buf.data()), 0) << i;
+        EXPECT_EQ(f.GetPacketOffset(), offsets[i]) << i;
+        EXPECT_EQ(m_buf[4], i);
+    }
+    // A block's own start still takes its first video packet.
+    f.SetSeekTarget(kQzfBlockSize);
+    ASSERT_GT(f.ReadAtSeekTarget(m_buf.data()), 0);
+    EXPECT_EQ(f.GetPacketOffset() / kQzfBlockSize, 1u);
+}

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 
+#include <atomic>
 #include <cstdlib>
 
 using namespace tv;
@@ -112,11 +113,22 @@ TEST_F(Timeline, WalksThePeriodsOfTheChannelsShownAndSeeksWhereClicked) {
     EXPECT_NEAR(double(PausedSecond()), 12, 2);
     d.OnCommand(kCommandPrevEvent);
     EXPECT_NEAR(double(PausedSecond()), 5, 2);
-    // One channel shown: only its periods count.
+    // One channel shown: only its periods count, and the jump lands on that
+    // channel's own first picture of the period's first second.
     d.Engine().SetSplit(1, 1);
     ASSERT_EQ(d.VisibleChannelMask(), 0x0002);
+    std::atomic<int64_t> channelTwoAt{-1};
+    d.Engine().SetPictureObserver(
+        [&](int ch, uint64_t, const SYSTEMTIME& t, const uint8_t*, int, int) {
+            if (ch == 1)
+                channelTwoAt = LocalToBlockTime(t, GetTimeZoneBias()) - SceneStart();
+        });
+    ActivityEvent next;
+    ASSERT_TRUE(strip->Index().NextEventStart(SceneStart() + 13, true, 0x0002, 0.01, &next));
     d.OnCommand(kCommandNextEvent);
     EXPECT_NEAR(double(PausedSecond()), 18, 2);
+    EXPECT_EQ(channelTwoAt.load(), int64_t(next.start) - SceneStart());
+    d.Engine().SetPictureObserver({});
 
     // A click lands on the second under the pointer.
     const int x = strip->XOfTime(SceneStart() + 10) + 1;
