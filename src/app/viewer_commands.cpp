@@ -699,15 +699,21 @@ void CViewerDlg::StopLocalRecording() {
     const std::string why = m_engine.GetRecordingErrorText();
     if (!why.empty()) {
         ShowMessageBox(why);
+    } else {
+        ShowNote(QStringLiteral("Recorded to ") + QString::fromStdString(m_localRecordingFile));
     }
 }
 
+// A recording also ends with its session (a disconnection, a switch to player
+// mode): the file is whole, and the user is told where it is.
 void CViewerDlg::CheckLocalRecording() {
     if (m_localRecording && !m_engine.IsRecording()) {
         m_localRecording = false;
         const std::string why = m_engine.GetRecordingErrorText();
         if (!why.empty()) {
             ShowMessageBox(why);
+        } else {
+            ShowNote(QStringLiteral("Recorded to ") + QString::fromStdString(m_localRecordingFile));
         }
     }
 }

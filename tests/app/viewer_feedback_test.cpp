@@ -233,6 +233,19 @@ TEST_F(ViewerWithRecorder, ALocalRecordingSaysWhereItGoes) {
     EXPECT_TRUE(d.StatusPanel()->NoteText().endsWith(dir.filePath("rec/" + files[0])))
         << d.StatusPanel()->NoteText().toStdString();
     d.OnCommand(kCommandStopRecording);
+    EXPECT_EQ(d.StatusPanel()->NoteText().toStdString(),
+              ("Recorded to " + dir.filePath("rec/" + files[0])).toStdString());
+    // A recording that ends with its session says so too.
+    d.MutableSettings().localRecordingPath = dir.filePath("rec2").toStdString();
+    d.OnCommand(kCommandStartRecording);
+    ASSERT_TRUE(d.Engine().IsRecording());
+    d.OnCommand(kCommandConnect); // disconnects
+    d.OnTimer(4);
+    const QStringList second = QDir(dir.filePath("rec2")).entryList({"*.QZF"}, QDir::Files);
+    ASSERT_EQ(second.size(), 1);
+    EXPECT_EQ(d.StatusPanel()->NoteText().toStdString(),
+              ("Recorded to " + dir.filePath("rec2/" + second[0])).toStdString());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Viewer, TheDynamicIpServiceIsChosenInNetworkOptions) {
