@@ -607,10 +607,22 @@ void CViewerDlg::Connect() {
     m_settings.dynamicIp = values.dynamicIp;
     m_password = values.password;
     m_settings.dvrName = values.recorderName;
+    std::string address;
+    if (!m_settings.dynamicIp) {
+        // A name that does not resolve comes back as 0.0.0.0, which on this
+        // platform connects to this machine: it would log in to whatever
+        // listens here on that port.
+        address = ResolveIpv4(m_settings.ipAddress);
+        if (address == "0.0.0.0") {
+            ShowMessageBox("Cannot find the recorder at \"" + m_settings.ipAddress + "\".");
+            UpdateCommandUi();
+            return;
+        }
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     int ok;
     if (!m_settings.dynamicIp) {
-        ok = m_engine.Connect(ResolveIpv4(m_settings.ipAddress), m_settings.port, "", m_password);
+        ok = m_engine.Connect(address, m_settings.port, "", m_password);
     } else {
         ok = m_engine.ConnectDynamic(m_settings.ddnsIp, m_settings.ddnsPort, m_settings.dvrName,
                                      m_password);

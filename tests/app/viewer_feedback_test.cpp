@@ -248,6 +248,27 @@ TEST_F(ViewerWithRecorder, ALocalRecordingSaysWhereItGoes) {
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(ViewerWithRecorder, AnAddressThatDoesNotResolveIsSaidAndConnectsNowhere) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    d.SetViewMode(2);
+    for (const char* host : {"no-such-host.invalid", "0.0.0.0"}) {
+        messages.clear();
+        LoginValues v;
+        v.ipAddress = host;
+        v.port = sim->GetPort();
+        loginAnswer.assign(1, v);
+        d.OnCommand(kCommandConnect);
+        // Not the recorder on this machine, which "any address" reaches here.
+        QTest::qWait(300);
+        EXPECT_FALSE(d.SessionOpen()) << host;
+        EXPECT_EQ(d.Engine().IsConnected(), 0) << host;
+        ASSERT_EQ(messages.size(), 1u) << host;
+        EXPECT_NE(messages[0].find(host), std::string::npos) << messages[0];
+    }
+    EXPECT_EQ(sim->GetStats().logins, 0u);
+}
+
 TEST_F(Viewer, TheDynamicIpServiceIsChosenInNetworkOptions) {
     CNetOptionsDlg net;
     net.show();
