@@ -62,6 +62,19 @@ int RemoteKeyForVirtualKey(int vk) {
         return 138;
     case 0x73: // F4
         return 135;
+    // The signs, from the numeric pad or the main keys, go on as the
+    // characters they are; the letter rule below would turn * and + into J
+    // and K, and - (0xBD) and / (0xBF) into nothing.
+    case 0x6A:
+        return '*';
+    case 0x6B:
+        return '+';
+    case 0x6D:
+    case 0xBD:
+        return '-';
+    case 0x6F:
+    case 0xBF:
+        return '/';
     default:
         break;
     }

@@ -64,6 +64,24 @@ void IntegerPrompt(QWidget* parent, QLineEdit* box) {
     box->selectAll();
 }
 
+// A TCP port: anything else would be cut to 16 bits and reach some other
+// port without a word.
+bool ReadPortBox(const QLineEdit* box, int* value) {
+    int v = 0;
+    if (!ReadIntBox(box, &v) || v < 1 || v > 65535) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+void PortPrompt(QWidget* parent, QLineEdit* box) {
+    QMessageBox::warning(parent, parent->windowTitle(),
+                         QStringLiteral("Please enter a port from 1 to 65535."));
+    box->setFocus();
+    box->selectAll();
+}
+
 } // namespace
 
 bool FolderSyntaxValid(const QString& path) {
@@ -346,7 +364,7 @@ void CNetOptionsDlg::SetValues(const ViewerSettings& v) {
 int CNetOptionsDlg::GetValues(ViewerSettings* v) const {
     int port = 0;
     int timeout = 0;
-    if (!ReadIntBox(m_ddnsPort, &port) || !ReadIntBox(m_timeout, &timeout)) {
+    if (!ReadPortBox(m_ddnsPort, &port) || !ReadIntBox(m_timeout, &timeout)) {
         return 0;
     }
     v->alwaysOnTop = m_onTop->isChecked() ? 1 : 0;
@@ -373,6 +391,10 @@ void CNetOptionsDlg::accept() {
     }
     if (!ReadIntBox(m_ddnsPort, &value)) {
         IntegerPrompt(this, m_ddnsPort);
+        return;
+    }
+    if (!ReadPortBox(m_ddnsPort, &value)) {
+        PortPrompt(this, m_ddnsPort);
         return;
     }
     if (!FolderUsable(m_folder, m_folderPrompts)) {
@@ -446,7 +468,7 @@ void CLoginDlg::SetValues(const LoginValues& v) {
 
 int CLoginDlg::GetValues(LoginValues* v) const {
     int port = 0;
-    if (!m_dynamicOn && !ReadIntBox(m_port, &port)) {
+    if (!m_dynamicOn && !ReadPortBox(m_port, &port)) {
         return 0;
     }
     if (m_dynamicOn) {
@@ -467,6 +489,10 @@ void CLoginDlg::accept() {
     int port = 0;
     if (!m_dynamicOn && !ReadIntBox(m_port, &port)) {
         IntegerPrompt(this, m_port);
+        return;
+    }
+    if (!m_dynamicOn && !ReadPortBox(m_port, &port)) {
+        PortPrompt(this, m_port);
         return;
     }
     QDialog::accept();

@@ -20,7 +20,10 @@ int VirtualKeyFromQt(int key) {
     if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) {
         return key; // the same codes
     }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+    // F1 to F4 are recorder keys. The codes of F5 and above fall where the
+    // key forwarding reads lower-case letters, so they would reach the
+    // recorder as T, U, V ...: they are kept back.
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F4) {
         return 0x70 + (key - Qt::Key_F1);
     }
     switch (key) {

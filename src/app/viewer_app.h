@@ -8,7 +8,8 @@
 
 namespace tv {
 
-// The Windows virtual-key code for a Qt key, 0 when there is none.
+// The Windows virtual-key code for a Qt key, 0 when there is none or the key
+// is not one the recorder takes.
 int VirtualKeyFromQt(int qtKey);
 
 // The application object: remembers the last key pressed anywhere in the

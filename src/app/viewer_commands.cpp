@@ -627,10 +627,22 @@ void CViewerDlg::Connect() {
     m_settings.dynamicIp = values.dynamicIp;
     m_password = values.password;
     m_settings.dvrName = values.recorderName;
+    std::string address;
+    if (!m_settings.dynamicIp) {
+        // A name that does not resolve comes back as 0.0.0.0, which on this
+        // platform connects to this machine: it would log in to whatever
+        // listens here on that port.
+        address = ResolveIpv4(m_settings.ipAddress);
+        if (address == "0.0.0.0") {
+            ShowMessageBox("Cannot find the recorder at \"" + m_settings.ipAddress + "\".");
+            UpdateCommandUi();
+            return;
+        }
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     int ok;
     if (!m_settings.dynamicIp) {
-        ok = m_engine.Connect(ResolveIpv4(m_settings.ipAddress), m_settings.port, "", m_password);
+        ok = m_engine.Connect(address, m_settings.port, "", m_password);
     } else {
         ok = m_engine.ConnectDynamic(m_settings.ddnsIp, m_settings.ddnsPort, m_settings.dvrName,
                                      m_password);
@@ -719,15 +731,21 @@ void CViewerDlg::StopLocalRecording() {
     const std::string why = m_engine.GetRecordingErrorText();
     if (!why.empty()) {
         ShowMessageBox(why);
+    } else {
+        ShowNote(QStringLiteral("Recorded to ") + QString::fromStdString(m_localRecordingFile));
     }
 }
 
+// A recording also ends with its session (a disconnection, a switch to player
+// mode): the file is whole, and the user is told where it is.
 void CViewerDlg::CheckLocalRecording() {
     if (m_localRecording && !m_engine.IsRecording()) {
         m_localRecording = false;
         const std::string why = m_engine.GetRecordingErrorText();
         if (!why.empty()) {
             ShowMessageBox(why);
+        } else {
+            ShowNote(QStringLiteral("Recorded to ") + QString::fromStdString(m_localRecordingFile));
         }
     }
 }

@@ -587,7 +587,10 @@ void CViewerDlg::ShowNote(const QString& text) {
 
 void CViewerDlg::RefreshStatus() {
     constexpr qint64 kNoteMs = 8000;
-    if (!m_status->NoteText().isEmpty() && m_noteAge.elapsed() > kNoteMs) {
+    // While a local recording runs its note stays: nothing else on the panel
+    // says that the stream is being written.
+    const bool recording = m_localRecording && m_engine.IsRecording();
+    if (!recording && !m_status->NoteText().isEmpty() && m_noteAge.elapsed() > kNoteMs) {
         m_status->SetNote(QString());
     }
     const int connection = m_engine.GetNetworkState();

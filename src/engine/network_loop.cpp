@@ -87,9 +87,14 @@ int CPlayerEngine::RunNetworkLoop() {
             m_audioReceived.fetch_add(1);
             const int n = static_cast<int>(audioRecord.length);
             // Commands are not read here: a stop, or a device that has stopped
-            // draining, ends the wait for room.
+            // draining, ends the wait for room. So does a picture waiting: a
+            // recorder whose sound runs ahead of the sound card would
+            // otherwise hold the pictures back until their queue overflows,
+            // and a picture lost there is lost to the local recording too.
+            // The sound that does not fit is the surplus; it is still recorded.
+            Event* videoReady = events[1];
             if (WriteSound(audioRecord.data, n, audio.get(), false,
-                           [this] { return StopRequested(); })) {
+                           [this, videoReady] { return StopRequested() || videoReady->IsSet(); })) {
                 m_audioPlayed.fetch_add(1);
             }
             if (m_exportActive.load()) {

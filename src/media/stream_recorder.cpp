@@ -96,6 +96,7 @@ int CStreamRecorder::Open(const std::string& path) {
         return 0;
     }
     m_started = 0;
+    m_haveSequence = false;
     m_error.clear();
     m_lastBytes = 0;
     m_lastDurable = 0;
@@ -229,7 +230,11 @@ int CStreamRecorder::WriteVideo(uint8_t* p, int n) {
     }
     m_prevSeq = m_curSeq;
     m_curSeq = static_cast<uint16_t>(p[5] * 256 + p[6]);
-    const int d = static_cast<uint16_t>(m_curSeq - m_prevSeq);
+    // The first packet of a recording is measured against nothing: a gap to
+    // the last packet of an earlier recording (or to 0) would hold its first
+    // picture on screen for up to 128 frame periods when it is played.
+    const int d = m_haveSequence ? static_cast<uint16_t>(m_curSeq - m_prevSeq) : 1;
+    m_haveSequence = true;
     m_frameGap = d <= 1 ? 1 : d;
     if (m_format == 1 || m_format == 3 || m_format == 4 || m_format == 5 || m_format == 6) {
         if (p[4] & 0x80) {

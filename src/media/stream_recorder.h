@@ -67,6 +67,7 @@ private:
     int m_slots = 8;
     uint16_t m_prevSeq = 0;
     uint16_t m_curSeq = 0;
+    bool m_haveSequence = false; // a packet of this recording has been seen
     int m_frameGap = 1;
     int m_open = 0;
     int m_started = 0;

@@ -213,6 +213,12 @@ int CNetClient::ConnectSocket(const std::string& host, uint16_t port, bool ddnsO
         SetSystemError(EINVAL);
         return -1;
     }
+    // The any address is no peer; a connect to it would reach this machine
+    // and log in to whatever listens here on that port.
+    if (addr == htonl(INADDR_ANY)) {
+        SetSystemError(EADDRNOTAVAIL);
+        return -1;
+    }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         SetSystemError(errno);

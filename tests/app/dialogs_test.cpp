@@ -112,6 +112,13 @@ TEST(LoginDialog, DynamicIpSwitchesTheAddressBoxLabelAndPort) {
     EXPECT_FALSE(dlg.PortBox()->isHidden());
     dlg.PortBox()->setText(QStringLiteral("80a"));
     EXPECT_EQ(dlg.GetValues(&out), 0); // not a number: refused
+    for (const char* port : {"0", "65536", "70000", "-1"}) {
+        dlg.PortBox()->setText(QString::fromLatin1(port));
+        EXPECT_EQ(dlg.GetValues(&out), 0) << port; // no TCP port: refused, not cut
+    }
+    dlg.PortBox()->setText(QStringLiteral("65535"));
+    EXPECT_EQ(dlg.GetValues(&out), 1);
+    EXPECT_EQ(out.port, 65535);
 }
 
 TEST(OptionsDialogs, CarryEveryValueAndRefuseNonNumbers) {
@@ -151,6 +158,9 @@ TEST(OptionsDialogs, CarryEveryValueAndRefuseNonNumbers) {
     untouched.timeoutSeconds = 99;
     EXPECT_EQ(net.GetValues(&untouched), 0);
     EXPECT_EQ(untouched.timeoutSeconds, 99);
+    v.ddnsPort = 70000;
+    net.SetValues(v);
+    EXPECT_EQ(net.GetValues(&untouched), 0);
 }
 
 TEST(DiskSelect, FirstEntryByDefaultAndEmptyListGivesNoPath) {

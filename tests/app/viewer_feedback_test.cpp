@@ -233,6 +233,40 @@ TEST_F(ViewerWithRecorder, ALocalRecordingSaysWhereItGoes) {
     EXPECT_TRUE(d.StatusPanel()->NoteText().endsWith(dir.filePath("rec/" + files[0])))
         << d.StatusPanel()->NoteText().toStdString();
     d.OnCommand(kCommandStopRecording);
+    EXPECT_EQ(d.StatusPanel()->NoteText().toStdString(),
+              ("Recorded to " + dir.filePath("rec/" + files[0])).toStdString());
+    // A recording that ends with its session says so too.
+    d.MutableSettings().localRecordingPath = dir.filePath("rec2").toStdString();
+    d.OnCommand(kCommandStartRecording);
+    ASSERT_TRUE(d.Engine().IsRecording());
+    d.OnCommand(kCommandConnect); // disconnects
+    d.OnTimer(4);
+    const QStringList second = QDir(dir.filePath("rec2")).entryList({"*.QZF"}, QDir::Files);
+    ASSERT_EQ(second.size(), 1);
+    EXPECT_EQ(d.StatusPanel()->NoteText().toStdString(),
+              ("Recorded to " + dir.filePath("rec2/" + second[0])).toStdString());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewerWithRecorder, AnAddressThatDoesNotResolveIsSaidAndConnectsNowhere) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    d.SetViewMode(2);
+    for (const char* host : {"no-such-host.invalid", "0.0.0.0"}) {
+        messages.clear();
+        LoginValues v;
+        v.ipAddress = host;
+        v.port = sim->GetPort();
+        loginAnswer.assign(1, v);
+        d.OnCommand(kCommandConnect);
+        // Not the recorder on this machine, which "any address" reaches here.
+        QTest::qWait(300);
+        EXPECT_FALSE(d.SessionOpen()) << host;
+        EXPECT_EQ(d.Engine().IsConnected(), 0) << host;
+        ASSERT_EQ(messages.size(), 1u) << host;
+        EXPECT_NE(messages[0].find(host), std::string::npos) << messages[0];
+    }
+    EXPECT_EQ(sim->GetStats().logins, 0u);
 }
 
 TEST_F(Viewer, TheDynamicIpServiceIsChosenInNetworkOptions) {

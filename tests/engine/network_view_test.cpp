@@ -163,6 +163,26 @@ TEST_F(LiveViewTest, ASoundDeviceThatNeverDrainsDoesNotStallLivePictures) {
     EXPECT_TRUE(WaitFor([&] { return log.Count() >= shown + 40; }, 10000));
 }
 
+TEST_F(LiveViewTest, SoundArrivingFasterThanItPlaysNeverHoldsUpThePictures) {
+    // A recorder whose sound runs ahead of the sound card (here twice as
+    // fast): the surplus is what gives way, not the live pictures.
+    DvrSimOptions opt;
+    opt.plain = true;
+    opt.password = "1234";
+    opt.fps = 25;
+    opt.audioBytes = 640;
+    sim = std::make_unique<CDvrSim>(opt);
+    ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+    StartEngine();
+    ASSERT_EQ(engine->Connect("127.0.0.1", sim->GetPort(), "", "1234"), 1);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetRefusedPictures() >= 1; }));
+    Sleep(4000);
+    const NetStats stats = engine->GetNetClient()->GetStats();
+    EXPECT_GE(stats.videoPackets + stats.videoDropped, 80u);
+    EXPECT_EQ(stats.videoDropped, 0u);
+    engine->Disconnect();
+}
+
 TEST_F(LiveViewTest, NetworkLoopClosesARunningRecordingWhenItEnds) {
     StartSim(true);
     StartEngine();

@@ -121,8 +121,10 @@ TEST_F(StreamRecorderTest, SequenceGapsAndPacketAdaptation) {
         uint16_t seq;
         int gap;
     };
+    // The first packet of a recording has no gap to its predecessor: the
+    // packet before it belongs to another recording, or to none.
     for (const Step s :
-         {Step{100, 100}, Step{103, 3}, Step{65535, 65432}, Step{0, 1}, Step{7, 7}, Step{7, 1}}) {
+         {Step{100, 1}, Step{103, 3}, Step{65535, 65432}, Step{0, 1}, Step{7, 7}, Step{7, 1}}) {
         uint8_t p[8] = {
             0, 0, 1, 0xF8, 0x85, static_cast<uint8_t>(s.seq >> 8), static_cast<uint8_t>(s.seq), 0};
         r.WriteVideo(p, 8);
@@ -130,6 +132,13 @@ TEST_F(StreamRecorderTest, SequenceGapsAndPacketAdaptation) {
         EXPECT_EQ(p[3], 0xF9);
         EXPECT_EQ(p[4], 0x0A);
     }
+    r.Close();
+    // Nor does the first packet of the next recording, whatever the last
+    // packet of this one said.
+    ASSERT_EQ(r.Open(m_dir.File("again.qzf")), 1);
+    uint8_t again[8] = {0, 0, 1, 0xF8, 0x85, 0x12, 0x34, 0};
+    r.WriteVideo(again, 8);
+    EXPECT_EQ(r.GetFrameGap(), 1);
     r.Close();
     CStreamRecorder r16;
     r16.Configure(2, 4, 16);

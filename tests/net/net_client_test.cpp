@@ -332,6 +332,21 @@ TEST_F(NetClientTest, DynamicIpFailures) {
     }
 }
 
+TEST_F(NetClientTest, TheAnyAddressIsNoRecorder) {
+    // Connecting to 0.0.0.0 reaches this machine here: an address that came
+    // out as it (a name that did not resolve, a dynamic-IP answer) must not
+    // log in to whatever listens on the port.
+    StartSim(SimOptions());
+    m_client.SetNotifier(&m_notes);
+    m_client.SetTimeout(200);
+    ASSERT_EQ(m_client.Connect("0.0.0.0", m_sim->GetPort(), "", kPassword), 1);
+    ASSERT_EQ(m_client.Start(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(m_sim->GetStats().connections, 0u);
+    EXPECT_EQ(m_client.GetLastErrorText(), std::strerror(EADDRNOTAVAIL));
+    EXPECT_EQ(m_notes.Total(), 0u); // retried quietly, as any refused connection
+}
+
 TEST_F(NetClientTest, UnreachablePeersAreRetriedQuietly) {
     m_client.SetNotifier(&m_notes);
     m_client.SetTimeout(200);
