@@ -148,14 +148,21 @@ int RunActivity(int argc, char** argv) {
     bool first = true;
     for (int c = 0; c < tv::kActivityChannels; ++c)
         if (mask & (1u << c)) {
-            out += (first ? "" : ",") + std::to_string(c + 1);
+            // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict)
+            // on a literal + std::string.
+            if (!first)
+                out += ',';
+            out += std::to_string(c + 1);
             first = false;
         }
     out += "],\"seconds\":[";
     for (size_t i = 0; i < index.Seconds().size(); ++i) {
         const tv::ActivitySecond& s = index.Seconds()[i];
-        out += (i ? ",{\"time\":" : "{\"time\":") + tv::JsonString(Time(s.time, utc)) +
-               ",\"offset\":" + std::to_string(s.offset) + ",\"levels\":[";
+        out += i ? ",{\"time\":" : "{\"time\":";
+        out += tv::JsonString(Time(s.time, utc));
+        out += ",\"offset\":";
+        out += std::to_string(s.offset);
+        out += ",\"levels\":[";
         first = true;
         for (int c = 0; c < tv::kActivityChannels; ++c)
             if (mask & (1u << c)) {
