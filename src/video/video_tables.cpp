@@ -151,7 +151,9 @@ constexpr PairCoeffTable BuildPairs(const FastCoeffTable& fast) {
 
 constinit const FastCoeffTable kFastCoeffs = BuildFast(kCoeffCodes);
 
-constinit const PairCoeffTable kPairCoeffs = BuildPairs(kFastCoeffs);
+// Built from its own copy of the fast table: a constinit object is no
+// constant expression, so its value cannot be read by another initializer.
+constinit const PairCoeffTable kPairCoeffs = BuildPairs(BuildFast(kCoeffCodes));
 
 constinit const CoeffEntryTable kCoeffEntries = BuildEntries(kCoeffCodes);
 
