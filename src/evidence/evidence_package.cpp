@@ -1106,11 +1106,7 @@ private:
 } // namespace
 
 std::string FormatPackageTime(uint32_t utcSeconds, bool utc, long biasSeconds) {
-    const SYSTEMTIME s = BlockTimeToLocal(utcSeconds, utc ? 0 : biasSeconds);
-    char buf[64];
-    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
-                  s.wHour, s.wMinute, s.wSecond);
-    return buf;
+    return FormatBlockTime(utcSeconds, utc ? 0 : biasSeconds);
 }
 
 int64_t ParsePackageTime(const std::string& text, long biasSeconds) {

@@ -1,6 +1,7 @@
 #include "media/qzf_block.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 namespace tv {
@@ -134,6 +135,14 @@ void SwapWords(uint8_t* data, size_t n) {
         data[i] = data[i + 1];
         data[i + 1] = t;
     }
+}
+
+std::string FormatBlockTime(uint32_t utcSeconds, long biasSeconds) {
+    const SYSTEMTIME s = BlockTimeToLocal(utcSeconds, biasSeconds);
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
+                  s.wHour, s.wMinute, s.wSecond);
+    return buf;
 }
 
 SYSTEMTIME BlockTimeToLocal(uint32_t utcSeconds, long biasSeconds) {

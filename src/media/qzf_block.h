@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace tv {
 
@@ -75,6 +76,8 @@ void SwapWords(uint8_t* data, size_t n);
 // Block time as shown: local standard time (seconds minus the bias, UTC minus
 // local), exact for 1970 to 2099, every fourth year a leap year.
 SYSTEMTIME BlockTimeToLocal(uint32_t utcSeconds, long biasSeconds);
+// The same as text, "YYYY-MM-DD hh:mm:ss", as the tools print and read it.
+std::string FormatBlockTime(uint32_t utcSeconds, long biasSeconds);
 // The inverse for the same calendar; may fall outside 32 bits, the caller decides.
 int64_t LocalToBlockTime(const SYSTEMTIME& local, long biasSeconds);
 // IsValidBlockTime, and the day exists in its month (every fourth year a leap year).

@@ -20,11 +20,7 @@
 namespace {
 
 std::string Time(uint32_t t, bool utc) {
-    const tv::SYSTEMTIME s = tv::BlockTimeToLocal(t, utc ? 0 : tv::GetTimeZoneBias());
-    char buf[64];
-    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
-                  s.wHour, s.wMinute, s.wSecond);
-    return buf;
+    return tv::FormatBlockTime(t, utc ? 0 : tv::GetTimeZoneBias());
 }
 
 int RunActivity(int argc, char** argv) {

@@ -98,11 +98,7 @@ bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
 }
 
 std::string FormatTime(uint32_t t, bool utc, long bias) {
-    const tv::SYSTEMTIME s = tv::BlockTimeToLocal(t, utc ? 0 : bias);
-    char buf[64];
-    std::snprintf(buf, sizeof(buf), "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
-                  s.wHour, s.wMinute, s.wSecond);
-    return buf;
+    return tv::FormatBlockTime(t, utc ? 0 : bias);
 }
 
 // Reads packet after packet in one direction, going on past bad blocks, and
