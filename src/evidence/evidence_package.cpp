@@ -1110,23 +1110,8 @@ std::string FormatPackageTime(uint32_t utcSeconds, bool utc, long biasSeconds) {
 }
 
 int64_t ParsePackageTime(const std::string& text, long biasSeconds) {
-    unsigned y, mo, d, h, mi, se;
-    char tail;
-    if (std::sscanf(text.c_str(), "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) {
-        return -1;
-    }
-    if (y < 1970 || y > 2106 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        se > 59) {
-        return -1;
-    }
     SYSTEMTIME t{};
-    t.wYear = uint16_t(y);
-    t.wMonth = uint16_t(mo);
-    t.wDay = uint16_t(d);
-    t.wHour = uint16_t(h);
-    t.wMinute = uint16_t(mi);
-    t.wSecond = uint16_t(se);
-    return LocalToBlockTime(t, biasSeconds);
+    return ParseBlockTime(text, &t) ? LocalToBlockTime(t, biasSeconds) : -1;
 }
 
 std::string PackageToolVersion() {

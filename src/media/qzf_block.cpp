@@ -190,6 +190,44 @@ int64_t LocalToBlockTime(const SYSTEMTIME& local, long biasSeconds) {
     return days * kDay + local.wHour * 3600 + local.wMinute * 60 + local.wSecond + biasSeconds;
 }
 
+bool ParseBlockTime(const std::string& text, SYSTEMTIME* out) {
+    // Digit positions of "YYYY-MM-DD hh:mm:ss"; the others are separators.
+    static const char kForm[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != sizeof(kForm) - 1) {
+        return false;
+    }
+    const char dateSep = text[4];
+    if (dateSep != '-' && dateSep != '/') {
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char want = kForm[i] == '-' ? dateSep : kForm[i];
+        if (want == 'd' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != want) {
+            return false;
+        }
+    }
+    auto number = [&](size_t at, size_t len) {
+        unsigned v = 0;
+        for (size_t i = at; i < at + len; ++i) {
+            v = v * 10 + unsigned(text[i] - '0');
+        }
+        return static_cast<uint16_t>(v);
+    };
+    SYSTEMTIME t{};
+    t.wYear = number(0, 4);
+    t.wMonth = number(5, 2);
+    t.wDay = number(8, 2);
+    t.wHour = number(11, 2);
+    t.wMinute = number(14, 2);
+    t.wSecond = number(17, 2);
+    if (t.wYear < 1970 || t.wYear > 2099 || !IsCalendarDate(t)) {
+        return false;
+    }
+    t.wDayOfWeek = BlockTimeToLocal(static_cast<uint32_t>(LocalToBlockTime(t, 0)), 0).wDayOfWeek;
+    *out = t;
+    return true;
+}
+
 bool IsCalendarDate(const SYSTEMTIME& t) {
     if (!IsValidBlockTime(t)) {
         return false;

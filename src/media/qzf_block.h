@@ -80,6 +80,11 @@ SYSTEMTIME BlockTimeToLocal(uint32_t utcSeconds, long biasSeconds);
 std::string FormatBlockTime(uint32_t utcSeconds, long biasSeconds);
 // The inverse for the same calendar; may fall outside 32 bits, the caller decides.
 int64_t LocalToBlockTime(const SYSTEMTIME& local, long biasSeconds);
+// Reads "YYYY-MM-DD hh:mm:ss" (or with '/' between the date's parts), the
+// form FormatBlockTime writes: fixed digits, nothing before or after, years
+// 1970 to 2099 and only days that exist (2024-02-31 is refused, not rolled on
+// into March). Result false leaves *out alone.
+bool ParseBlockTime(const std::string& text, SYSTEMTIME* out);
 // IsValidBlockTime, and the day exists in its month (every fourth year a leap year).
 bool IsCalendarDate(const SYSTEMTIME& t);
 // Year >= 1900, month 1..12, day 1..31, hour <= 23, minute <= 59, second <= 59.

@@ -1,6 +1,10 @@
 #include "platform/file_identity.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tv {
 
@@ -32,6 +36,29 @@ std::string InputOverwrittenBy(const std::string& output, const std::vector<std:
         }
     }
     return {};
+}
+
+int OpenOutputFile(const std::string& output, const std::vector<std::string>& inputs,
+                   std::string* error) {
+    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) {
+        *error = "cannot create " + output + ": " + std::strerror(errno);
+        return -1;
+    }
+    for (const std::string& in : inputs) {
+        if (IsSameFileAsFd(in, fd)) {
+            ::close(fd);
+            *error = output + " is " + in + " itself; it is read here, so it cannot be written";
+            return -1;
+        }
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        *error = "cannot write " + output + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace tv

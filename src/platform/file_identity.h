@@ -16,4 +16,12 @@ bool IsSameFileAsFd(const std::string& path, int fd);
 // string when output is safe to write. Empty input names are skipped.
 std::string InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);
 
+// Opens output for writing from its start without emptying it first, so that
+// a name that turns out to reach one of inputs (through a link made at any
+// moment before the open) is refused before one byte of it changes; only then
+// is a regular file emptied. Result the descriptor (close-on-exec), or -1 with
+// *error saying why in one line that names the output.
+int OpenOutputFile(const std::string& output, const std::vector<std::string>& inputs,
+                   std::string* error);
+
 } // namespace tv

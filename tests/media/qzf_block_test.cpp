@@ -92,6 +92,20 @@ TEST(QzfBlock, ValidityCheck) {
     EXPECT_FALSE(IsValidBlockTime(unset));
 }
 
+TEST(QzfBlock, TypedTimesAreReadOnlyWhenTheyExist) {
+    SYSTEMTIME t{};
+    ASSERT_TRUE(ParseBlockTime("2024-02-29 23:59:59", &t));
+    EXPECT_EQ(LocalToBlockTime(t, 0), 1709251199);
+    ASSERT_TRUE(ParseBlockTime("2023/11/14 22:20:45", &t));
+    EXPECT_EQ(FormatBlockTime(uint32_t(LocalToBlockTime(t, 0)), 0), "2023-11-14 22:20:45");
+    for (const char* no : {"2024-02-30 00:00:00", "2023-02-29 00:00:00", "2024-04-31 12:00:00",
+                           "2024-13-01 00:00:00", "2024-01-01 24:00:00", "1969-12-31 23:59:59",
+                           "2024-01-01 00:00:00x", " 2024-01-01 00:00:00", "2024-1-01 00:00:00",
+                           "+024-01-01 00:00:00", "2024-01/01 00:00:00"}) {
+        EXPECT_FALSE(ParseBlockTime(no, &t)) << no;
+    }
+}
+
 TEST(QzfBlock, FormatNames) {
     EXPECT_STREQ(FormatName(4), "QZ_QZB2");
     EXPECT_EQ(FormatFromName("QZ_QZA"), 6);

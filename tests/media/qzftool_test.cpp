@@ -150,6 +150,27 @@ TEST_F(QzfToolTest, VerifyCopyAndFindTime) {
     EXPECT_EQ(both.out, "40960 2020-09-13 12:26:50\n102400 2020-09-13 12:26:50\n");
 }
 
+TEST_F(QzfToolTest, ADateThatDoesNotExistIsRefused) {
+    EXPECT_EQ(Tool("find-time " + m_path + " \"2020-09-31 12:29:00\" --utc").status, 2);
+    EXPECT_EQ(Tool("find-time " + m_path + " \"2020/09/13 12:29:00\" --utc").status, 0);
+    EXPECT_EQ(Tool("make-sample " + m_dir.File("x.qzf") + " --start \"2023-02-29 10:00:00\"").status,
+              2);
+}
+
+TEST_F(QzfToolTest, PlayNeverWritesItsLogOverTheRecording) {
+    if (Tool("play --help").status != 0) {
+        GTEST_SKIP() << "qzftool was built without the player engine";
+    }
+    const std::string link = m_dir.File("link.qzf");
+    const std::string hard = m_dir.File("hard.qzf");
+    ASSERT_EQ(symlink(m_path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::link(m_path.c_str(), hard.c_str()), 0);
+    for (const std::string& log : {m_path, link, hard, m_dir.Path() + "/./s.qzf"}) {
+        EXPECT_NE(Tool("play " + m_path + " --seconds 1 --unpaced --log " + log).status, 0) << log;
+        EXPECT_EQ(ReadBytes(m_path), m_file) << log;
+    }
+}
+
 TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {
     EXPECT_EQ(Tool("").status, 2);
     EXPECT_EQ(Tool("--help").status, 0);

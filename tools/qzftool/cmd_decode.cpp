@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,6 +45,19 @@ constexpr OutputFormat kOutputs[] = {{"yuv", 0},
                                      {"rgb24", tv::PF_RGB24},
                                      {"rgb32", tv::PF_RGB32},
                                      {"dib24", -1}};
+
+// An output of the run, refused when it reaches the recording.
+FILE* OpenOutput(const std::string& path, const std::string& recording, std::string* why) {
+    const int fd = tv::OpenOutputFile(path, {recording}, why);
+    if (fd < 0)
+        return nullptr;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        *why = "cannot write " + path + ": " + std::strerror(errno);
+        ::close(fd);
+    }
+    return f;
+}
 
 struct Channel {
     FILE* out = nullptr;
@@ -143,9 +157,10 @@ int RunDecode(int argc, char** argv) {
         if (!tv::InputOverwrittenBy(path, {file}).empty())
             return bad(path + " is the recording itself; choose another --out folder");
     }
-    FILE* index = std::fopen(indexPath.c_str(), "w");
+    std::string why;
+    FILE* index = OpenOutput(indexPath, file, &why);
     if (!index)
-        return bad("cannot create " + indexPath + ": " + std::strerror(errno));
+        return bad(why);
 
     std::vector<uint8_t> packet(tv::kMaxPacketSize);
     std::map<int, std::unique_ptr<Channel>> channels;
@@ -194,10 +209,7 @@ int RunDecode(int argc, char** argv) {
                     const std::string path =
                         outDir + "/ch" + std::to_string(e.channel) + "." + output->name;
                     // Checked again at the open: a link may have been made since.
-                    if (!tv::InputOverwrittenBy(path, {file}).empty())
-                        failure = path + " is the recording itself; choose another --out folder";
-                    else if (!(slot->out = std::fopen(path.c_str(), "wb")))
-                        failure = "cannot create " + path + ": " + std::strerror(errno);
+                    slot->out = OpenOutput(path, file, &failure);
                 }
                 if (slot->out)
                     writeFailed |=

@@ -552,22 +552,7 @@ int RunCopy(int argc, char** argv) {
 }
 
 bool ParseTime(const std::string& s, tv::SYSTEMTIME* t) {
-    unsigned y, mo, d, h, mi, se;
-    char tail;
-    if (std::sscanf(s.c_str(), "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) {
-        return false;
-    }
-    if (y < 1970 || y > 2106 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        se > 59) {
-        return false;
-    }
-    t->wYear = static_cast<uint16_t>(y);
-    t->wMonth = static_cast<uint16_t>(mo);
-    t->wDay = static_cast<uint16_t>(d);
-    t->wHour = static_cast<uint16_t>(h);
-    t->wMinute = static_cast<uint16_t>(mi);
-    t->wSecond = static_cast<uint16_t>(se);
-    return true;
+    return tv::ParseBlockTime(s, t);
 }
 
 int RunFindTime(int argc, char** argv) {

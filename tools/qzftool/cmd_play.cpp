@@ -7,11 +7,13 @@
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/clock.h"
+#include "platform/file_identity.h"
 #include "qzftool/command.h"
 #include "video/video_decoder.h"
 
 #include <QApplication>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -45,19 +48,7 @@ bool ParseNumber(const char* s, double lo, double hi, double* out) {
 }
 
 bool ParseTime(const char* s, tv::SYSTEMTIME* t) {
-    unsigned y, mo, d, h, mi, se;
-    char tail;
-    if (std::sscanf(s, "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) {
-        return false;
-    }
-    *t = tv::SYSTEMTIME{};
-    t->wYear = uint16_t(y);
-    t->wMonth = uint16_t(mo);
-    t->wDay = uint16_t(d);
-    t->wHour = uint16_t(h);
-    t->wMinute = uint16_t(mi);
-    t->wSecond = uint16_t(se);
-    return tv::IsValidBlockTime(*t);
+    return tv::ParseBlockTime(s, t);
 }
 
 // Pumps the window's events while waiting, as the viewer's own loop would.
@@ -188,9 +179,15 @@ int RunPlay(int argc, char** argv) {
     }
     probe.Close();
 
-    FILE* log = std::fopen(logPath.c_str(), "w");
+    std::string why;
+    const int logFd = tv::OpenOutputFile(logPath, {file}, &why);
+    if (logFd < 0) {
+        return bad(why);
+    }
+    FILE* log = ::fdopen(logFd, "w");
     if (log == nullptr) {
-        return bad("cannot create " + logPath);
+        ::close(logFd);
+        return bad("cannot write " + logPath + ": " + std::strerror(errno));
     }
 
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

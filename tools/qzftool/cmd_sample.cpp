@@ -1,6 +1,7 @@
 // make-sample: a QZF recording of test patterns and a tone, as a recorder writes one.
 
 #include "media/block_writer.h"
+#include "media/qzf_block.h"
 #include "qzftool/command.h"
 #include "synth/audio_tone.h"
 #include "synth/sample_recording.h"
@@ -38,15 +39,7 @@ bool ParseNumber(const char* text, double lo, double hi, double* out) {
 }
 
 bool ParseStart(const char* text, tv::SYSTEMTIME* t) {
-    unsigned y, mo, d, h, mi, s;
-    char tail;
-    if (std::sscanf(text, "%u-%u-%u %u:%u:%u%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
-        return false;
-    if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
-        return false;
-    *t = tv::SYSTEMTIME{uint16_t(y), uint16_t(mo), 0,           uint16_t(d),
-                        uint16_t(h), uint16_t(mi), uint16_t(s), 0};
-    return true;
+    return tv::ParseBlockTime(text, t);
 }
 
 int RunMakeSample(int argc, char** argv) {
