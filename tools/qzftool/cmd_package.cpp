@@ -35,9 +35,12 @@ const char* kPackageHelp =
     "manifest.json, written last, with the SHA-256 of every file. Times are local\n"
     "standard time, or UTC with --utc. Ctrl+C cancels and removes what was made.\n";
 
-const char* kVerifyHelp = "usage: qzftool verify-package DIR\n"
-                          "Recomputes every hash of an evidence package and checks the master's\n"
-                          "blocks; one line per file; exit status 0 only when all hold.\n";
+const char* kVerifyHelp =
+    "usage: qzftool verify-package DIR [--seal HEX]\n"
+    "Recomputes every hash of an evidence package and checks the master's\n"
+    "blocks; one line per file, then the manifest's seal; exit status 0 only\n"
+    "when all hold. The seal lives in the folder and is rewritten with it: keep\n"
+    "a copy apart and give it with --seal (either case) to have it compared.\n";
 
 bool ParseChannels(const std::string& s, uint32_t* mask) {
     *mask = 0;
@@ -162,12 +165,21 @@ int RunPackage(int argc, char** argv) {
 }
 
 int RunVerifyPackage(int argc, char** argv) {
-    std::string dir;
+    std::string dir, kept;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(kVerifyHelp, stdout);
             return 0;
+        }
+        if (a == "--seal") {
+            if (i + 1 >= argc || !tv::evidence::IsSealText(argv[i + 1])) {
+                std::fputs("qzftool verify-package: --seal takes the 64 hex digits of the seal\n",
+                           stderr);
+                return 2;
+            }
+            kept = argv[++i];
+            continue;
         }
         if (!dir.empty() || (a.size() > 1 && a[0] == '-')) {
             std::fputs(kVerifyHelp, stderr);
@@ -180,9 +192,14 @@ int RunVerifyPackage(int argc, char** argv) {
         return 2;
     }
     std::vector<tv::evidence::VerifyLine> lines;
-    const int ok = tv::evidence::VerifyPackage(dir, &lines);
+    std::string seal;
+    const int ok = tv::evidence::VerifyPackage(dir, kept, &seal, &lines);
     for (const tv::evidence::VerifyLine& l : lines)
         std::printf("%-8s %s: %s\n", l.ok ? "OK" : "FAILED", l.name.c_str(), l.text.c_str());
+    if (!seal.empty())
+        std::printf("seal: %s%s\n", seal.c_str(),
+                    kept.empty() ? " (compare it with the copy kept apart, or give it with --seal)"
+                                 : "");
     std::printf(ok ? "the package holds: nothing changed\n" : "the package does NOT hold\n");
     return ok ? 0 : 1;
 }
