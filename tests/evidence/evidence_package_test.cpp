@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <signal.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -50,6 +52,44 @@ uint64_t Field(const std::string& json, const std::string& key) {
     return std::regex_search(json, m, re) ? std::stoull(m[1]) : ~0ull;
 }
 
+std::string Seal(const std::string& manifest) {
+    std::smatch m;
+    return std::regex_search(manifest, m, std::regex("\"seal\": \"([0-9a-f]{64})\""))
+               ? std::string(m[1])
+               : std::string("none");
+}
+
+std::vector<std::string> ReadBlocks(const std::string& path) {
+    const std::string all = ReadAll(path);
+    std::vector<std::string> blocks;
+    for (size_t at = 0; at + kQzfBlockSize <= all.size(); at += kQzfBlockSize) {
+        blocks.push_back(all.substr(at, kQzfBlockSize));
+    }
+    return blocks;
+}
+
+// 0 for an unwritten or bad block.
+uint32_t TimeOf(const std::string& block) {
+    QzfBlockHeader h;
+    const auto* p = reinterpret_cast<const uint8_t*>(block.data());
+    return DecodeRecordingHeader(p, kFormatQzb2, 0, &h) ? h.time : 0;
+}
+
+std::string Retimed(std::string block, uint32_t time) {
+    QzfBlockHeader h;
+    DecodeRecordingHeader(reinterpret_cast<const uint8_t*>(block.data()), kFormatQzb2, 0, &h);
+    h.time = time;
+    EncodeBlockHeader(h, false, reinterpret_cast<uint8_t*>(block.data()));
+    return block;
+}
+
+void WriteBlocks(const std::string& path, const std::vector<std::string>& blocks) {
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& b : blocks) {
+        out << b;
+    }
+}
+
 // The source: 20 s, 4 channels, from 2024-06-01 12:00:00 local standard time.
 class EvidencePackage : public ::testing::Test {
 protected:
@@ -85,6 +125,7 @@ TEST_F(EvidencePackage, MasterWorkingCopyAndStillsHoldTheRange) {
     PackageResult r;
     ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
     const std::string manifest = ReadAll(o.outDir + "/manifest.json");
+    EXPECT_EQ(r.seal, Seal(manifest));
 
     // The master is the source's own bytes at the offsets the manifest gives,
     // and starts before the range.
@@ -258,6 +299,156 @@ TEST_F(EvidencePackage, DiskIsOnlyReadAndCancelRemovesEverything) {
     EXPECT_EQ(MakeEvidencePackage(o, stop, &cancel, &r), 0);
     EXPECT_EQ(r.error, "cancelled");
     EXPECT_FALSE(fs::exists(o.outDir));
+}
+
+TEST_F(EvidencePackage, ARangeRecordedInSeveralStretchesIsPackagedWhole) {
+    const std::vector<std::string> rec = ReadBlocks(s_dir + "/rec.qzf");
+    const int64_t t0 = Options("x", "2024-06-01 12:00:00", "2024-06-01 12:00:01").fromUtc;
+    const auto at = [&](int second) {
+        return size_t(std::find_if(rec.begin(), rec.end(),
+                                   [&](const std::string& b) { return TimeOf(b) >= t0 + second; }) -
+                      rec.begin());
+    };
+    const auto part = [&](size_t from, size_t to, int shift) {
+        std::vector<std::string> out;
+        for (size_t b = from; b < to; ++b) {
+            out.push_back(Retimed(rec[b], uint32_t(int64_t(TimeOf(rec[b])) + shift)));
+        }
+        return out;
+    };
+    const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> out;
+        for (const auto& p : parts) {
+            out.insert(out.end(), p.begin(), p.end());
+        }
+        return out;
+    };
+    const std::vector<std::string> zeros(40, std::string(kQzfBlockSize, '\0'));
+    struct Layout {
+        const char* name;
+        std::vector<std::string> blocks;
+        const char* from;
+        const char* to;
+    };
+    const size_t n = rec.size();
+    const std::vector<Layout> layouts = {
+        // The newest blocks of a ring lie before the oldest.
+        {"ring", join({part(at(15), n, 0), part(0, at(15), 0)}), "12:00:05", "12:00:20"},
+        {"ring with unwritten stretches",
+         join({part(at(15), n, 0), zeros, part(0, at(15), 0), zeros, zeros, zeros}), "12:00:05",
+         "12:00:20"},
+        {"clock set back", join({part(0, at(10), 15), part(at(10), n, -10)}), "12:00:05",
+         "12:00:20"},
+        {"times recorded twice", join({part(0, at(10), 0), part(at(10), n, -5)}), "12:00:06",
+         "12:00:09"},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        const std::string name = std::regex_replace(l.name, std::regex(" "), "_");
+        PackageOptions o = Options(name + "_pkg", (std::string("2024-06-01 ") + l.from).c_str(),
+                                   (std::string("2024-06-01 ") + l.to).c_str());
+        o.source = s_dir + "/" + name + ".qzf";
+        o.working = false;
+        WriteBlocks(o.source, l.blocks);
+        PackageResult r;
+        ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
+        EXPECT_EQ(r.pieces.size(), 2u);
+
+        // Every block of the range is in the master, and the master holds
+        // nothing but written blocks of the range and the lead before it.
+        const std::vector<std::string> master = ReadBlocks(o.outDir + "/master.QZF");
+        const std::set<std::string> held(master.begin(), master.end());
+        for (const std::string& b : l.blocks) {
+            if (TimeOf(b) >= o.fromUtc && TimeOf(b) < o.toUtc) {
+                EXPECT_TRUE(held.count(b)) << "a block of " << TimeOf(b) - t0 << " s is missing";
+            }
+        }
+        for (const std::string& b : master) {
+            EXPECT_GE(TimeOf(b), o.fromUtc - 6);
+            EXPECT_LE(TimeOf(b), o.toUtc);
+        }
+        std::string out;
+        EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 0) << out;
+    }
+}
+
+TEST_F(EvidencePackage, AnUnsetClockAmidTheRangeIsNoTimeToPadTo) {
+    const std::string src = s_dir + "/jump.qzf";
+    ASSERT_EQ(Shell(Tool() + " make-sample " + src + " --seconds 60 --channels 4"), 0);
+    std::vector<std::string> rec = ReadBlocks(src);
+    const int64_t t4 = Options("x", "2024-06-01 12:00:04", "2024-06-01 12:00:05").fromUtc;
+    const size_t k = size_t(std::find_if(rec.begin(), rec.end(),
+                                         [&](const std::string& b) { return TimeOf(b) >= t4; }) -
+                            rec.begin());
+    rec[k] = Retimed(rec[k], 1000);
+    rec[k + 1] = Retimed(rec[k + 1], 1001);
+    WriteBlocks(src, rec);
+
+    // A file-size limit turns a working copy padded to the clock's jump into a failure.
+    const std::string dir = s_dir + "/jumppkg";
+    std::string out;
+    ASSERT_EQ(
+        Shell("bash -c " + test::Quote("ulimit -f 65536; exec " + Tool() + " package " + src +
+                                       " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:07'"
+                                       " --out " +
+                                       dir),
+              &out),
+        0)
+        << out;
+    const std::string manifest = ReadAll(dir + "/manifest.json");
+    EXPECT_LE(Field(manifest, "frames"), 6u * Field(manifest, "frame_rate"));
+    // The seal is printed, to be kept apart from the package.
+    EXPECT_NE(out.find("seal: " + Seal(manifest)), std::string::npos) << out;
+    EXPECT_NE(out.find("apart from the package"), std::string::npos) << out;
+
+    // A stop signal ends a running package and leaves nothing.
+    for (const int sig : {SIGINT, SIGTERM}) {
+        const std::string stopped = s_dir + "/stopped";
+        const std::string log = s_dir + "/stopped.log";
+        fs::remove(log);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            freopen(log.c_str(), "w", stderr);
+            execl(Tool().c_str(), "qzftool", "package", src.c_str(), "--from",
+                  "2024-06-01 12:00:02", "--to", "2024-06-01 12:00:59", "--out", stopped.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        while (ReadAll(log).find("making the working copy") == std::string::npos &&
+               waitpid(pid, nullptr, WNOHANG) == 0) {
+            usleep(10000);
+        }
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << sig;
+        EXPECT_EQ(WEXITSTATUS(status), 130) << ReadAll(log);
+        EXPECT_FALSE(fs::exists(stopped)) << sig;
+    }
+}
+
+TEST_F(EvidencePackage, ASecondPackageIntoTheSameFolderIsRefused) {
+    PackageOptions o = Options("shared", "2024-06-01 12:00:02", "2024-06-01 12:00:05");
+    o.working = false;
+    o.hashSource = true;
+    fs::create_directory(o.outDir); // an empty folder of the user's is fine for one package
+    int second = -1;
+    std::string out;
+    const ProgressFn meanwhile = [&](const std::string&, uint64_t, uint64_t) {
+        if (second < 0) {
+            second = Shell(Tool() + " package " + o.source +
+                               " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:05'"
+                               " --working none --out " +
+                               o.outDir,
+                           &out);
+        }
+    };
+    PackageResult r;
+    ASSERT_EQ(MakeEvidencePackage(o, meanwhile, nullptr, &r), 1) << r.error;
+    EXPECT_EQ(second, 1);
+    EXPECT_NE(out.find("another package is being made there"), std::string::npos) << out;
+    EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 0) << out;
 }
 
 } // namespace
