@@ -103,9 +103,10 @@ public:
             s.start = a.block;
             s.time = a.time;
             s.runStart = a.runStart;
-            s.runEnd = RunEnd(r);
             Candidate b;
             s.reachesTo = SearchRun(r, to, &b);
+            // The last stretch's end costs reading headers: only when needed.
+            s.runEnd = s.reachesTo && r + 1 == m_runs.size() ? m_count : RunEnd(r);
             s.end = s.reachesTo ? b.block : s.runEnd;
             out.push_back(s);
         }
@@ -115,7 +116,9 @@ public:
 private:
     // Just past the last usable block of run r. A run that ends where time
     // falls back ends at its known last block; the last run may be followed
-    // by unwritten blocks up to the end of the source, which are no part of it.
+    // by unwritten blocks up to the end of the source, which are no part of
+    // it: its end is looked for in its last sample's interval, as the search
+    // for a time there is.
     uint64_t RunEnd(size_t r) {
         const uint64_t runEnd = r + 1 < m_runs.size() ? m_runs[r + 1] : m_count;
         const auto last =
@@ -128,10 +131,7 @@ private:
         if (p.lastOfRun) {
             return p.block + 1;
         }
-        uint64_t e = std::min(IntervalEnd(p.block), runEnd);
-        while (e < runEnd && m_unsure[e / m_stride]) {
-            e = std::min(runEnd, e + m_stride);
-        }
+        const uint64_t e = std::min(IntervalEnd(p.block), runEnd);
         uint64_t lo = p.block + 1;
         uint64_t hi = e;
         while (lo < hi) {
