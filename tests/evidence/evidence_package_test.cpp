@@ -7,7 +7,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <signal.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -54,9 +53,8 @@ uint64_t Field(const std::string& json, const std::string& key) {
 
 std::string Seal(const std::string& manifest) {
     std::smatch m;
-    return std::regex_search(manifest, m, std::regex("\"seal\": \"([0-9a-f]{64})\""))
-               ? std::string(m[1])
-               : std::string("none");
+    const bool found = std::regex_search(manifest, m, std::regex("\"seal\": \"([0-9a-f]{64})\""));
+    return found ? std::string(m[1]) : "none";
 }
 
 std::vector<std::string> ReadBlocks(const std::string& path) {
@@ -75,7 +73,7 @@ uint32_t TimeOf(const std::string& block) {
     return DecodeRecordingHeader(p, kFormatQzb2, 0, &h) ? h.time : 0;
 }
 
-std::string Retimed(std::string block, uint32_t time) {
+std::string WithTime(std::string block, uint32_t time) {
     QzfBlockHeader h;
     DecodeRecordingHeader(reinterpret_cast<const uint8_t*>(block.data()), kFormatQzb2, 0, &h);
     h.time = time;
@@ -304,52 +302,41 @@ TEST_F(EvidencePackage, DiskIsOnlyReadAndCancelRemovesEverything) {
 TEST_F(EvidencePackage, ARangeRecordedInSeveralStretchesIsPackagedWhole) {
     const std::vector<std::string> rec = ReadBlocks(s_dir + "/rec.qzf");
     const int64_t t0 = Options("x", "2024-06-01 12:00:00", "2024-06-01 12:00:01").fromUtc;
-    const auto at = [&](int second) {
-        return size_t(std::find_if(rec.begin(), rec.end(),
-                                   [&](const std::string& b) { return TimeOf(b) >= t0 + second; }) -
-                      rec.begin());
+    // The blocks of seconds [from, to) of the source, their times shifted;
+    // from < 0: that many unwritten blocks.
+    struct Part {
+        int from, to, shift;
     };
-    const auto part = [&](size_t from, size_t to, int shift) {
-        std::vector<std::string> out;
-        for (size_t b = from; b < to; ++b) {
-            out.push_back(Retimed(rec[b], uint32_t(int64_t(TimeOf(rec[b])) + shift)));
-        }
-        return out;
-    };
-    const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
-        std::vector<std::string> out;
-        for (const auto& p : parts) {
-            out.insert(out.end(), p.begin(), p.end());
-        }
-        return out;
-    };
-    const std::vector<std::string> zeros(40, std::string(kQzfBlockSize, '\0'));
     struct Layout {
         const char* name;
-        std::vector<std::string> blocks;
-        const char* from;
-        const char* to;
+        std::vector<Part> parts;
+        int from, to; // the range, in seconds after 12:00:00
     };
-    const size_t n = rec.size();
     const std::vector<Layout> layouts = {
-        // The newest blocks of a ring lie before the oldest.
-        {"ring", join({part(at(15), n, 0), part(0, at(15), 0)}), "12:00:05", "12:00:20"},
-        {"ring with unwritten stretches",
-         join({part(at(15), n, 0), zeros, part(0, at(15), 0), zeros, zeros, zeros}), "12:00:05",
-         "12:00:20"},
-        {"clock set back", join({part(0, at(10), 15), part(at(10), n, -10)}), "12:00:05",
-         "12:00:20"},
-        {"times recorded twice", join({part(0, at(10), 0), part(at(10), n, -5)}), "12:00:06",
-         "12:00:09"},
+        {"ring", {{15, 20, 0}, {0, 15, 0}}, 5, 20}, // the newest blocks before the oldest
+        {"ring_unwritten", {{15, 20, 0}, {-40, 0, 0}, {0, 15, 0}, {-100, 0, 0}}, 5, 20},
+        {"clock_set_back", {{0, 10, 15}, {10, 20, -10}}, 5, 20},
+        {"recorded_twice", {{0, 10, 0}, {10, 20, -5}}, 6, 9},
     };
     for (const Layout& l : layouts) {
         SCOPED_TRACE(l.name);
-        const std::string name = std::regex_replace(l.name, std::regex(" "), "_");
-        PackageOptions o = Options(name + "_pkg", (std::string("2024-06-01 ") + l.from).c_str(),
-                                   (std::string("2024-06-01 ") + l.to).c_str());
-        o.source = s_dir + "/" + name + ".qzf";
+        std::vector<std::string> blocks;
+        for (const Part& p : l.parts) {
+            blocks.resize(blocks.size() + size_t(std::max(0, -p.from)),
+                          std::string(kQzfBlockSize, 0));
+            for (const std::string& b : rec) {
+                if (p.from >= 0 && TimeOf(b) >= t0 + p.from && TimeOf(b) < t0 + p.to) {
+                    blocks.push_back(WithTime(b, uint32_t(int64_t(TimeOf(b)) + p.shift)));
+                }
+            }
+        }
+        PackageOptions o =
+            Options(std::string(l.name) + "_pkg", "2024-06-01 12:00:00", "2024-06-01 12:00:01");
+        o.fromUtc = t0 + l.from;
+        o.toUtc = t0 + l.to;
+        o.source = s_dir + "/" + l.name + ".qzf";
         o.working = false;
-        WriteBlocks(o.source, l.blocks);
+        WriteBlocks(o.source, blocks);
         PackageResult r;
         ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
         EXPECT_EQ(r.pieces.size(), 2u);
@@ -358,7 +345,7 @@ TEST_F(EvidencePackage, ARangeRecordedInSeveralStretchesIsPackagedWhole) {
         // nothing but written blocks of the range and the lead before it.
         const std::vector<std::string> master = ReadBlocks(o.outDir + "/master.QZF");
         const std::set<std::string> held(master.begin(), master.end());
-        for (const std::string& b : l.blocks) {
+        for (const std::string& b : blocks) {
             if (TimeOf(b) >= o.fromUtc && TimeOf(b) < o.toUtc) {
                 EXPECT_TRUE(held.count(b)) << "a block of " << TimeOf(b) - t0 << " s is missing";
             }
@@ -377,11 +364,12 @@ TEST_F(EvidencePackage, AnUnsetClockAmidTheRangeIsNoTimeToPadTo) {
     ASSERT_EQ(Shell(Tool() + " make-sample " + src + " --seconds 60 --channels 4"), 0);
     std::vector<std::string> rec = ReadBlocks(src);
     const int64_t t4 = Options("x", "2024-06-01 12:00:04", "2024-06-01 12:00:05").fromUtc;
-    const size_t k = size_t(std::find_if(rec.begin(), rec.end(),
-                                         [&](const std::string& b) { return TimeOf(b) >= t4; }) -
-                            rec.begin());
-    rec[k] = Retimed(rec[k], 1000);
-    rec[k + 1] = Retimed(rec[k + 1], 1001);
+    size_t k = 0;
+    while (TimeOf(rec[k]) < t4) {
+        ++k;
+    }
+    rec[k] = WithTime(rec[k], 1000);
+    rec[k + 1] = WithTime(rec[k + 1], 1001);
     WriteBlocks(src, rec);
 
     // A file-size limit turns a working copy padded to the clock's jump into a failure.
@@ -402,28 +390,14 @@ TEST_F(EvidencePackage, AnUnsetClockAmidTheRangeIsNoTimeToPadTo) {
     EXPECT_NE(out.find("apart from the package"), std::string::npos) << out;
 
     // A stop signal ends a running package and leaves nothing.
-    for (const int sig : {SIGINT, SIGTERM}) {
-        const std::string stopped = s_dir + "/stopped";
-        const std::string log = s_dir + "/stopped.log";
-        fs::remove(log);
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            freopen(log.c_str(), "w", stderr);
-            execl(Tool().c_str(), "qzftool", "package", src.c_str(), "--from",
-                  "2024-06-01 12:00:02", "--to", "2024-06-01 12:00:59", "--out", stopped.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        while (ReadAll(log).find("making the working copy") == std::string::npos &&
-               waitpid(pid, nullptr, WNOHANG) == 0) {
-            usleep(10000);
-        }
-        kill(pid, sig);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status)) << sig;
-        EXPECT_EQ(WEXITSTATUS(status), 130) << ReadAll(log);
+    for (const char* sig : {"INT", "TERM"}) {
+        const std::string stopped = s_dir + "/stopped", log = s_dir + "/stopped.log";
+        const std::string script =
+            "rm -f " + log + "; " + Tool() + " package " + src +
+            " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:59' --out " + stopped + " 2>" +
+            log + " & until grep -q 'working copy' " + log +
+            " || ! kill -0 $!; do sleep 0.01; done; kill -" + sig + " $!; wait $!";
+        EXPECT_EQ(Shell("bash -c " + test::Quote(script)), 130) << sig << ReadAll(log);
         EXPECT_FALSE(fs::exists(stopped)) << sig;
     }
 }
