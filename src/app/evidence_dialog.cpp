@@ -96,6 +96,19 @@ CEvidenceDialog::CEvidenceDialog(const EvidenceRequest& request, QWidget* parent
     layout->addWidget(m_stage);
     layout->addWidget(m_progress);
     layout->addWidget(m_summary);
+    // The seal, to copy whole: only a copy kept away from the package shows
+    // later that the package was not re-written with fresh hashes.
+    m_sealNote = new QLabel(
+        QStringLiteral(
+            "Seal (keep it apart from the package: note it down or send it on its own):"),
+        this);
+    m_sealNote->setWordWrap(true);
+    m_seal = new QLineEdit(this);
+    m_seal->setReadOnly(true);
+    m_sealNote->hide();
+    m_seal->hide();
+    layout->addWidget(m_sealNote);
+    layout->addWidget(m_seal);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     m_start = new QPushButton(QStringLiteral("Start"), this);
@@ -210,6 +223,13 @@ void CEvidenceDialog::Poll() {
     m_summary->setText(SummaryText());
     m_stage->setText(m_ok ? QStringLiteral("Done") : QStringLiteral("No package made"));
     m_progress->setValue(m_ok ? 1000 : 0);
+    if (m_ok) {
+        m_seal->setText(QString::fromStdString(m_result.seal));
+        m_seal->setEnabled(true);
+        m_sealNote->setEnabled(true);
+        m_sealNote->show();
+        m_seal->show();
+    }
     m_start->setText(QStringLiteral("Close"));
     m_start->setEnabled(true);
     m_cancelButton->setEnabled(false);

@@ -3,7 +3,7 @@
 // "Export Evidence...": asks for the range, the channels, the working copy and
 // the folder, then makes the package with the evidence library on a thread of
 // its own; the dialog only shows progress, offers cancel and ends with the
-// folder and a summary.
+// folder, a summary and the package's seal.
 
 #include <QDialog>
 #include <QTimer>
@@ -66,6 +66,7 @@ public:
     QPushButton* StartButton() const { return m_start; }
     QPushButton* CancelButton() const { return m_cancelButton; }
     QLineEdit* FolderEdit() const { return m_folder; }
+    QLineEdit* SealEdit() const { return m_seal; }
 
 public slots:
     void reject() override;
@@ -85,6 +86,8 @@ private:
     QProgressBar* m_progress = nullptr;
     QLabel* m_stage = nullptr;
     QLabel* m_summary = nullptr;
+    QLabel* m_sealNote = nullptr;
+    QLineEdit* m_seal = nullptr; // read only, shown when a package is made
     QPushButton* m_start = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QTimer m_poll;

@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -114,7 +115,8 @@ template <typename Fn> void ForwardFrom(CStreamFile& f, uint64_t start, uint8_t*
 // The chosen channels whose first picture read from block offset m (up to
 // end) is an update picture; *seen gets those that have a picture at all.
 uint32_t ChannelsOpeningWithUpdate(const PackageOptions& o, uint64_t m, uint64_t end,
-                                   uint32_t chosen, std::vector<uint8_t>& buf, uint32_t* seen) {
+                                   uint32_t chosen, std::vector<uint8_t>& buf, uint32_t* seen,
+                                   const std::atomic<bool>* cancel) {
     CStreamFile f;
     *seen = 0;
     if (!f.Open(o.source, o.disk ? 1 : 0)) {
@@ -125,6 +127,9 @@ uint32_t ChannelsOpeningWithUpdate(const PackageOptions& o, uint64_t m, uint64_t
     d.SetMode(o.videoFormat);
     uint32_t update = 0;
     ForwardFrom(f, m, buf.data(), [&](int n) {
+        if (cancel && cancel->load()) {
+            return false;
+        }
         if (!f.IsAudio() && d.ParseHeader(buf.data(), n)) {
             int ch[2];
             const int k = PictureChannels(d, ch);
@@ -356,6 +361,9 @@ public:
         if (m_src >= 0) {
             ::close(m_src);
         }
+        if (m_dirFd >= 0) {
+            ::close(m_dirFd);
+        }
     }
 
     int Run() {
@@ -373,6 +381,14 @@ public:
     }
 
 private:
+    struct Piece {
+        uint64_t start = 0; // source bytes
+        uint64_t end = 0;
+        uint32_t noKey = 0;                     // chosen channels opening with an update picture
+        uint32_t firstBlock = 0, lastBlock = 0; // times of its first and last readable blocks
+        uint32_t first = UINT32_MAX, last = 0;  // the range's earliest and latest time in it
+    };
+
     bool Fail(const std::string& why) {
         if (m_r->error.empty()) {
             m_r->error = why;
@@ -436,17 +452,25 @@ private:
             return Fail("cannot open " + m_o.source + ": " + std::strerror(errno));
         }
         m_sourceSize = m_f.GetSize();
-        uint32_t found = 0;
-        const int64_t s = m_f.FindTime(uint32_t(m_o.fromUtc), &found);
-        if (s < 0 || found >= m_o.toUtc) {
+        // A ring or a clock set back holds the range in several stretches of
+        // rising time. Each is taken, in the order of the recorder's clock, so
+        // that a time recorded twice is in the master twice: leaving either
+        // out would drop footage of the range.
+        std::vector<CStreamFile::TimeSpan> spans =
+            m_f.FindTimeRange(uint32_t(m_o.fromUtc), uint32_t(m_o.toUtc));
+        if (spans.empty()) {
             return Fail("the recording holds nothing from " + Time(uint32_t(m_o.fromUtc)) + " to " +
                         Time(uint32_t(m_o.toUtc)));
         }
-        const int64_t e0 = m_f.FindTime(uint32_t(m_o.toUtc));
-        const uint64_t endOfBlocks = m_f.GetBlockCount() * kBlock;
-        m_end = e0 < 0 ? endOfBlocks : EndOfLastPacket(m_src, m_o.disk, uint64_t(e0), m_sourceSize);
+        std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) {
+            if (a.time != b.time) {
+                return a.time < b.time;
+            }
+            return a.stretchTime != b.stretchTime ? a.stretchTime < b.stretchTime
+                                                  : a.start < b.start;
+        });
         QzfBlockHeader h;
-        m_f.ReadBlockHeaderAt(uint64_t(s) / kBlock, &h);
+        m_f.ReadBlockHeaderAt(uint64_t(spans.front().start) / kBlock, &h);
         m_recordingMask = h.channelMask;
         m_gap = h.frameGap;
         m_chosen = m_o.channels ? m_o.channels : uint32_t(h.channelMask) & 0xFFFFu;
@@ -457,14 +481,33 @@ private:
             return Fail("channel " + ChannelList(m_o.channels & ~uint32_t(h.channelMask)) +
                         " is not in the recording (channels " + ChannelList(h.channelMask) + ")");
         }
-        return FindMasterStart(uint64_t(s));
+        for (const CStreamFile::TimeSpan& span : spans) {
+            Piece p;
+            const uint64_t stretchEnd = std::min<uint64_t>(uint64_t(span.stretchEnd), m_sourceSize);
+            p.end = span.reachesTo
+                        ? EndOfLastPacket(m_src, m_o.disk, uint64_t(span.end), stretchEnd)
+                        : stretchEnd;
+            if (!FindPieceStart(uint64_t(span.start), uint64_t(span.stretchStart), &p)) {
+                return false;
+            }
+            if (!m_pieces.empty() && m_pieces.back().end == p.start) {
+                m_pieces.back().end = p.end; // the recording runs on: its pictures too
+                continue;
+            }
+            m_pieces.push_back(p);
+        }
+        for (const Piece& p : m_pieces) {
+            m_noKey |= p.noKey;
+        }
+        return true;
     }
 
-    // The latest block at or before s from which every chosen channel's first
-    // picture is a key picture (an update picture only redraws part of one).
-    // One forward pass lists where each picture starts; the blocks are then
-    // tried from s backwards, the window growing until one fits.
-    bool FindMasterStart(uint64_t s) {
+    // The latest block at or before s, and not before floor (where the stretch
+    // begins: blocks before it are of another time), from which every chosen
+    // channel's first picture is a key picture (an update picture only redraws
+    // part of one). One forward pass lists where each picture starts; the
+    // blocks are then tried from s backwards, the window growing until one fits.
+    bool FindPieceStart(uint64_t s, uint64_t floor, Piece* piece) {
         struct Picture {
             uint64_t block;
             uint32_t channels;
@@ -474,7 +517,7 @@ private:
             if (Cancelled()) {
                 return false;
             }
-            const uint64_t w = s > window ? (s - window) / kBlock * kBlock : 0;
+            const uint64_t w = std::max(floor, s > window ? (s - window) / kBlock * kBlock : 0);
             std::vector<Picture> list;
             CStreamFile f;
             if (!f.Open(m_o.source, m_o.disk ? 1 : 0)) {
@@ -487,6 +530,9 @@ private:
             bool first = true;
             uint64_t before = w;
             ForwardFrom(f, w, m_buf.data(), [&](int n) {
+                if (Cancelled()) {
+                    return false;
+                }
                 const uint64_t start = before;
                 before = f.GetPosition();
                 if (first) {
@@ -506,8 +552,11 @@ private:
                         seenAfter |= mask & m_chosen;
                     }
                 }
-                return seenAfter != m_chosen && f.GetPosition() < m_end;
+                return seenAfter != m_chosen && f.GetPosition() < piece->end;
             });
+            if (Cancelled()) {
+                return false;
+            }
             // Sweep the blocks downwards, keeping each channel's first picture
             // at or after the block.
             uint32_t opensWithKey = 0, present = 0;
@@ -521,30 +570,48 @@ private:
                     opensWithKey = p.key ? opensWithKey | p.channels : opensWithKey & ~p.channels;
                 }
                 if ((present & ~opensWithKey) == 0 && m > w) {
-                    m_start = m;
+                    piece->start = m;
                     return true;
                 }
                 if (m == 0) {
                     break;
                 }
             }
-            if (w == 0 || s - w > kKeySearchLimit) {
+            if (w == floor || s - w > kKeySearchLimit) {
                 // No block lets every channel open whole: start where the search
                 // ended and name the channels whose first pictures are partial.
-                m_start = w == 0 ? 0 : lowest;
+                piece->start = w == floor ? floor : lowest;
                 uint32_t seen = 0;
-                m_noKey = ChannelsOpeningWithUpdate(m_o, m_start, m_end, m_chosen, m_buf, &seen);
-                return true;
+                piece->noKey = ChannelsOpeningWithUpdate(m_o, piece->start, piece->end, m_chosen,
+                                                         m_buf, &seen, m_cancel);
+                return !Cancelled();
             }
         }
     }
 
+    // The folder is held (flock on the folder itself) from here to the end,
+    // so that a second package into the same folder, by this tool or the
+    // window, is refused rather than mixed into this one; the lock goes with
+    // the process, so a crash leaves none behind.
     bool MakeFolder() {
         if (!m_dirExisted) {
-            if (::mkdir(m_o.outDir.c_str(), 0755) != 0) {
+            if (::mkdir(m_o.outDir.c_str(), 0755) == 0) {
+                m_createdDir = true;
+            } else if (errno != EEXIST) {
                 return Fail("cannot create " + m_o.outDir + ": " + std::strerror(errno));
             }
-            m_createdDir = true;
+        }
+        m_dirFd = ::open(m_o.outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_dirFd < 0) {
+            return Fail("cannot open " + m_o.outDir + ": " + std::strerror(errno));
+        }
+        if (::flock(m_dirFd, LOCK_EX | LOCK_NB) != 0) {
+            return Fail(errno == EWOULDBLOCK
+                            ? m_o.outDir + " is in use: another package is being made there"
+                            : "cannot lock " + m_o.outDir + ": " + std::strerror(errno));
+        }
+        if (!FolderIsEmpty(m_o.outDir)) {
+            return Fail(m_o.outDir + " exists and is not empty; choose a new folder");
         }
         char buf[PATH_MAX];
         m_r->folder = ::realpath(m_o.outDir.c_str(), buf) ? buf : m_o.outDir;
@@ -594,50 +661,88 @@ private:
         if (!out.Create(temp, &error)) {
             return Fail(error);
         }
+        const uint64_t total = MasterBytes();
+        uint64_t written = 0, inRange = 0;
         int turn = 0;
-        bool haveTime = false;
-        for (uint64_t off = m_start; off < m_end;) {
-            std::vector<uint8_t>& buf = bufs[turn];
-            turn ^= 1;
-            if (Cancelled()) {
-                out.Discard();
-                return false;
-            }
-            const size_t want = size_t(std::min<uint64_t>(buf.size(), m_end - off));
-            size_t got = 0;
-            if (!PreadAll(m_src, buf.data(), want, off, &got) || got < want) {
-                const std::string why =
-                    got < want && errno == 0 ? "it ends early" : std::strerror(errno);
-                out.Discard();
-                return Fail("cannot read " + m_o.source + " near byte " + std::to_string(off) +
-                            ": " + why);
-            }
-            if (m_o.disk) {
-                SwapWords(buf.data(), got);
-            }
-            for (size_t b = 0; b < got; b += kBlock) {
-                QzfBlockHeader h;
-                if (DecodeRecordingHeader(buf.data() + b, m_o.videoFormat, m_bias, &h)) {
-                    if (!haveTime) {
-                        m_r->firstBlockTime = h.time;
-                        haveTime = true;
-                    }
-                    m_r->lastBlockTime = h.time;
-                } else {
-                    m_badBlocks.push_back(off - m_start + b);
+        for (Piece& piece : m_pieces) {
+            for (uint64_t off = piece.start; off < piece.end;) {
+                std::vector<uint8_t>& buf = bufs[turn];
+                turn ^= 1;
+                if (Cancelled()) {
+                    out.Discard();
+                    return false;
                 }
+                const size_t want = size_t(std::min<uint64_t>(buf.size(), piece.end - off));
+                size_t got = 0;
+                if (!PreadAll(m_src, buf.data(), want, off, &got) || got < want) {
+                    const std::string why =
+                        got < want && errno == 0 ? "it ends early" : std::strerror(errno);
+                    out.Discard();
+                    return Fail("cannot read " + m_o.source + " near byte " + std::to_string(off) +
+                                ": " + why);
+                }
+                if (m_o.disk) {
+                    SwapWords(buf.data(), got);
+                }
+                for (size_t b = 0; b < got; b += kBlock) {
+                    QzfBlockHeader h;
+                    if (!DecodeRecordingHeader(buf.data() + b, m_o.videoFormat, m_bias, &h)) {
+                        m_badBlocks.push_back(written + b);
+                    } else if (h.time != 0) {
+                        piece.firstBlock = piece.firstBlock ? piece.firstBlock : h.time;
+                        piece.lastBlock = h.time;
+                        if (h.time >= m_o.fromUtc && h.time < m_o.toUtc) {
+                            piece.first = std::min(piece.first, h.time);
+                            piece.last = std::max(piece.last, h.time);
+                            ++inRange;
+                        }
+                    }
+                }
+                if (!out.Write(buf.data(), got, &error)) {
+                    out.Discard();
+                    return Fail(error);
+                }
+                off += got;
+                written += got;
+                Progress("copying the master", written, total);
             }
-            if (!out.Write(buf.data(), got, &error)) {
-                out.Discard();
-                return Fail(error);
-            }
-            off += got;
-            Progress("copying the master", off - m_start, m_end - m_start);
         }
-        m_r->masterStart = m_start;
-        m_r->masterEnd = m_end;
+        if (inRange == 0) {
+            // The range was found in the headers, so the source changed since.
+            out.Discard();
+            return Fail("the master would hold no block from " + Time(uint32_t(m_o.fromUtc)) +
+                        " to " + Time(uint32_t(m_o.toUtc)) + " (did the recording change?)");
+        }
+        m_r->firstBlockTime = UINT32_MAX;
+        for (const Piece& p : m_pieces) {
+            m_r->pieces.push_back({p.start, p.end, p.first, p.last});
+            if (p.firstBlock) {
+                m_r->firstBlockTime = std::min(m_r->firstBlockTime, p.firstBlock);
+                m_r->lastBlockTime = std::max(m_r->lastBlockTime, p.lastBlock);
+            }
+        }
+        m_r->masterStart = m_pieces.front().start;
+        m_r->masterEnd = m_pieces.back().end;
         m_r->channels = m_chosen;
         return Publish(out, temp, kMasterName);
+    }
+
+    uint64_t MasterBytes() const {
+        uint64_t n = 0;
+        for (const Piece& p : m_pieces) {
+            n += p.end - p.start;
+        }
+        return n;
+    }
+
+    // Times recorded more than once: a later piece starts before an earlier one ends.
+    bool TimesRecordedTwice() const {
+        for (size_t i = 1; i < m_pieces.size(); ++i) {
+            if (m_pieces[i].first <= m_pieces[i - 1].last) {
+                return true;
+            }
+        }
+        return false;
     }
 
     bool MakeWorkingCopy() {
@@ -783,10 +888,8 @@ private:
                 return false;
             }
             const uint32_t bt = f.GetBlockTimeUtc();
-            if (bt >= m_o.toUtc) {
-                return false;
-            }
-            if (bt >= m_o.fromUtc && !started) {
+            const bool inRange = bt >= m_o.fromUtc && bt < m_o.toUtc;
+            if (inRange && !started) {
                 // The range starts: the stills show each channel as it stands.
                 started = true;
                 for (int c = 0; c < kMaxChannels; ++c) {
@@ -795,10 +898,20 @@ private:
                     }
                 }
             }
-            sinceMs = int64_t(bt) * 1000;
-            clockMs = sinceMs;
             Progress("making the working copy", f.GetPosition(), f.GetSize());
+            // Once the range has begun, only its own times reach the copy: the
+            // lead of a later piece, or blocks of an unset clock amid the
+            // range, would put the copy's time line years away. Their pictures
+            // are still decoded, as the next update pictures build on them.
+            const bool shown = inRange || !started;
+            if (shown) {
+                sinceMs = int64_t(bt) * 1000;
+                clockMs = sinceMs;
+            }
             if (f.IsAudio()) {
+                if (!shown) {
+                    return true;
+                }
                 if (m_o.working && started &&
                     (m_o.videoFormat != kFormatQza || f.GetChannel() == 0)) {
                     writer.WriteAudio(m_buf.data(), n);
@@ -813,6 +926,9 @@ private:
                 pic.assign(kPictureBuffer, 0);
             }
             if (!d.Decode(m_buf.data(), n, pic.data(), pic.size())) {
+                return true;
+            }
+            if (!shown) {
                 return true;
             }
             SYSTEMTIME t;
@@ -861,7 +977,7 @@ private:
         }
         std::string hex, error;
         uint64_t size = 0;
-        if (!Sha256OfFile(aviTemp, &hex, &error, {}, nullptr, &size)) {
+        if (!Sha256OfFile(aviTemp, &hex, &error, {}, m_cancel, &size)) {
             ::unlink(aviTemp.c_str());
             return Fail(error);
         }
@@ -898,9 +1014,28 @@ private:
         line("");
         line("Range asked for:  " + Time(uint32_t(m_o.fromUtc)) + " to " +
              Time(uint32_t(m_o.toUtc)) + " (" + zone + ")");
-        line("Master covers:    " + Time(m_r->firstBlockTime) + " to " + Time(m_r->lastBlockTime) +
-             ", source bytes " + std::to_string(m_start) + " to " + std::to_string(m_end) + " (" +
-             std::to_string((m_end - m_start) / kBlock) + " blocks)");
+        const std::string blocks = std::to_string(MasterBytes() / kBlock) + " blocks";
+        if (m_pieces.size() == 1) {
+            line("Master covers:    " + Time(m_r->firstBlockTime) + " to " +
+                 Time(m_r->lastBlockTime) + ", source bytes " + std::to_string(m_pieces[0].start) +
+                 " to " + std::to_string(m_pieces[0].end) + " (" + blocks + ")");
+        } else {
+            line("Master covers:    " + Time(m_r->firstBlockTime) + " to " +
+                 Time(m_r->lastBlockTime) + " (" + blocks + ") in " +
+                 std::to_string(m_pieces.size()) + " pieces, one after the other:");
+            for (size_t i = 0; i < m_pieces.size(); ++i) {
+                const Piece& p = m_pieces[i];
+                line("  piece " + std::to_string(i + 1) + ":        source bytes " +
+                     std::to_string(p.start) + " to " + std::to_string(p.end) + ", the range's " +
+                     Time(p.first) + " to " + Time(p.last));
+            }
+            line("                  The recorder's clock falls back between them (a clock set");
+            line("                  back, or a disk recording round as a ring).");
+            if (TimesRecordedTwice()) {
+                line("                  Some times of the range were recorded twice; the master");
+                line("                  holds every recording of them.");
+            }
+        }
         line("                  It starts early enough that every channel opens with a whole");
         line("                  (key) picture; its blocks are the source's own, unchanged" +
              std::string(m_o.disk ? ",\n                  the disk's 16-bit words put back in "
@@ -912,7 +1047,9 @@ private:
         }
         if (m_noKey) {
             line("Note:             channel " + ChannelList(m_noKey) +
-                 " has no key picture before the range; its first pictures are partial");
+                 " has no key picture before " +
+                 (m_pieces.size() > 1 ? "the range or a piece" : "the range") +
+                 "; its first pictures there are partial");
         }
         line("Channels:         " + ChannelList(m_chosen));
         if (m_o.working) {
@@ -991,17 +1128,25 @@ private:
             bad += (i ? ", " : "") + std::to_string(m_badBlocks[i]);
         }
         bad += "]";
-        kv("master", "{\"name\": " + tv::JsonString(kMasterName) + ", \"source_start\": " +
-                         std::to_string(m_start) + ", \"source_end\": " + std::to_string(m_end) +
-                         ", \"first_block_offset\": " + std::to_string(m_start) +
-                         ", \"last_block_offset\": " + std::to_string(m_end - kBlock) +
+        std::string pieces = "[";
+        for (size_t i = 0; i < m_pieces.size(); ++i) {
+            pieces += std::string(i ? ", " : "") +
+                      "{\"source_start\": " + std::to_string(m_pieces[i].start) +
+                      ", \"source_end\": " + std::to_string(m_pieces[i].end) + "}";
+        }
+        pieces += "]";
+        kv("master", "{\"name\": " + tv::JsonString(kMasterName) +
+                         ", \"source_start\": " + std::to_string(m_r->masterStart) +
+                         ", \"source_end\": " + std::to_string(m_r->masterEnd) +
+                         ", \"first_block_offset\": " + std::to_string(m_r->masterStart) +
+                         ", \"last_block_offset\": " + std::to_string(m_r->masterEnd - kBlock) +
                          ", \"first_block_time\": " + tv::JsonString(Time(m_r->firstBlockTime)) +
                          ", \"last_block_time\": " + tv::JsonString(Time(m_r->lastBlockTime)) +
                          ", \"first_block_time_utc\": " + std::to_string(m_r->firstBlockTime) +
                          ", \"last_block_time_utc\": " + std::to_string(m_r->lastBlockTime) +
                          ", \"byte_order\": " +
                          tv::JsonString(m_o.disk ? "disk words swapped to file order" : "file") +
-                         ", \"bad_blocks\": " + bad + "}");
+                         ", \"bad_blocks\": " + bad + ", \"pieces\": " + pieces + "}");
         kv("channels", JsonChannels(m_chosen));
         if (m_noKey) {
             kv("channels_without_key_picture", JsonChannels(m_noKey));
@@ -1029,7 +1174,8 @@ private:
         unsigned char md[EVP_MAX_MD_SIZE];
         unsigned int len = 0;
         EVP_Digest(j.data(), j.size(), md, &len, EVP_sha256(), nullptr);
-        kv("seal", tv::JsonString(HexDigest(md, len)), false);
+        m_r->seal = HexDigest(md, len);
+        kv("seal", tv::JsonString(m_r->seal), false);
         j += "}\n";
         if (Cancelled() || !WriteText(kManifestName, j, false)) {
             return false;
@@ -1052,6 +1198,7 @@ private:
         }
         m_made.clear();
         m_r->files.clear();
+        m_r->seal.clear();
         if (m_createdDir) {
             ::rmdir(m_o.outDir.c_str());
         }
@@ -1065,14 +1212,22 @@ private:
         m_r->summary = "Package in " + m_o.outDir + ": " + std::to_string(m_r->files.size() + 1) +
                        " files, " + Bytes(total) + "\nmaster " + Time(m_r->firstBlockTime) +
                        " to " + Time(m_r->lastBlockTime) + " (" +
-                       std::to_string((m_end - m_start) / kBlock) + " blocks), channels " +
-                       ChannelList(m_chosen) + "\n";
+                       std::to_string(MasterBytes() / kBlock) + " blocks" +
+                       (m_pieces.size() > 1 ? " in " + std::to_string(m_pieces.size()) + " pieces"
+                                            : std::string()) +
+                       "), channels " + ChannelList(m_chosen) + "\n";
         if (m_o.working) {
             m_r->summary += "working copy " + std::to_string(m_r->workingFrames) + " frames at " +
                             std::to_string(m_rate) + " fps, split " + std::to_string(m_split) +
                             "\n";
         }
         m_r->summary += "verify with: qzftool verify-package " + m_r->folder + "\n";
+        m_r->summary += "seal: " + m_r->seal + "\n";
+        m_r->summary +=
+            "Keep the seal apart from the package (note it down, send it on its own): the package "
+            "holds its own hashes, so only the seal kept elsewhere shows a package re-written "
+            "whole, with: qzftool verify-package " +
+            m_r->folder + " --seal " + m_r->seal + "\n";
     }
 
     const PackageOptions& m_o;
@@ -1081,11 +1236,11 @@ private:
     PackageResult* m_r;
     std::vector<uint8_t> m_buf;
     CStreamFile m_f;
+    std::vector<Piece> m_pieces;
     int m_src = -1;
+    int m_dirFd = -1; // the package folder, locked while the package is made
     long m_bias = 0;
     uint64_t m_sourceSize = 0;
-    uint64_t m_start = 0;
-    uint64_t m_end = 0;
     uint16_t m_recordingMask = 0;
     int m_gap = 0;
     uint32_t m_chosen = 0;

@@ -47,18 +47,29 @@ struct PackagedFile {
     std::string sha256;
 };
 
+// A run of the source's blocks in the master; the master is its pieces one
+// after another, in the order of their times.
+struct MasterPiece {
+    uint64_t sourceStart = 0;
+    uint64_t sourceEnd = 0;
+    uint32_t firstTime = 0; // the earliest and latest block time of the range in it
+    uint32_t lastTime = 0;
+};
+
 struct PackageResult {
     std::string error; // why the package was not made
     std::string folder;
     std::vector<PackagedFile> files; // every file but the manifest
-    uint64_t masterStart = 0;        // source offsets of the master's blocks
-    uint64_t masterEnd = 0;
+    std::vector<MasterPiece> pieces; // more than one: the recorder's clock fell back
+    uint64_t masterStart = 0;        // where the first piece starts in the source
+    uint64_t masterEnd = 0;          // where the last piece ends
     uint32_t firstBlockTime = 0;
     uint32_t lastBlockTime = 0;
     uint32_t channels = 0;
     int workingFrames = 0;
     int workingRate = 0;
     std::string summary; // a few lines for people
+    std::string seal;    // the manifest's seal, to be kept apart from the package
 };
 
 // stage is a short text ("hashing the source", "copying the master", ...);

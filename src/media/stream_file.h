@@ -103,6 +103,20 @@ public:
     int64_t FindTime(const SYSTEMTIME& local, uint32_t* foundTime = nullptr);
     long GetTimeZoneBias() const { return m_bias; }
 
+    // What the recording holds of [fromUtc, toUtc): one part per stretch of
+    // rising time that has a block in it, in file order. A time recorded twice
+    // (a clock set back) gives two parts; a ring gives its oldest and newest.
+    struct TimeSpan {
+        int64_t stretchStart = 0; // the stretch's first block
+        int64_t start = 0;        // its first block at or after fromUtc
+        int64_t end = 0;          // its first block at or after toUtc, else stretchEnd
+        int64_t stretchEnd = 0;   // just past the stretch's last readable block
+        uint32_t time = 0;        // the time of the block at start
+        uint32_t stretchTime = 0; // the time of the stretch's first block
+        bool reachesTo = false;   // end is a block at or after toUtc
+    };
+    std::vector<TimeSpan> FindTimeRange(uint32_t fromUtc, uint32_t toUtc);
+
 private:
     enum BlockStatus { kBlockOk, kBlockBad, kBlockEnd };
     const uint8_t* LoadBlock(uint64_t blockStart, bool forward, BlockStatus* st);

@@ -79,7 +79,74 @@ public:
         return out;
     }
 
+    struct Span {
+        uint64_t runFirst = 0;
+        uint64_t start = 0;
+        uint64_t end = 0;
+        uint64_t runEnd = 0;
+        uint32_t time = 0;
+        uint32_t runStart = 0;
+        bool reachesTo = false;
+    };
+
+    std::vector<Span> FindRange(uint32_t from, uint32_t to) {
+        Sample();
+        SplitRuns();
+        std::vector<Span> out;
+        for (size_t r = 0; r < m_runs.size(); ++r) {
+            Candidate a;
+            if (!SearchRun(r, from, &a) || a.time >= to) {
+                continue;
+            }
+            Span s;
+            s.runFirst = m_runs[r];
+            s.start = a.block;
+            s.time = a.time;
+            s.runStart = a.runStart;
+            Candidate b;
+            s.reachesTo = SearchRun(r, to, &b);
+            // The last stretch's end costs reading headers: only when needed.
+            s.runEnd = s.reachesTo && r + 1 == m_runs.size() ? m_count : RunEnd(r);
+            s.end = s.reachesTo ? b.block : s.runEnd;
+            out.push_back(s);
+        }
+        return out;
+    }
+
 private:
+    // Just past the last usable block of run r. A run that ends where time
+    // falls back ends at its known last block; the last run may be followed
+    // by unwritten blocks up to the end of the source, which are no part of
+    // it: its end is looked for in its last sample's interval, as the search
+    // for a time there is.
+    uint64_t RunEnd(size_t r) {
+        const uint64_t runEnd = r + 1 < m_runs.size() ? m_runs[r + 1] : m_count;
+        const auto last =
+            std::lower_bound(m_points.begin(), m_points.end(), runEnd,
+                             [](const Point& p, uint64_t block) { return p.block < block; });
+        if (last == m_points.begin() || (last - 1)->block < m_runs[r]) {
+            return runEnd;
+        }
+        const Point& p = *(last - 1);
+        if (p.lastOfRun) {
+            return p.block + 1;
+        }
+        const uint64_t e = std::min(IntervalEnd(p.block), runEnd);
+        uint64_t lo = p.block + 1;
+        uint64_t hi = e;
+        while (lo < hi) {
+            const uint64_t mid = lo + (hi - lo) / 2;
+            uint32_t time = 0;
+            const uint64_t v = FirstUsable(mid, e, e - mid, &time);
+            if (v == kNone) {
+                hi = mid;
+            } else {
+                lo = v + 1;
+            }
+        }
+        return lo;
+    }
+
     uint64_t IntervalStart(uint64_t block) const { return block / m_stride * m_stride; }
     uint64_t IntervalEnd(uint64_t block) const {
         return std::min(m_count, IntervalStart(block) + m_stride);
@@ -341,6 +408,31 @@ std::vector<CStreamFile::TimeMatch> CStreamFile::FindTimeAll(uint32_t t) {
         [this](uint64_t block) { return NextDataBlock(block); });
     for (const Candidate& c : search.Find(t)) {
         out.push_back({static_cast<int64_t>(c.block * kBlock), c.time});
+    }
+    return out;
+}
+
+std::vector<CStreamFile::TimeSpan> CStreamFile::FindTimeRange(uint32_t fromUtc, uint32_t toUtc) {
+    std::vector<TimeSpan> out;
+    const uint64_t count = GetBlockCount();
+    if (m_fd < 0 || count == 0 || fromUtc >= toUtc) {
+        return out;
+    }
+    CTimeSearcher search(
+        count,
+        [this](uint64_t block, uint32_t* time) {
+            QzfBlockHeader h;
+            if (ProbeHeaderAt(block, &h) != 1 || h.time == 0) {
+                return false;
+            }
+            *time = h.time;
+            return true;
+        },
+        [this](uint64_t block) { return NextDataBlock(block); });
+    for (const CTimeSearcher::Span& s : search.FindRange(fromUtc, toUtc)) {
+        const auto at = [](uint64_t block) { return static_cast<int64_t>(block * kBlock); };
+        out.push_back({at(s.runFirst), at(s.start), at(s.end), at(s.runEnd), s.time, s.runStart,
+                       s.reachesTo});
     }
     return out;
 }

@@ -71,6 +71,12 @@ TEST_F(EvidenceDialog, MakesThePackageOfTheShownChannelsOnItsOwnThread) {
     std::ifstream in(m_request.folder + "/manifest.json");
     const std::string manifest(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(manifest.find("\"channels\": [1, 2]"), std::string::npos);
+    // The seal is there to copy, and is the manifest's own.
+    ASSERT_FALSE(dlg.SealEdit()->isHidden());
+    EXPECT_TRUE(dlg.SealEdit()->isReadOnly());
+    EXPECT_EQ(dlg.SealEdit()->text().size(), 64);
+    EXPECT_NE(manifest.find("\"seal\": \"" + dlg.SealEdit()->text().toStdString() + "\""),
+              std::string::npos);
 }
 
 TEST_F(EvidenceDialog, CancelRemovesWhatWasMade) {

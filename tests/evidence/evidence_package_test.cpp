@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -50,6 +51,43 @@ uint64_t Field(const std::string& json, const std::string& key) {
     return std::regex_search(json, m, re) ? std::stoull(m[1]) : ~0ull;
 }
 
+std::string Seal(const std::string& manifest) {
+    std::smatch m;
+    const bool found = std::regex_search(manifest, m, std::regex("\"seal\": \"([0-9a-f]{64})\""));
+    return found ? std::string(m[1]) : "none";
+}
+
+std::vector<std::string> ReadBlocks(const std::string& path) {
+    const std::string all = ReadAll(path);
+    std::vector<std::string> blocks;
+    for (size_t at = 0; at + kQzfBlockSize <= all.size(); at += kQzfBlockSize) {
+        blocks.push_back(all.substr(at, kQzfBlockSize));
+    }
+    return blocks;
+}
+
+// 0 for an unwritten or bad block.
+uint32_t TimeOf(const std::string& block) {
+    QzfBlockHeader h;
+    const auto* p = reinterpret_cast<const uint8_t*>(block.data());
+    return DecodeRecordingHeader(p, kFormatQzb2, 0, &h) ? h.time : 0;
+}
+
+std::string WithTime(std::string block, uint32_t time) {
+    QzfBlockHeader h;
+    DecodeRecordingHeader(reinterpret_cast<const uint8_t*>(block.data()), kFormatQzb2, 0, &h);
+    h.time = time;
+    EncodeBlockHeader(h, false, reinterpret_cast<uint8_t*>(block.data()));
+    return block;
+}
+
+void WriteBlocks(const std::string& path, const std::vector<std::string>& blocks) {
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& b : blocks) {
+        out << b;
+    }
+}
+
 // The source: 20 s, 4 channels, from 2024-06-01 12:00:00 local standard time.
 class EvidencePackage : public ::testing::Test {
 protected:
@@ -85,6 +123,7 @@ TEST_F(EvidencePackage, MasterWorkingCopyAndStillsHoldTheRange) {
     PackageResult r;
     ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
     const std::string manifest = ReadAll(o.outDir + "/manifest.json");
+    EXPECT_EQ(r.seal, Seal(manifest));
 
     // The master is the source's own bytes at the offsets the manifest gives,
     // and starts before the range.
@@ -258,6 +297,132 @@ TEST_F(EvidencePackage, DiskIsOnlyReadAndCancelRemovesEverything) {
     EXPECT_EQ(MakeEvidencePackage(o, stop, &cancel, &r), 0);
     EXPECT_EQ(r.error, "cancelled");
     EXPECT_FALSE(fs::exists(o.outDir));
+}
+
+TEST_F(EvidencePackage, ARangeRecordedInSeveralStretchesIsPackagedWhole) {
+    const std::vector<std::string> rec = ReadBlocks(s_dir + "/rec.qzf");
+    const int64_t t0 = Options("x", "2024-06-01 12:00:00", "2024-06-01 12:00:01").fromUtc;
+    // The blocks of seconds [from, to) of the source, their times shifted;
+    // from < 0: that many unwritten blocks.
+    struct Part {
+        int from, to, shift;
+    };
+    struct Layout {
+        const char* name;
+        std::vector<Part> parts;
+        int from, to; // the range, in seconds after 12:00:00
+    };
+    const std::vector<Layout> layouts = {
+        {"ring", {{15, 20, 0}, {0, 15, 0}}, 5, 20}, // the newest blocks before the oldest
+        {"ring_unwritten", {{15, 20, 0}, {-40, 0, 0}, {0, 15, 0}, {-100, 0, 0}}, 5, 20},
+        {"clock_set_back", {{0, 10, 15}, {10, 20, -10}}, 5, 20},
+        {"recorded_twice", {{0, 10, 0}, {10, 20, -5}}, 6, 9},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        std::vector<std::string> blocks;
+        for (const Part& p : l.parts) {
+            blocks.resize(blocks.size() + size_t(std::max(0, -p.from)),
+                          std::string(kQzfBlockSize, 0));
+            for (const std::string& b : rec) {
+                if (p.from >= 0 && TimeOf(b) >= t0 + p.from && TimeOf(b) < t0 + p.to) {
+                    blocks.push_back(WithTime(b, uint32_t(int64_t(TimeOf(b)) + p.shift)));
+                }
+            }
+        }
+        PackageOptions o =
+            Options(std::string(l.name) + "_pkg", "2024-06-01 12:00:00", "2024-06-01 12:00:01");
+        o.fromUtc = t0 + l.from;
+        o.toUtc = t0 + l.to;
+        o.source = s_dir + "/" + l.name + ".qzf";
+        o.working = false;
+        WriteBlocks(o.source, blocks);
+        PackageResult r;
+        ASSERT_EQ(MakeEvidencePackage(o, {}, nullptr, &r), 1) << r.error;
+        EXPECT_EQ(r.pieces.size(), 2u);
+
+        // Every block of the range is in the master, and the master holds
+        // nothing but written blocks of the range and the lead before it.
+        const std::vector<std::string> master = ReadBlocks(o.outDir + "/master.QZF");
+        const std::set<std::string> held(master.begin(), master.end());
+        for (const std::string& b : blocks) {
+            if (TimeOf(b) >= o.fromUtc && TimeOf(b) < o.toUtc) {
+                EXPECT_TRUE(held.count(b)) << "a block of " << TimeOf(b) - t0 << " s is missing";
+            }
+        }
+        for (const std::string& b : master) {
+            EXPECT_GE(TimeOf(b), o.fromUtc - 6);
+            EXPECT_LE(TimeOf(b), o.toUtc);
+        }
+        std::string out;
+        EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 0) << out;
+    }
+}
+
+TEST_F(EvidencePackage, AnUnsetClockAmidTheRangeIsNoTimeToPadTo) {
+    const std::string src = s_dir + "/jump.qzf";
+    ASSERT_EQ(Shell(Tool() + " make-sample " + src + " --seconds 60 --channels 4"), 0);
+    std::vector<std::string> rec = ReadBlocks(src);
+    const int64_t t4 = Options("x", "2024-06-01 12:00:04", "2024-06-01 12:00:05").fromUtc;
+    size_t k = 0;
+    while (TimeOf(rec[k]) < t4) {
+        ++k;
+    }
+    rec[k] = WithTime(rec[k], 1000);
+    rec[k + 1] = WithTime(rec[k + 1], 1001);
+    WriteBlocks(src, rec);
+
+    // A file-size limit turns a working copy padded to the clock's jump into a failure.
+    const std::string dir = s_dir + "/jumppkg";
+    std::string out;
+    ASSERT_EQ(
+        Shell("bash -c " + test::Quote("ulimit -f 65536; exec " + Tool() + " package " + src +
+                                       " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:07'"
+                                       " --out " +
+                                       dir),
+              &out),
+        0)
+        << out;
+    const std::string manifest = ReadAll(dir + "/manifest.json");
+    EXPECT_LE(Field(manifest, "frames"), 6u * Field(manifest, "frame_rate"));
+    // The seal is printed, to be kept apart from the package.
+    EXPECT_NE(out.find("seal: " + Seal(manifest)), std::string::npos) << out;
+    EXPECT_NE(out.find("apart from the package"), std::string::npos) << out;
+
+    // A stop signal ends a running package and leaves nothing.
+    for (const char* sig : {"INT", "TERM"}) {
+        const std::string stopped = s_dir + "/stopped", log = s_dir + "/stopped.log";
+        const std::string script =
+            "rm -f " + log + "; " + Tool() + " package " + src +
+            " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:59' --out " + stopped + " 2>" +
+            log + " & until grep -q 'working copy' " + log +
+            " || ! kill -0 $!; do sleep 0.01; done; kill -" + sig + " $!; wait $!";
+        EXPECT_EQ(Shell("bash -c " + test::Quote(script)), 130) << sig << ReadAll(log);
+        EXPECT_FALSE(fs::exists(stopped)) << sig;
+    }
+}
+
+TEST_F(EvidencePackage, ASecondPackageIntoTheSameFolderIsRefused) {
+    PackageOptions o = Options("shared", "2024-06-01 12:00:02", "2024-06-01 12:00:05");
+    o.working = false;
+    o.hashSource = true;
+    fs::create_directory(o.outDir); // an empty folder of the user's is fine for one package
+    int second = -1;
+    std::string out;
+    const ProgressFn meanwhile = [&](const std::string&, uint64_t, uint64_t) {
+        if (second < 0) {
+            second = Shell(Tool() + " package " + o.source +
+                               " --from '2024-06-01 12:00:02' --to '2024-06-01 12:00:05'"
+                               " --working none --out " +
+                               o.outDir,
+                           &out);
+        }
+    };
+    PackageResult r;
+    ASSERT_EQ(MakeEvidencePackage(o, meanwhile, nullptr, &r), 1) << r.error;
+    EXPECT_EQ(second, 1);
+    EXPECT_NE(out.find("another package is being made there"), std::string::npos) << out;
+    EXPECT_EQ(Shell(Tool() + " verify-package " + o.outDir, &out), 0) << out;
 }
 
 } // namespace

@@ -11,15 +11,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
-// Set from the tool's stop signals (Ctrl+C, SIGTERM, SIGHUP) at each step.
+// Set from the tool's stop signals (Ctrl+C, SIGTERM, SIGHUP) by a watcher
+// thread, so that a step that reports no progress for a while still stops.
 std::atomic<bool> g_cancel{false};
 
 const char* kPackageHelp =
@@ -32,8 +35,9 @@ const char* kPackageHelp =
     "chosen channel opens with a key picture; working.avi, the chosen channels (all\n"
     "when none are named) as the split view shows them, with labels, time and sound;\n"
     "with --stills a bitmap per channel at the start of the range; report.txt; and\n"
-    "manifest.json, written last, with the SHA-256 of every file. Times are local\n"
-    "standard time, or UTC with --utc. Ctrl+C cancels and removes what was made.\n";
+    "manifest.json, written last, with the SHA-256 of every file; its seal is printed\n"
+    "at the end: keep it apart from the package. Times are local standard time, or\n"
+    "UTC with --utc. Ctrl+C cancels and removes what was made.\n";
 
 const char* kVerifyHelp =
     "usage: qzftool verify-package DIR [--seal HEX]\n"
@@ -142,8 +146,16 @@ int RunPackage(int argc, char** argv) {
     std::string lastStage;
     int lastPercent = -1;
     g_cancel = tv::qzf::StopRequested();
+    std::atomic<bool> finished{false};
+    std::thread watcher([&finished] {
+        while (!finished) {
+            if (tv::qzf::StopRequested()) {
+                g_cancel = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     auto progress = [&](const std::string& stage, uint64_t done, uint64_t total) {
-        g_cancel = tv::qzf::StopRequested();
         const int p = total ? int(done * 100 / total) : 100;
         if (stage != lastStage || p != lastPercent) {
             std::fprintf(stderr, "%s%s: %3d%%",
@@ -154,6 +166,8 @@ int RunPackage(int argc, char** argv) {
     };
     tv::evidence::PackageResult r;
     const int ok = tv::evidence::MakeEvidencePackage(o, progress, &g_cancel, &r);
+    finished = true;
+    watcher.join();
     if (!lastStage.empty())
         std::fprintf(stderr, "\n");
     if (!ok) {
