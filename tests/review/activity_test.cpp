@@ -6,12 +6,15 @@
 #include "review/activity_index.h"
 #include "review/activity_scanner.h"
 #include "synth/activity_scene.h"
+#include "synth/sample_recording.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -103,6 +106,37 @@ void ExpectSceneEvents(const CActivityIndex& index) {
     EXPECT_EQ(ev.size(), expected);
 }
 
+// A still channel with few key pictures: many seconds in which no block begins.
+std::vector<uint8_t> SparseRecording(double seconds, int startSecond) {
+    synth::SampleOptions o;
+    o.channels = 1;
+    o.seconds = seconds;
+    o.audioFormat = 0;
+    o.keyEvery = 40;
+    o.stillChannels = 1;
+    o.start.wSecond = uint16_t(startSecond % 60);
+    o.start.wMinute = uint16_t(startSecond / 60);
+    std::vector<uint8_t> b;
+    CQzfBlockWriter w;
+    w.AttachVector(&b);
+    std::string error;
+    EXPECT_EQ(synth::WriteSampleRecording(o, w, nullptr, &error), 1) << error;
+    return b;
+}
+
+// The first second where two indexes differ, or an empty string.
+std::string Difference(const CActivityIndex& a, const CActivityIndex& b) {
+    const auto& x = a.Seconds();
+    const auto& y = b.Seconds();
+    for (size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+        if (x[i].time != y[i].time || x[i].present != y[i].present || x[i].offset != y[i].offset ||
+            std::memcmp(x[i].level, y[i].level, kActivityChannels) != 0)
+            return "second " + std::to_string(i) + " (time " + std::to_string(x[i].time) + ")";
+    return x.size() == y.size()
+               ? std::string()
+               : "sizes " + std::to_string(x.size()) + " and " + std::to_string(y.size());
+}
+
 class ActivityTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -192,6 +226,72 @@ TEST_F(ActivityTest, CacheIsUsedOnReopenRebuiltOnChangeAndExtendedOnGrowth) {
     EXPECT_EQ(use, ActivityCacheUse::kExtended);
     EXPECT_GT(from, part / 2); // the start was not read again
     ExpectSceneEvents(grown);
+}
+
+TEST_F(ActivityTest, ExtendingAGrownRecordingGivesWhatAFreshScanGives) {
+    // Cut anywhere: inside a packet, inside a second, off a block boundary.
+    std::vector<uint8_t> all = SceneBytes(false);
+    const std::vector<uint8_t> sparse = SparseRecording(20, 40);
+    all.insert(all.end(), sparse.begin(), sparse.end());
+    WriteBytes(m_path, all);
+    CActivityIndex fresh;
+    CActivityScanner s;
+    std::string error;
+    ASSERT_EQ(s.Scan(m_path, {}, 0, &fresh, nullptr, nullptr, &error), 1) << error;
+    const std::string growing = m_dir.File("growing.qzf");
+    const size_t blocks = all.size() / kQzfBlockSize;
+    for (size_t cut = 1; cut < blocks; cut += 1 + cut / 6) {
+        const size_t at = cut * kQzfBlockSize + (cut % 3) * 1000;
+        WriteBytes(growing, std::vector<uint8_t>(all.begin(), all.begin() + long(at)));
+        CActivityIndex index;
+        ActivityCacheUse use;
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        WriteBytes(growing, all);
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kExtended) << "cut at " << at;
+        EXPECT_EQ(Difference(index, fresh), "") << "cut at " << at;
+        // What was cached is the extended index, not the one before.
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kLoaded);
+        EXPECT_EQ(Difference(index, fresh), "") << "cut at " << at << ", reloaded";
+    }
+}
+
+TEST_F(ActivityTest, SecondsWithoutABlockOfTheirOwnAreRecordedButRealGapsStay) {
+    // Half a minute without a break, then unwritten blocks and a restart two
+    // seconds on, then a stop of a minute.
+    std::vector<uint8_t> b = SparseRecording(30, 0);
+    const size_t firstEnd = b.size();
+    b.resize(b.size() + 8 * kQzfBlockSize, 0);
+    const std::vector<uint8_t> second = SparseRecording(10, 32);
+    b.insert(b.end(), second.begin(), second.end());
+    const std::vector<uint8_t> third = SparseRecording(6, 100);
+    b.insert(b.end(), third.begin(), third.end());
+    WriteBytes(m_path, b);
+    CActivityIndex index;
+    CActivityScanner s;
+    std::string error;
+    ASSERT_EQ(s.Scan(m_path, {}, 0, &index, nullptr, nullptr, &error), 1) << error;
+    const uint32_t t0 = uint32_t(LocalToBlockTime(synth::SampleOptions{}.start, GetTimeZoneBias()));
+    std::vector<uint32_t> times;
+    for (const ActivitySecond& x : index.Seconds()) {
+        times.push_back(x.time - t0);
+        // Where the second can be played from: its own part.
+        EXPECT_EQ(x.time - t0 < 30, x.offset < firstEnd) << "at " << x.time - t0;
+    }
+    // Each part's last second may have no block that begins in it.
+    const std::pair<uint32_t, uint32_t> parts[] = {{0, 29}, {32, 41}, {100, 105}};
+    for (const auto& [a, b] : parts)
+        for (uint32_t t = a; t < b; ++t) {
+            const long i = index.FindSecond(t0 + t);
+            ASSERT_GE(i, 0);
+            EXPECT_EQ(index.Seconds()[size_t(i)].time, t0 + t) << "missing " << t;
+            EXPECT_EQ(index.Seconds()[size_t(i)].present, 1) << "at " << t;
+        }
+    for (uint32_t t : times)
+        EXPECT_TRUE(std::any_of(std::begin(parts), std::end(parts),
+                                [t](const auto& p) { return t >= p.first && t <= p.second; }))
+            << "not recorded: " << t;
 }
 
 TEST_F(ActivityTest, BuilderPublishesWhatItFindsAndFollowsAGrowingRecording) {
