@@ -114,7 +114,7 @@ int OpenCacheDir(std::string* why) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
         ::close(fd);
-        *why = dir + " is not a folder of this user's closed to others (mode 0700)";
+        *why = dir + " is not this user's own folder with mode 0700";
         return -1;
     }
     return fd;

@@ -16,8 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -292,6 +294,105 @@ TEST_F(ActivityTest, SecondsWithoutABlockOfTheirOwnAreRecordedButRealGapsStay) {
         EXPECT_TRUE(std::any_of(std::begin(parts), std::end(parts),
                                 [t](const auto& p) { return t >= p.first && t <= p.second; }))
             << "not recorded: " << t;
+}
+
+TEST_F(ActivityTest, CacheIsRebuiltUnlessItIsAnIntactRegularFileOfItsOwn) {
+    CActivityIndex fresh, index;
+    ActivityCacheUse use;
+    std::string error;
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &fresh, nullptr, nullptr, &use, &error), 1) << error;
+    const std::string cache = ActivityCachePath(m_path, {});
+    std::ifstream in(cache, std::ios::binary);
+    const std::vector<uint8_t> good((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(good.size(), 100u);
+    for (size_t at : {size_t(8), good.size() / 3, good.size() / 2, good.size() - 1}) {
+        std::vector<uint8_t> bad = good;
+        bad[at] ^= 0x04;
+        WriteBytes(cache, bad);
+        ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kBuilt) << "byte " << at << " changed";
+        EXPECT_EQ(Difference(index, fresh), "");
+    }
+
+    // A link planted where a temporary file could be expected is not followed.
+    const std::string victim = m_dir.File("victim");
+    WriteBytes(victim, {1, 2, 3});
+    ASSERT_EQ(unlink(cache.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (cache + ".tmp" + std::to_string(getpid())).c_str()), 0);
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+    struct stat st;
+    ASSERT_EQ(lstat(cache.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 3);
+
+    // A link to an endless device and a FIFO in the cache's place: in a child
+    // whose memory is bounded and that an alarm ends if it hangs.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(60);
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlimit lim{rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (1ull << 30),
+                         RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &lim);
+        try {
+            for (int i = 0; i < 2; ++i) {
+                unlink(cache.c_str());
+                if ((i == 0 ? symlink("/dev/zero", cache.c_str()) : mkfifo(cache.c_str(), 0600)) !=
+                    0)
+                    _exit(2);
+                CActivityIndex got;
+                if (LoadActivityIndex(m_path, {}, &got, nullptr, nullptr, &use, &error) != 1 ||
+                    use != ActivityCacheUse::kBuilt || !Difference(got, fresh).empty())
+                    _exit(3);
+            }
+        } catch (...) {
+            _exit(4); // out of memory
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST_F(ActivityTest, CacheFolderMustBeTheUsersOwnAndClosedToOthers) {
+    const std::string dir = m_dir.File("cache/tessavin-viewer");
+    ASSERT_EQ(mkdir(m_dir.File("cache").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    CActivityIndex index;
+    ActivityCacheUse use;
+    std::string error, note;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(
+            LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error, nullptr, &note),
+            1);
+        EXPECT_EQ(use, ActivityCacheUse::kBuilt);
+        EXPECT_NE(note.find(dir), std::string::npos) << note;
+    }
+    EXPECT_NE(access(ActivityCachePath(m_path, {}).c_str(), F_OK), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error, nullptr, &note),
+              1);
+    EXPECT_EQ(note, "");
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+    EXPECT_EQ(use, ActivityCacheUse::kLoaded);
+
+    // Without HOME and XDG_CACHE_HOME: the user's home, never a shared folder.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    unsetenv("XDG_CACHE_HOME");
+    unsetenv("HOME");
+    const std::string fallback = ActivityCacheDir();
+    if (!home.empty())
+        setenv("HOME", home.c_str(), 1);
+    EXPECT_NE(fallback.rfind("/tmp", 0), 0u) << fallback;
 }
 
 TEST_F(ActivityTest, BuilderPublishesWhatItFindsAndFollowsAGrowingRecording) {
