@@ -1,7 +1,10 @@
 #include "review/activity_cache.h"
 
 #include "media/qzf_block.h"
+#include "platform/file_identity.h"
 #include "review/source_file.h"
+
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <pwd.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,13 +23,24 @@ namespace tv {
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'V', 'A', 'C', 'T', 'C', 'A', '1'};
+// Version 2: a checksum over the whole file and the scanner's state in place
+// of the finished index; caches of version 1 are rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'A', 'C', 'T', 'C', 'A', '2'};
+constexpr size_t kDigestBytes = 32;
+constexpr size_t kMaxPath = 4096;
 
 uint64_t BlockHash(CSourceFile& f, uint64_t block, bool* ok) {
     uint8_t b[kQzfBlockSize];
     size_t got = 0;
     *ok = f.ReadAt(block * kQzfBlockSize, b, sizeof(b), &got) && got == sizeof(b);
     return *ok ? HashBytes(b, sizeof(b)) : 0;
+}
+
+// SHA-256 rather than a hash of our own: the cache must tell any damage from
+// a valid index, and libcrypto is already what the project hashes with.
+bool Digest(const uint8_t* p, size_t n, uint8_t* out) {
+    unsigned len = 0;
+    return EVP_Digest(p, n, out, &len, EVP_sha256(), nullptr) == 1 && len == kDigestBytes;
 }
 
 template <typename T> void Put(std::vector<uint8_t>& out, const T& v) {
@@ -34,29 +50,37 @@ template <typename T> void Put(std::vector<uint8_t>& out, const T& v) {
 }
 
 template <typename T> bool Get(const std::vector<uint8_t>& in, size_t* at, T* v) {
-    if (*at + sizeof(T) > in.size())
+    if (sizeof(T) > in.size() - *at)
         return false;
     std::memcpy(v, in.data() + *at, sizeof(T));
     *at += sizeof(T);
     return true;
 }
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>* out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Only a regular file no larger than limit: a link, a FIFO or a device in
+// the cache's place is no cache (and must neither hang nor fill the memory).
+bool ReadBounded(int dir, const std::string& name, uint64_t limit, std::vector<uint8_t>* out) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    out->clear();
-    uint8_t buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof(buf));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        uint64_t(st.st_size) > limit) {
+        ::close(fd);
+        return false;
+    }
+    out->resize(size_t(st.st_size));
+    size_t done = 0;
+    while (done < out->size()) {
+        const ssize_t n = ::read(fd, out->data() + done, out->size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        out->insert(out->end(), buf, buf + n);
+        if (n <= 0)
+            break;
+        done += size_t(n);
     }
+    ::close(fd);
+    return done == out->size();
 }
 
 bool MakeDirs(const std::string& dir) {
@@ -70,11 +94,62 @@ bool MakeDirs(const std::string& dir) {
     return true;
 }
 
-// Written to a temporary file and renamed, so that a crash leaves the old
-// cache or the new one, never half of one.
-bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// The cache folder, opened, or -1 with *why: others must not be able to
+// plant or change an index that the viewer then believes.
+int OpenCacheDir(std::string* why) {
+    const std::string dir = ActivityCacheDir();
+    if (dir.empty()) {
+        *why = "no home folder to keep it in";
+        return -1;
+    }
+    if (!MakeDirs(dir)) {
+        *why = "cannot create " + dir + ": " + std::strerror(errno);
+        return -1;
+    }
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *why = "cannot open " + dir + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        ::close(fd);
+        *why = dir + " is not this user's own folder with mode 0700";
+        return -1;
+    }
+    return fd;
+}
+
+class CDirFd {
+public:
+    explicit CDirFd(std::string* why) : m_fd(OpenCacheDir(why)) {}
+    ~CDirFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CDirFd(const CDirFd&) = delete;
+    CDirFd& operator=(const CDirFd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Written to a temporary file of its own, created here and nowhere else, and
+// renamed, so that a crash leaves the old cache or the new one (a torn one
+// fails its checksum).
+bool WriteAtomically(int dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::random_device rd;
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof(suffix), ".%08x%08x.tmp", rd(), rd());
+        tmp = "." + name + suffix;
+        fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
     size_t done = 0;
@@ -82,15 +157,13 @@ bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes)
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
-        }
+        if (n <= 0)
+            break;
         done += size_t(n);
     }
-    if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
+    if (::close(fd) != 0 || done != bytes.size() ||
+        ::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
+        ::unlinkat(dir, tmp.c_str(), 0);
         return false;
     }
     return true;
@@ -98,31 +171,43 @@ bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes)
 
 struct Cached {
     RecordingIdentity id;
-    CActivityIndex index;
+    std::vector<uint8_t> state; // of the scanner
 };
 
-bool LoadCache(const std::string& file, Cached* c) {
+bool LoadCache(int dir, const std::string& name, uint64_t recordingBytes, Cached* c) {
     std::vector<uint8_t> in;
-    if (!ReadWhole(file, &in) || in.size() < sizeof(kMagic) ||
-        std::memcmp(in.data(), kMagic, sizeof(kMagic)) != 0)
+    const uint64_t limit =
+        64 + kMaxPath + kDigestBytes + CActivityScanner::MaxStateBytes(recordingBytes);
+    uint8_t digest[kDigestBytes];
+    if (dir < 0 || !ReadBounded(dir, name, limit, &in) ||
+        in.size() < sizeof(kMagic) + kDigestBytes ||
+        std::memcmp(in.data(), kMagic, sizeof(kMagic)) != 0 ||
+        !Digest(in.data(), in.size() - kDigestBytes, digest) ||
+        std::memcmp(digest, in.data() + in.size() - kDigestBytes, kDigestBytes) != 0)
         return false;
+    in.resize(in.size() - kDigestBytes);
     size_t at = sizeof(kMagic);
     uint32_t pathLen = 0;
     uint8_t disk = 0;
     int32_t format = 0;
+    uint64_t stateLen = 0;
     if (!Get(in, &at, &c->id.size) || !Get(in, &at, &c->id.changeTime) ||
         !Get(in, &at, &c->id.firstHash) || !Get(in, &at, &c->id.lastHash) ||
         !Get(in, &at, &format) || !Get(in, &at, &disk) || !Get(in, &at, &pathLen) ||
-        at + pathLen > in.size())
+        pathLen > kMaxPath || pathLen > in.size() - at)
         return false;
     c->id.format = format;
     c->id.disk = disk != 0;
     c->id.path.assign(reinterpret_cast<const char*>(in.data() + at), pathLen);
     at += pathLen;
-    return c->index.Deserialize(in.data() + at, in.size() - at);
+    if (!Get(in, &at, &stateLen) || stateLen != in.size() - at)
+        return false;
+    c->state.assign(in.begin() + long(at), in.end());
+    return true;
 }
 
-bool SaveCache(const std::string& file, const RecordingIdentity& id, const CActivityIndex& index) {
+std::string SaveCache(int dir, const std::string& name, const RecordingIdentity& id,
+                      const CActivityScanner& scanner) {
     std::vector<uint8_t> out(kMagic, kMagic + sizeof(kMagic));
     Put(out, id.size);
     Put(out, id.changeTime);
@@ -132,13 +217,17 @@ bool SaveCache(const std::string& file, const RecordingIdentity& id, const CActi
     Put(out, uint8_t(id.disk ? 1 : 0));
     Put(out, uint32_t(id.path.size()));
     out.insert(out.end(), id.path.begin(), id.path.end());
-    std::vector<uint8_t> body;
-    index.Serialize(&body);
-    out.insert(out.end(), body.begin(), body.end());
-    const size_t slash = file.rfind('/');
-    if (slash != std::string::npos && !MakeDirs(file.substr(0, slash)))
-        return false;
-    return WriteAtomically(file, out);
+    std::vector<uint8_t> state;
+    scanner.SaveState(&state);
+    Put(out, uint64_t(state.size()));
+    out.insert(out.end(), state.begin(), state.end());
+    uint8_t digest[kDigestBytes];
+    if (!Digest(out.data(), out.size(), digest))
+        return "cannot compute its checksum";
+    out.insert(out.end(), digest, digest + kDigestBytes);
+    if (!WriteAtomically(dir, name, out))
+        return std::string("cannot write it: ") + std::strerror(errno);
+    return {};
 }
 
 std::string Absolute(const std::string& path) {
@@ -148,6 +237,24 @@ std::string Absolute(const std::string& path) {
     std::string s = real;
     std::free(real);
     return s;
+}
+
+bool SameRecording(const RecordingIdentity& a, const RecordingIdentity& b) {
+    return a.path == b.path && a.format == b.format && a.disk == b.disk &&
+           a.firstHash == b.firstHash;
+}
+
+bool Unchanged(const RecordingIdentity& a, const RecordingIdentity& b) {
+    return a.size == b.size && a.changeTime == b.changeTime && a.lastHash == b.lastHash;
+}
+
+std::string CacheName(const std::string& path, const ActivityScanOptions& options) {
+    const std::string key =
+        Absolute(path) + "|" + std::to_string(options.format) + "|" + (options.disk ? "d" : "f");
+    const uint64_t h = HashBytes(reinterpret_cast<const uint8_t*>(key.data()), key.size());
+    char name[64];
+    std::snprintf(name, sizeof(name), "activity-%016llx.idx", static_cast<unsigned long long>(h));
+    return name;
 }
 
 } // namespace
@@ -175,89 +282,113 @@ int ReadRecordingIdentity(const std::string& path, const ActivityScanOptions& op
 
 std::string ActivityCacheDir() {
     const char* xdg = std::getenv("XDG_CACHE_HOME");
-    std::string base;
-    if (xdg != nullptr && xdg[0] == '/') {
-        base = xdg;
+    if (xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/tessavin-viewer";
+    std::string home;
+    const char* env = std::getenv("HOME");
+    if (env != nullptr && env[0] == '/') {
+        home = env;
     } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "/tmp") + "/.cache";
+        // Never a shared folder such as /tmp: the user's own home or none.
+        struct passwd pw;
+        struct passwd* found = nullptr;
+        std::vector<char> buf(16384);
+        if (::getpwuid_r(::geteuid(), &pw, buf.data(), buf.size(), &found) == 0 &&
+            found != nullptr && pw.pw_dir != nullptr && pw.pw_dir[0] == '/')
+            home = pw.pw_dir;
     }
-    return base + "/tessavin-viewer";
+    if (home.empty())
+        return {};
+    if (home.back() != '/')
+        home += '/';
+    return home + ".cache/tessavin-viewer";
 }
 
 std::string ActivityCachePath(const std::string& path, const ActivityScanOptions& options) {
-    const std::string key =
-        Absolute(path) + "|" + std::to_string(options.format) + "|" + (options.disk ? "d" : "f");
-    const uint64_t h = HashBytes(reinterpret_cast<const uint8_t*>(key.data()), key.size());
-    char name[64];
-    std::snprintf(name, sizeof(name), "/activity-%016llx.idx", static_cast<unsigned long long>(h));
-    return ActivityCacheDir() + name;
+    const std::string dir = ActivityCacheDir();
+    return dir.empty() ? std::string() : dir + "/" + CacheName(path, options);
 }
 
 int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& options,
                             CActivityIndex* index, bool* current) {
     RecordingIdentity now;
+    std::string why;
+    CDirFd dir(&why);
     Cached old;
+    CActivityScanner scanner;
     if (!ReadRecordingIdentity(path, options, &now, nullptr) ||
-        !LoadCache(ActivityCachePath(path, options), &old))
+        !LoadCache(dir.Get(), CacheName(path, options), now.size, &old) ||
+        !SameRecording(old.id, now) ||
+        !scanner.RestoreState(old.state.data(), old.state.size(), options))
         return 0;
-    if (old.id.path != now.path || old.id.format != now.format || old.id.disk != now.disk ||
-        old.id.firstHash != now.firstHash)
-        return 0;
-    *current = old.id.size == now.size && old.id.changeTime == now.changeTime &&
-               old.id.lastHash == now.lastHash;
-    *index = old.index;
+    *current = Unchanged(old.id, now);
+    scanner.GetIndex(index);
     return 1;
 }
 
 int LoadActivityIndex(const std::string& path, const ActivityScanOptions& options,
                       CActivityIndex* index, const std::atomic<bool>* cancel,
                       const CActivityScanner::Progress& progress, ActivityCacheUse* use,
-                      std::string* error, CActivityScanner* scanner) {
+                      std::string* error, CActivityScanner* scanner, std::string* cacheNote) {
     RecordingIdentity now;
     if (!ReadRecordingIdentity(path, options, &now, error))
         return 0;
-    const std::string file = ActivityCachePath(path, options);
-    Cached old;
-    uint64_t from = 0;
+    std::string note;
+    CDirFd dir(&note);
+    const std::string name = CacheName(path, options);
+    CActivityScanner own;
+    CActivityScanner& sc = scanner != nullptr ? *scanner : own;
     *index = CActivityIndex{};
     ActivityCacheUse how = ActivityCacheUse::kBuilt;
-    if (LoadCache(file, &old) && old.id.path == now.path && old.id.format == now.format &&
-        old.id.disk == now.disk && old.id.firstHash == now.firstHash) {
-        if (old.id.size == now.size && old.id.changeTime == now.changeTime &&
-            old.id.lastHash == now.lastHash) {
-            *index = old.index;
+    bool resume = false;
+    Cached old;
+    if (LoadCache(dir.Get(), name, now.size, &old) && SameRecording(old.id, now) &&
+        sc.RestoreState(old.state.data(), old.state.size(), options)) {
+        if (Unchanged(old.id, now)) {
+            sc.GetIndex(index);
             if (use)
                 *use = ActivityCacheUse::kLoaded;
             return 1;
         }
-        // Grown: the block that was last must still be there as it was.
+        // Grown: the block that was last must still be there as it was, and
+        // the scan goes on from the state it ended in.
         CSourceFile f;
         bool ok = false;
         const uint64_t oldBlocks = old.id.size / kQzfBlockSize;
-        if (now.size > old.id.size && oldBlocks > 0 && f.Open(path) &&
-            BlockHash(f, oldBlocks - 1, &ok) == old.id.lastHash && ok) {
-            // The last second may have been cut short: scan it again.
-            std::vector<ActivitySecond>& s = old.index.MutableSeconds();
-            uint64_t resume = 0;
-            for (const ActivitySecond& x : s)
-                resume = std::max(resume, x.offset);
-            std::erase_if(s, [resume](const ActivitySecond& x) { return x.offset >= resume; });
-            *index = old.index;
-            from = resume;
+        resume = now.size > old.id.size && oldBlocks > 0 &&
+                 sc.GetScannedBytes() == oldBlocks * kQzfBlockSize && f.Open(path) &&
+                 BlockHash(f, oldBlocks - 1, &ok) == old.id.lastHash && ok;
+        if (resume)
             how = ActivityCacheUse::kExtended;
-        }
     }
-    CActivityScanner own;
-    CActivityScanner& sc = scanner != nullptr ? *scanner : own;
-    if (!sc.Scan(path, options, from, index, cancel, progress, error))
+    const int done = resume ? sc.Resume(path, options, index, cancel, progress, error)
+                            : sc.Scan(path, options, 0, index, cancel, progress, error);
+    if (!done)
         return 0;
-    // The recording as it was when the scan began; if it has since grown, the
-    // next open extends the index from there.
+    // The recording as far as it was scanned: if it grew during the scan,
+    // the next open goes on from there.
     RecordingIdentity saved = now;
-    if (index->GetScannedBytes() < now.size / kQzfBlockSize * kQzfBlockSize)
+    const uint64_t scanned = sc.GetScannedBytes();
+    if (scanned != now.size / kQzfBlockSize * kQzfBlockSize) {
+        CSourceFile f;
+        bool ok = false;
+        saved.size = scanned;
         saved.changeTime = 0;
-    SaveCache(file, saved, *index);
+        saved.lastHash = scanned >= kQzfBlockSize && f.Open(path)
+                             ? BlockHash(f, scanned / kQzfBlockSize - 1, &ok)
+                             : 0;
+    }
+    if (dir.Get() >= 0) {
+        // The cache's name may reach the recording itself (a link made by
+        // hand): replacing it would lose the recording.
+        const std::string file = ActivityCacheDir() + "/" + name;
+        if (!InputOverwrittenBy(file, {path}).empty())
+            note = file + " is the recording itself; not written";
+        else if (std::string why = SaveCache(dir.Get(), name, saved, sc); !why.empty())
+            note = "cannot save " + file + ": " + why;
+    }
+    if (cacheNote != nullptr)
+        *cacheNote = note;
     if (use)
         *use = how;
     return 1;

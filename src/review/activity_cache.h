@@ -1,7 +1,8 @@
 #pragma once
 
 // The activity index kept between runs, under $XDG_CACHE_HOME/tessavin-viewer/
-// (~/.cache/tessavin-viewer/ without it). An index belongs to one recording as
+// (~/.cache/tessavin-viewer/ without it), a folder that must be the user's
+// own and closed to others (otherwise nothing is cached). An index belongs to one recording as
 // it was: its path, size, time of change and the hashes of its first and last
 // blocks. Reopening the same recording costs two block reads; a recording that
 // grew since (a local recording in progress) is scanned from where the index
@@ -28,6 +29,7 @@ struct RecordingIdentity {
 
 int ReadRecordingIdentity(const std::string& path, const ActivityScanOptions& options,
                           RecordingIdentity* out, std::string* error);
+// Empty when the user has no home folder.
 std::string ActivityCacheDir();
 std::string ActivityCachePath(const std::string& path, const ActivityScanOptions& options);
 
@@ -43,9 +45,12 @@ int FindCachedActivityIndex(const std::string& path, const ActivityScanOptions& 
 // saved). progress and cancel as for CActivityScanner::Scan; *scanner, when
 // given, is the one that scans, so that a caller can take snapshots from the
 // progress callback. Result 1, or 0 with *error (a cancelled scan saves nothing).
+// *cacheNote, when given, says why the index could not be cached (empty
+// when it was).
 int LoadActivityIndex(const std::string& path, const ActivityScanOptions& options,
                       CActivityIndex* index, const std::atomic<bool>* cancel,
                       const CActivityScanner::Progress& progress, ActivityCacheUse* use,
-                      std::string* error, CActivityScanner* scanner = nullptr);
+                      std::string* error, CActivityScanner* scanner = nullptr,
+                      std::string* cacheNote = nullptr);
 
 } // namespace tv

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -21,6 +22,56 @@ constexpr int kFormatQzd = 2;
 constexpr int kFormatQzb3 = 5;
 constexpr size_t kRun = 4u << 20; // bytes read at a time
 constexpr size_t kMaxCarry = 4u * kMaxPacketSize;
+constexpr char kStateMagic[8] = {'T', 'V', 'S', 'C', 'A', 'N', '0', '1'};
+constexpr size_t kSecondBytes = 4 + 2 + 8 + kActivityChannels;
+constexpr size_t kSpanBytes = 4 + 4 + 8;
+constexpr size_t kMarkBytes = 8 + 4 + 8;
+constexpr size_t kChannelHead = 3 + 4 + 4 * 5;
+constexpr int kMaxCols = 2 * CVideoDecoder::kMaxWidth / 16;
+constexpr int kMaxRows = 2 * CVideoDecoder::kMaxHeight / 16;
+// The window after a run: an open packet at most kMaxCarry long (or the last
+// bytes of one that was dropped) and the rest of its last block.
+constexpr size_t kMaxWindow = kMaxCarry + kQzfPayloadSize;
+
+class CStateWriter {
+public:
+    explicit CStateWriter(std::vector<uint8_t>* out) : m_out(out) {}
+    template <typename T> void Put(T v) { Bytes(&v, sizeof(v)); }
+    void Bytes(const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        m_out->insert(m_out->end(), b, b + n);
+    }
+
+private:
+    std::vector<uint8_t>* m_out;
+};
+
+class CStateReader {
+public:
+    CStateReader(const uint8_t* p, size_t n) : m_p(p), m_n(n) {}
+    template <typename T> bool Get(T* v) { return Bytes(v, sizeof(T)); }
+    bool Bytes(void* v, size_t n) {
+        if (n > m_n - m_at)
+            return false;
+        std::memcpy(v, m_p + m_at, n);
+        m_at += n;
+        return true;
+    }
+    // A count of records of the given size that the rest can hold.
+    bool Count(size_t record, size_t limit, size_t* n) {
+        uint64_t v = 0;
+        if (!Get(&v) || v > limit || v > (m_n - m_at) / record)
+            return false;
+        *n = size_t(v);
+        return true;
+    }
+    bool AtEnd() const { return m_at == m_n; }
+
+private:
+    const uint8_t* m_p;
+    size_t m_n;
+    size_t m_at = 0;
+};
 
 // Reads the DC term of one block and steps over its coefficients. False on
 // a code the decoder would refuse.
@@ -65,12 +116,21 @@ inline bool SkipBlock(CBitReader& br, int* dc) {
 
 CActivityScanner::CActivityScanner() = default;
 
+void CActivityScanner::Configure(const ActivityScanOptions& options) {
+    m_format = options.format;
+    m_diskOrder = options.disk;
+    m_bias = GetTimeZoneBias();
+    m_decoder.SetMode(options.format);
+}
+
 void CActivityScanner::Reset(const CActivityIndex& base) {
     m_entries = base.Seconds();
     m_byTime.clear();
     for (size_t i = 0; i < m_entries.size(); ++i)
         m_byTime[m_entries[i].time] = i;
+    m_spans.clear();
     m_haveBlock = false;
+    m_blockOffset = 0;
     for (Channel& c : m_channels)
         c = Channel{};
     m_window.clear();
@@ -101,24 +161,51 @@ int CActivityScanner::Scan(const std::string& path, const ActivityScanOptions& o
             *error = src.GetErrorText();
         return 0;
     }
-    m_format = options.format;
-    m_diskOrder = options.disk;
-    m_bias = GetTimeZoneBias();
-    m_decoder.SetMode(options.format);
+    Configure(options);
     Reset(*index);
-
     const uint64_t size = std::min(src.GetSize(), to) / kQzfBlockSize * kQzfBlockSize;
-    uint64_t off = std::min(from / kQzfBlockSize * kQzfBlockSize, size);
+    m_next = std::min(from / kQzfBlockSize * kQzfBlockSize, size);
+    const int result = Run(src, size, cancel, progress, error);
+    Finish(index, result == 1);
+    return result;
+}
+
+int CActivityScanner::Resume(const std::string& path, const ActivityScanOptions& options,
+                             CActivityIndex* index, const std::atomic<bool>* cancel,
+                             const Progress& progress, std::string* error) {
+    CSourceFile src;
+    if (!src.Open(path)) {
+        if (error)
+            *error = src.GetErrorText();
+        return 0;
+    }
+    if (options.format != m_format || options.disk != m_diskOrder) {
+        if (error)
+            *error = "the scan to resume was made with other options";
+        return 0;
+    }
+    const uint64_t size = src.GetSize() / kQzfBlockSize * kQzfBlockSize;
+    if (size < m_next) {
+        if (error)
+            *error = path + " is shorter than its activity index";
+        return 0;
+    }
+    const int result = Run(src, size, cancel, progress, error);
+    Finish(index, result == 1);
+    return result;
+}
+
+int CActivityScanner::Run(CSourceFile& src, uint64_t size, const std::atomic<bool>* cancel,
+                          const Progress& progress, std::string* error) {
     std::vector<uint8_t> run(kRun);
     m_window.reserve(kMaxCarry + kRun);
-    int result = 1;
-    while (off < size) {
+    while (m_next < size) {
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
             if (error)
                 *error = "cancelled";
-            result = 0;
-            break;
+            return 0;
         }
+        const uint64_t off = m_next;
         const size_t want = size_t(std::min<uint64_t>(kRun, size - off));
         size_t got = 0;
         if (src.ReadAt(off, run.data(), want, &got) && got == want) {
@@ -136,34 +223,70 @@ int CActivityScanner::Scan(const std::string& path, const ActivityScanOptions& o
         }
         ScanWindow();
         Compact();
-        off += want;
+        m_next = off + want;
         if (progress)
-            progress(off, size);
+            progress(m_next, size);
     }
-    if (result == 1) {
-        // The last packet of the recording ends where the data ends.
-        if (m_packet >= 0) {
-            while (m_markAt + 1 < m_marks.size() && m_marks[m_markAt + 1].pos <= size_t(m_packet))
-                ++m_markAt;
-            if (!m_marks.empty())
-                Picture(m_window.data() + m_packet, m_window.size() - size_t(m_packet),
-                        m_marks[m_markAt].time);
-            m_packet = -1;
-        }
+    return 1;
+}
+
+void CActivityScanner::Finish(CActivityIndex* index, bool complete) {
+    // The end of what was read closes the last packet and second only in the
+    // index handed out: the state stays as it was so that a recording that
+    // has grown since goes on from it as if it had been read whole.
+    const std::vector<ActivitySecond> entries = m_entries;
+    std::vector<Channel> channels(m_channels, m_channels + kActivityChannels);
+    const long packet = m_packet;
+    const size_t markAt = m_markAt;
+    if (complete && m_packet >= 0) {
+        while (m_markAt + 1 < m_marks.size() && m_marks[m_markAt + 1].pos <= size_t(m_packet))
+            ++m_markAt;
+        if (!m_marks.empty() && m_window.size() - size_t(m_packet) <= kMaxCarry)
+            Picture(m_window.data() + m_packet, m_window.size() - size_t(m_packet),
+                    m_marks[m_markAt].time);
     }
     for (int c = 0; c < kActivityChannels; ++c)
         if (m_channels[c].haveSecond)
             Finalise(m_channels[c], c);
     Snapshot(index);
-    index->SetScannedBytes(off);
-    return result;
+    index->SetScannedBytes(m_next);
+    m_entries = entries;
+    std::move(channels.begin(), channels.end(), m_channels);
+    m_packet = packet;
+    m_markAt = markAt;
+}
+
+void CActivityScanner::GetIndex(CActivityIndex* out) {
+    Finish(out, true);
 }
 
 void CActivityScanner::Snapshot(CActivityIndex* out) const {
     std::vector<ActivitySecond>& s = out->MutableSeconds();
     s = m_entries;
-    std::sort(s.begin(), s.end(),
-              [](const ActivitySecond& a, const ActivitySecond& b) { return a.time < b.time; });
+    for (const Span& span : m_spans) {
+        const auto a = m_byTime.find(span.from);
+        const auto b = m_byTime.find(span.to);
+        const uint16_t present = a != m_byTime.end() && b != m_byTime.end()
+                                     ? m_entries[a->second].present & m_entries[b->second].present
+                                     : 0;
+        for (uint32_t t = span.from + 1; t < span.to; ++t) {
+            if (m_byTime.count(t) != 0)
+                continue;
+            ActivitySecond x;
+            x.time = t;
+            x.present = present;
+            x.offset = span.offset;
+            s.push_back(x);
+        }
+    }
+    // A second covered twice (a disk that wrapped round) keeps what came first.
+    std::stable_sort(s.begin(), s.end(), [](const ActivitySecond& a, const ActivitySecond& b) {
+        return a.time < b.time;
+    });
+    s.erase(std::unique(
+                s.begin(), s.end(),
+                [](const ActivitySecond& a, const ActivitySecond& b) { return a.time == b.time; }),
+            s.end());
 }
 
 void CActivityScanner::Block(const uint8_t* raw, uint64_t offset) {
@@ -179,10 +302,13 @@ void CActivityScanner::Block(const uint8_t* raw, uint64_t offset) {
         return;
     }
     if (!m_haveBlock || h.time != m_blockTime) {
+        if (m_haveBlock && h.time > m_blockTime + 1 && h.time - m_blockTime <= kMaxBlockSpan)
+            m_spans.push_back(Span{m_blockTime, h.time, m_blockOffset});
         m_blockEntry = EntryFor(h.time, offset);
         m_blockTime = h.time;
         m_haveBlock = true;
     }
+    m_blockOffset = offset;
     const size_t at = m_window.size();
     m_window.resize(at + kQzfPayloadSize);
     std::memcpy(m_window.data() + at, raw + kQzfHeaderSize, kQzfPayloadSize);
@@ -219,7 +345,11 @@ void CActivityScanner::ScanWindow() {
                 while (m_markAt + 1 < m_marks.size() &&
                        m_marks[m_markAt + 1].pos <= size_t(m_packet))
                     ++m_markAt;
-                if (w[m_packet + 3] <= kKeyVideoCode && !m_marks.empty())
+                // A packet too long to be a picture is skipped whether or not
+                // it was dropped from the window already, so that where the
+                // reads happen to end never changes the index.
+                if (w[m_packet + 3] <= kKeyVideoCode && !m_marks.empty() &&
+                    start - size_t(m_packet) <= kMaxCarry)
                     Picture(w + m_packet, start - size_t(m_packet), m_marks[m_markAt].time);
             }
             m_packet = long(start);
@@ -444,6 +574,162 @@ bool CActivityScanner::ParseSlices(const uint8_t* p, size_t n, Target* targets, 
         single->stride = coded * 4 >= rows * mbCols * 3 ? kNoisyStride : 1;
         single->phase = single->stride > 1 ? (phase + 1) % single->stride : 0;
     }
+    return true;
+}
+
+uint64_t CActivityScanner::MaxStateBytes(uint64_t recordingBytes) {
+    // Every good block can open a second and a span, and holds the marks of
+    // the window; each channel keeps three maps of its blocks.
+    const uint64_t blocks = recordingBytes / kQzfBlockSize + 1;
+    return 256 + blocks * (kSecondBytes + kSpanBytes) +
+           kActivityChannels * (kChannelHead + 3 * uint64_t(kMaxCols) * kMaxRows) + kMaxWindow +
+           (kMaxWindow / kQzfPayloadSize + 2) * kMarkBytes;
+}
+
+void CActivityScanner::SaveState(std::vector<uint8_t>* out) const {
+    out->clear();
+    CStateWriter w(out);
+    w.Bytes(kStateMagic, sizeof(kStateMagic));
+    w.Put(int32_t(m_format));
+    w.Put(uint8_t(m_diskOrder ? 1 : 0));
+    w.Put(int64_t(m_bias));
+    w.Put(uint64_t(m_next));
+    w.Put(uint64_t(m_entries.size()));
+    for (const ActivitySecond& e : m_entries) {
+        w.Put(e.time);
+        w.Put(e.present);
+        w.Put(e.offset);
+        w.Bytes(e.level, kActivityChannels);
+    }
+    w.Put(uint64_t(m_spans.size()));
+    for (const Span& x : m_spans) {
+        w.Put(x.from);
+        w.Put(x.to);
+        w.Put(x.offset);
+    }
+    w.Put(uint8_t(m_haveBlock ? 1 : 0));
+    w.Put(m_blockTime);
+    w.Put(uint64_t(m_blockEntry));
+    w.Put(m_blockOffset);
+    for (const Channel& c : m_channels) {
+        w.Put(uint8_t(c.valid));
+        w.Put(uint8_t(c.haveSecond));
+        w.Put(uint8_t(c.sawUpdate));
+        w.Put(c.second);
+        w.Put(int32_t(c.cols));
+        w.Put(int32_t(c.rows));
+        w.Put(int32_t(c.changed));
+        w.Put(int32_t(c.stride));
+        w.Put(int32_t(c.phase));
+        w.Bytes(c.cur.data(), c.cur.size());
+        w.Bytes(c.ref.data(), c.ref.size());
+        w.Bytes(c.flag.data(), c.flag.size());
+    }
+    w.Put(uint64_t(m_window.size()));
+    w.Bytes(m_window.data(), m_window.size());
+    w.Put(uint64_t(m_marks.size()));
+    for (const Mark& m : m_marks) {
+        w.Put(uint64_t(m.pos));
+        w.Put(m.time);
+        w.Put(m.offset);
+    }
+    w.Put(uint64_t(m_markAt));
+    w.Put(uint64_t(m_scan));
+    w.Put(int64_t(m_packet));
+}
+
+bool CActivityScanner::RestoreState(const uint8_t* p, size_t n,
+                                    const ActivityScanOptions& options) {
+    Configure(options);
+    Reset(CActivityIndex{});
+    m_next = 0;
+    CStateReader r(p, n);
+    char magic[sizeof(kStateMagic)];
+    int32_t format = 0;
+    uint8_t disk = 0;
+    int64_t bias = 0;
+    uint64_t next = 0;
+    size_t count = 0;
+    if (!r.Bytes(magic, sizeof(magic)) || std::memcmp(magic, kStateMagic, sizeof(magic)) != 0 ||
+        !r.Get(&format) || !r.Get(&disk) || !r.Get(&bias) || !r.Get(&next) ||
+        format != options.format || (disk != 0) != options.disk || bias != m_bias ||
+        next % kQzfBlockSize != 0 || !r.Count(kSecondBytes, SIZE_MAX, &count))
+        return false;
+    m_entries.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        ActivitySecond& e = m_entries[i];
+        if (!r.Get(&e.time) || !r.Get(&e.present) || !r.Get(&e.offset) ||
+            !r.Bytes(e.level, kActivityChannels) || !m_byTime.emplace(e.time, i).second)
+            return false;
+    }
+    if (!r.Count(kSpanBytes, SIZE_MAX, &count))
+        return false;
+    m_spans.resize(count);
+    for (Span& x : m_spans)
+        if (!r.Get(&x.from) || !r.Get(&x.to) || !r.Get(&x.offset) || x.to < x.from ||
+            x.to - x.from > kMaxBlockSpan)
+            return false;
+    uint8_t haveBlock = 0;
+    uint64_t blockEntry = 0;
+    if (!r.Get(&haveBlock) || !r.Get(&m_blockTime) || !r.Get(&blockEntry) ||
+        !r.Get(&m_blockOffset) || (haveBlock != 0 && blockEntry >= m_entries.size()))
+        return false;
+    m_haveBlock = haveBlock != 0;
+    m_blockEntry = size_t(blockEntry);
+    for (Channel& c : m_channels) {
+        uint8_t flags[3];
+        int32_t v[5];
+        if (!r.Bytes(flags, 3) || !r.Get(&c.second))
+            return false;
+        for (int32_t& x : v)
+            if (!r.Get(&x))
+                return false;
+        c.valid = flags[0] != 0;
+        c.haveSecond = flags[1] != 0;
+        c.sawUpdate = flags[2] != 0;
+        c.cols = v[0];
+        c.rows = v[1];
+        c.changed = v[2];
+        c.stride = v[3];
+        c.phase = v[4];
+        if (c.cols < 0 || c.cols > kMaxCols || c.rows < 0 || c.rows > kMaxRows ||
+            (c.cols == 0) != (c.rows == 0) || (c.stride != 1 && c.stride != kNoisyStride) ||
+            c.phase < 0 || c.phase >= c.stride || c.changed < 0 || c.changed > c.cols * c.rows)
+            return false;
+        const size_t cells = size_t(c.cols) * size_t(c.rows);
+        c.cur.resize(cells);
+        c.ref.resize(cells);
+        c.flag.resize(cells);
+        if (!r.Bytes(c.cur.data(), cells) || !r.Bytes(c.ref.data(), cells) ||
+            !r.Bytes(c.flag.data(), cells))
+            return false;
+    }
+    if (!r.Count(1, kMaxWindow, &count))
+        return false;
+    m_window.resize(count);
+    if (!r.Bytes(m_window.data(), count) || !r.Count(kMarkBytes, SIZE_MAX, &count))
+        return false;
+    m_marks.resize(count);
+    size_t last = 0;
+    for (Mark& m : m_marks) {
+        uint64_t pos = 0;
+        if (!r.Get(&pos) || !r.Get(&m.time) || !r.Get(&m.offset) || pos < last ||
+            pos > m_window.size())
+            return false;
+        m.pos = last = size_t(pos);
+    }
+    uint64_t markAt = 0;
+    uint64_t scan = 0;
+    int64_t packet = 0;
+    if (!r.Get(&markAt) || !r.Get(&scan) || !r.Get(&packet) || !r.AtEnd() ||
+        (markAt != 0 && markAt >= m_marks.size()) || scan < 2 ||
+        scan > std::max<size_t>(m_window.size(), 2) || packet < -1 ||
+        (packet >= 0 && (m_marks.empty() || uint64_t(packet) + 4 > m_window.size())))
+        return false;
+    m_markAt = size_t(markAt);
+    m_scan = size_t(scan);
+    m_packet = long(packet);
+    m_next = next;
     return true;
 }
 

@@ -24,6 +24,7 @@
 namespace tv {
 
 class CBitReader;
+class CSourceFile;
 
 struct ActivityScanOptions {
     int format = 4;    // video format code, "QZ_QZB2"
@@ -41,6 +42,11 @@ public:
     // so that a recording resumed hours later is not one big change.
     static constexpr uint32_t kMaxTimeJump = 5;
     static constexpr int kNoisyStride = 3;
+    // A block of time t followed by one of time t + k, k at most this, covers
+    // the seconds between: a block is written when it is full, so a quiet
+    // stretch leaves seconds in which no block begins. A longer jump, a
+    // clock set back or an unreadable block between is a real gap.
+    static constexpr uint32_t kMaxBlockSpan = kMaxTimeJump;
 
     CActivityScanner();
     CActivityScanner(const CActivityScanner&) = delete;
@@ -55,6 +61,25 @@ public:
              CActivityIndex* index, const std::atomic<bool>* cancel, const Progress& progress,
              std::string* error, uint64_t to = ~0ull);
 
+    // Continues the scan whose state RestoreState took, from where it ended
+    // to the recording's end; results as for Scan.
+    int Resume(const std::string& path, const ActivityScanOptions& options, CActivityIndex* index,
+               const std::atomic<bool>* cancel, const Progress& progress, std::string* error);
+
+    // The state after the last block scanned, before the recording's end was
+    // taken as the end of its last packet and second: a recording that grows
+    // is scanned on from there exactly as a scan of the whole would go.
+    void SaveState(std::vector<uint8_t>* out) const;
+    // False (and the scanner unusable until the next Scan) when p is no state
+    // of a scan with these options in this time zone.
+    bool RestoreState(const uint8_t* p, size_t n, const ActivityScanOptions& options);
+    // The index as Scan ends with it, from the restored state.
+    void GetIndex(CActivityIndex* out);
+    // Where the scan ended (the next block to read).
+    uint64_t GetScannedBytes() const { return m_next; }
+    // The largest state a recording of this many bytes can give.
+    static uint64_t MaxStateBytes(uint64_t recordingBytes);
+
     // The seconds found so far, in time order; callable from the progress callback.
     void Snapshot(CActivityIndex* out) const;
 
@@ -63,6 +88,12 @@ private:
         size_t pos;      // in the window
         uint32_t time;   // of the block
         uint64_t offset; // of the block
+    };
+    // Seconds (from, to) exclusive covered by the block at offset.
+    struct Span {
+        uint32_t from;
+        uint32_t to;
+        uint64_t offset;
     };
     struct Channel {
         bool valid = false;
@@ -85,7 +116,11 @@ private:
         bool parse;
     };
 
+    void Configure(const ActivityScanOptions& options);
     void Reset(const CActivityIndex& base);
+    int Run(CSourceFile& src, uint64_t size, const std::atomic<bool>* cancel,
+            const Progress& progress, std::string* error);
+    void Finish(CActivityIndex* index, bool complete);
     size_t EntryFor(uint32_t time, uint64_t offset);
     void Block(const uint8_t* block, uint64_t offset);
     void BadBlock();
@@ -103,9 +138,12 @@ private:
     long m_bias = 0;
     std::vector<ActivitySecond> m_entries; // file order
     std::unordered_map<uint32_t, size_t> m_byTime;
+    std::vector<Span> m_spans;
     bool m_haveBlock = false;
     uint32_t m_blockTime = 0;
     size_t m_blockEntry = 0;
+    uint64_t m_blockOffset = 0; // of the last good block
+    uint64_t m_next = 0;
     Channel m_channels[kActivityChannels];
 
     std::vector<uint8_t> m_window;

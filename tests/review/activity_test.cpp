@@ -6,15 +6,20 @@
 #include "review/activity_index.h"
 #include "review/activity_scanner.h"
 #include "synth/activity_scene.h"
+#include "synth/sample_recording.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -101,6 +106,37 @@ void ExpectSceneEvents(const CActivityIndex& index) {
         }
     }
     EXPECT_EQ(ev.size(), expected);
+}
+
+// A still channel with few key pictures: many seconds in which no block begins.
+std::vector<uint8_t> SparseRecording(double seconds, int startSecond) {
+    synth::SampleOptions o;
+    o.channels = 1;
+    o.seconds = seconds;
+    o.audioFormat = 0;
+    o.keyEvery = 40;
+    o.stillChannels = 1;
+    o.start.wSecond = uint16_t(startSecond % 60);
+    o.start.wMinute = uint16_t(startSecond / 60);
+    std::vector<uint8_t> b;
+    CQzfBlockWriter w;
+    w.AttachVector(&b);
+    std::string error;
+    EXPECT_EQ(synth::WriteSampleRecording(o, w, nullptr, &error), 1) << error;
+    return b;
+}
+
+// The first second where two indexes differ, or an empty string.
+std::string Difference(const CActivityIndex& a, const CActivityIndex& b) {
+    const auto& x = a.Seconds();
+    const auto& y = b.Seconds();
+    for (size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+        if (x[i].time != y[i].time || x[i].present != y[i].present || x[i].offset != y[i].offset ||
+            std::memcmp(x[i].level, y[i].level, kActivityChannels) != 0)
+            return "second " + std::to_string(i) + " (time " + std::to_string(x[i].time) + ")";
+    return x.size() == y.size()
+               ? std::string()
+               : "sizes " + std::to_string(x.size()) + " and " + std::to_string(y.size());
 }
 
 class ActivityTest : public ::testing::Test {
@@ -192,6 +228,171 @@ TEST_F(ActivityTest, CacheIsUsedOnReopenRebuiltOnChangeAndExtendedOnGrowth) {
     EXPECT_EQ(use, ActivityCacheUse::kExtended);
     EXPECT_GT(from, part / 2); // the start was not read again
     ExpectSceneEvents(grown);
+}
+
+TEST_F(ActivityTest, ExtendingAGrownRecordingGivesWhatAFreshScanGives) {
+    // Cut anywhere: inside a packet, inside a second, off a block boundary.
+    std::vector<uint8_t> all = SceneBytes(false);
+    const std::vector<uint8_t> sparse = SparseRecording(20, 40);
+    all.insert(all.end(), sparse.begin(), sparse.end());
+    WriteBytes(m_path, all);
+    CActivityIndex fresh;
+    CActivityScanner s;
+    std::string error;
+    ASSERT_EQ(s.Scan(m_path, {}, 0, &fresh, nullptr, nullptr, &error), 1) << error;
+    const std::string growing = m_dir.File("growing.qzf");
+    const size_t blocks = all.size() / kQzfBlockSize;
+    for (size_t cut = 1; cut < blocks; cut += 1 + cut / 6) {
+        const size_t at = cut * kQzfBlockSize + (cut % 3) * 1000;
+        WriteBytes(growing, std::vector<uint8_t>(all.begin(), all.begin() + long(at)));
+        CActivityIndex index;
+        ActivityCacheUse use;
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        WriteBytes(growing, all);
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kExtended) << "cut at " << at;
+        EXPECT_EQ(Difference(index, fresh), "") << "cut at " << at;
+        // What was cached is the extended index, not the one before.
+        ASSERT_EQ(LoadActivityIndex(growing, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kLoaded);
+        EXPECT_EQ(Difference(index, fresh), "") << "cut at " << at << ", reloaded";
+    }
+}
+
+TEST_F(ActivityTest, SecondsWithoutABlockOfTheirOwnAreRecordedButRealGapsStay) {
+    // Half a minute without a break, then unwritten blocks and a restart two
+    // seconds on, then a stop of a minute.
+    std::vector<uint8_t> b = SparseRecording(30, 0);
+    const size_t firstEnd = b.size();
+    b.resize(b.size() + 8 * kQzfBlockSize, 0);
+    const std::vector<uint8_t> second = SparseRecording(10, 32);
+    b.insert(b.end(), second.begin(), second.end());
+    const std::vector<uint8_t> third = SparseRecording(6, 100);
+    b.insert(b.end(), third.begin(), third.end());
+    WriteBytes(m_path, b);
+    CActivityIndex index;
+    CActivityScanner s;
+    std::string error;
+    ASSERT_EQ(s.Scan(m_path, {}, 0, &index, nullptr, nullptr, &error), 1) << error;
+    const uint32_t t0 = uint32_t(LocalToBlockTime(synth::SampleOptions{}.start, GetTimeZoneBias()));
+    std::vector<uint32_t> times;
+    for (const ActivitySecond& x : index.Seconds()) {
+        times.push_back(x.time - t0);
+        // Where the second can be played from: its own part.
+        EXPECT_EQ(x.time - t0 < 30, x.offset < firstEnd) << "at " << x.time - t0;
+    }
+    // Each part's last second may have no block that begins in it.
+    const std::pair<uint32_t, uint32_t> parts[] = {{0, 29}, {32, 41}, {100, 105}};
+    for (const auto& [a, b] : parts)
+        for (uint32_t t = a; t < b; ++t) {
+            const long i = index.FindSecond(t0 + t);
+            ASSERT_GE(i, 0);
+            EXPECT_EQ(index.Seconds()[size_t(i)].time, t0 + t) << "missing " << t;
+            EXPECT_EQ(index.Seconds()[size_t(i)].present, 1) << "at " << t;
+        }
+    for (uint32_t t : times)
+        EXPECT_TRUE(std::any_of(std::begin(parts), std::end(parts),
+                                [t](const auto& p) { return t >= p.first && t <= p.second; }))
+            << "not recorded: " << t;
+}
+
+TEST_F(ActivityTest, CacheIsRebuiltUnlessItIsAnIntactRegularFileOfItsOwn) {
+    CActivityIndex fresh, index;
+    ActivityCacheUse use;
+    std::string error;
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &fresh, nullptr, nullptr, &use, &error), 1) << error;
+    const std::string cache = ActivityCachePath(m_path, {});
+    std::ifstream in(cache, std::ios::binary);
+    const std::vector<uint8_t> good((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(good.size(), 100u);
+    for (size_t at : {size_t(8), good.size() / 3, good.size() / 2, good.size() - 1}) {
+        std::vector<uint8_t> bad = good;
+        bad[at] ^= 0x04;
+        WriteBytes(cache, bad);
+        ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+        EXPECT_EQ(use, ActivityCacheUse::kBuilt) << "byte " << at << " changed";
+        EXPECT_EQ(Difference(index, fresh), "");
+    }
+
+    // A link planted where a temporary file could be expected is not followed.
+    const std::string victim = m_dir.File("victim");
+    WriteBytes(victim, {1, 2, 3});
+    ASSERT_EQ(unlink(cache.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (cache + ".tmp" + std::to_string(getpid())).c_str()), 0);
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+    struct stat st;
+    ASSERT_EQ(lstat(cache.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 3);
+
+    // A link to an endless device and a FIFO in the cache's place: in a child
+    // whose memory is bounded and that an alarm ends if it hangs.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(60);
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlimit lim{rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (1ull << 30),
+                         RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &lim);
+        try {
+            for (int i = 0; i < 2; ++i) {
+                unlink(cache.c_str());
+                if ((i == 0 ? symlink("/dev/zero", cache.c_str()) : mkfifo(cache.c_str(), 0600)) !=
+                    0)
+                    _exit(2);
+                CActivityIndex got;
+                if (LoadActivityIndex(m_path, {}, &got, nullptr, nullptr, &use, &error) != 1 ||
+                    use != ActivityCacheUse::kBuilt || !Difference(got, fresh).empty())
+                    _exit(3);
+            }
+        } catch (...) {
+            _exit(4); // out of memory
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST_F(ActivityTest, CacheFolderMustBeTheUsersOwnAndClosedToOthers) {
+    const std::string dir = m_dir.File("cache/tessavin-viewer");
+    ASSERT_EQ(mkdir(m_dir.File("cache").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    CActivityIndex index;
+    ActivityCacheUse use;
+    std::string error, note;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(
+            LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error, nullptr, &note),
+            1);
+        EXPECT_EQ(use, ActivityCacheUse::kBuilt);
+        EXPECT_NE(note.find(dir), std::string::npos) << note;
+    }
+    EXPECT_NE(access(ActivityCachePath(m_path, {}).c_str(), F_OK), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error, nullptr, &note),
+              1);
+    EXPECT_EQ(note, "");
+    ASSERT_EQ(LoadActivityIndex(m_path, {}, &index, nullptr, nullptr, &use, &error), 1);
+    EXPECT_EQ(use, ActivityCacheUse::kLoaded);
+
+    // Without HOME and XDG_CACHE_HOME: the user's home, never a shared folder.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    unsetenv("XDG_CACHE_HOME");
+    unsetenv("HOME");
+    const std::string fallback = ActivityCacheDir();
+    if (!home.empty())
+        setenv("HOME", home.c_str(), 1);
+    EXPECT_NE(fallback.rfind("/tmp", 0), 0u) << fallback;
 }
 
 TEST_F(ActivityTest, BuilderPublishesWhatItFindsAndFollowsAGrowingRecording) {

@@ -31,7 +31,8 @@ int RunActivity(int argc, char** argv) {
         "channel's picture changed within each second, times in local standard time (UTC with\n"
         "--utc). --json prints the periods as \"events\" and the share of each channel's picture\n"
         "that changed in every recorded second as \"seconds\". The index is cached under\n"
-        "$XDG_CACHE_HOME/tessavin-viewer/ unless --no-cache.\n";
+        "$XDG_CACHE_HOME/tessavin-viewer/ (a folder of the user's own, mode 0700) unless\n"
+        "--no-cache.\n";
     std::vector<std::string> args;
     tv::ActivityScanOptions opt;
     bool utc = false;
@@ -101,14 +102,18 @@ int RunActivity(int argc, char** argv) {
             shown = pct;
         };
     int ok;
+    std::string note;
     if (cache) {
-        ok = tv::LoadActivityIndex(args[0], opt, &index, nullptr, progress, nullptr, &error);
+        ok = tv::LoadActivityIndex(args[0], opt, &index, nullptr, progress, nullptr, &error,
+                                   nullptr, &note);
     } else {
         tv::CActivityScanner scanner;
         ok = scanner.Scan(args[0], opt, 0, &index, nullptr, progress, &error);
     }
     if (shown >= 0)
         std::fputs("\r              \r", stderr);
+    if (!note.empty())
+        std::fprintf(stderr, "qzftool activity: index not cached: %s\n", note.c_str());
     if (!ok) {
         std::fprintf(stderr, "qzftool activity: %s\n", error.c_str());
         return 2;
