@@ -223,6 +223,9 @@ private:
     bool DecodeTrue(const uint8_t* packet, int length, const PictureInfo& info);
     void ShowStreamPicture(const PictureInfo& info, const uint8_t* picture, LocalBuffers& b);
     bool StreamVisible(const PictureInfo& info);
+    // Notes that a step has moved stream on by one picture; true when every
+    // visible channel has moved.
+    bool StepDone(const PictureInfo& info, int stream, LocalPlace& place);
     // Makes every stream's buffer true at the last packet before target by
     // decoding forward from the stream's key picture before it.
     void PrimeBefore(uint64_t target, LocalBuffers& b);
