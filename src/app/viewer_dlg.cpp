@@ -9,6 +9,7 @@
 #include "app/skin_resources.h"
 #include "app/skin_slider.h"
 #include "app/status_panel.h"
+#include "app/timeline_strip.h"
 #include "app/transparent_text.h"
 #include "app/viewer_app.h"
 #include "media/stream_file.h"
@@ -361,8 +362,9 @@ void CViewerDlg::ApplyTopmost() {
 void CViewerDlg::Layout(bool initial, int w, int h) {
     int W = width();
     int H = height();
-    const int strip = TimelineHeight();
+    int strip = TimelineHeight();
     if (initial) {
+        strip = TimelineShown() ? CTimelineStrip::HeightBelowVideo(h) : 0;
         W = w + 5;
         H = h + 100 + strip;
         QRect screen(0, 0, 1280, 1024);
@@ -430,6 +432,9 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
         ShowSourceTitle();
     }
     m_speed = 1.0;
+    // Marks are times of the recording they were set on; offered for another
+    // one they would name a range it may not even hold.
+    m_evidenceMarks = EvidenceMarks{};
     if (m_engine.GetSpeed() != 1.0) {
         // The loop starts at the engine's current speed; a new recording
         // starts at normal speed whatever the last one played at.
@@ -498,6 +503,7 @@ void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
 }
 
 void CViewerDlg::CloseSource() {
+    m_evidenceMarks = EvidenceMarks{};
     SetTimelineSource(std::string(), 0, false);
     m_engine.StopPlayback();
     m_engine.Disconnect();

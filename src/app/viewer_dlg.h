@@ -216,6 +216,7 @@ private:
     void CreateReviewControls();
     void LoadReviewSettings(const CProfile& profile);
     void SaveReviewSettings(CProfile* profile);
+    bool TimelineShown() const;
     int TimelineHeight() const;
     void LayoutTimeline();
     void SetTimelineSource(const std::string& path, int diskMode, bool open);
