@@ -604,6 +604,15 @@ void CViewerDlg::RefreshStatus() {
         m_lastConnectionState = connection;
         m_status->SetConnectionState(connection);
         m_status->update();
+        FollowConnection(connection);
+    }
+    const uint64_t cutEnds = m_engine.GetCutEndCount();
+    if (cutEnds != m_cutEndsSaid) {
+        m_cutEndsSaid = cutEnds;
+        const std::string cut = m_engine.GetCutEndText();
+        if (!cut.empty() && m_viewMode == 1) {
+            ShowNote(QStringLiteral("Recording cut short: ") + QString::fromStdString(cut));
+        }
     }
     const int state = m_engine.GetPlayState();
     const QString text = StatusTextFor(state, m_engine.GetSpeed());
@@ -625,6 +634,24 @@ void CViewerDlg::RefreshStatus() {
                                                        : QStringLiteral(" ");
         m_position->SetTooltipText(time);
         m_status->SetTexts(text, time);
+    }
+}
+
+void CViewerDlg::ShowRecorderLost(const QString& reason) {
+    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+        wnd->SetOfflineText(reason.isEmpty() ? std::string() : "NOT LIVE\n" + reason.toStdString());
+    }
+}
+
+void CViewerDlg::FollowConnection(int connection) {
+    if (m_viewMode != 2) {
+        return;
+    }
+    if (connection == kNetLoggedIn) {
+        m_wasLive = true;
+        ShowRecorderLost(QString());
+    } else if (m_sessionOpen && m_wasLive) {
+        ShowRecorderLost(QStringLiteral("Connection to the recorder lost: reconnecting"));
     }
 }
 

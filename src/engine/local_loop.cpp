@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace tv {
@@ -113,6 +114,43 @@ int CPlayerEngine::ReadForwardWrapped(uint8_t* dest) {
         m_file.ClearIsAudio();
     }
     return n;
+}
+
+void CPlayerEngine::NoteCutEnd() {
+    // A recorder disk simply ends where the device does.
+    if (m_file.IsDiskMode() || m_file.GetPosition() + kQzfBlockSize <= m_file.GetSize()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_timeLock);
+        if (m_cutEndNoted) {
+            return;
+        }
+    }
+    const uint64_t size = m_file.GetSize();
+    const uint64_t tail = size % kQzfBlockSize;
+    const uint64_t packet = m_file.GetCutPacketOffset();
+    // In the words qzftool verify uses for the same finding.
+    std::string text;
+    char part[128];
+    if (tail != 0) {
+        std::snprintf(
+            part, sizeof part, "cut tail at offset %llu: %llu bytes after the last whole block",
+            static_cast<unsigned long long>(size - tail), static_cast<unsigned long long>(tail));
+        text = part;
+    }
+    if (packet != CStreamFile::kNoCutPacket) {
+        std::snprintf(part, sizeof part, "%sthe packet at offset %llu is cut off",
+                      text.empty() ? "" : "; ", static_cast<unsigned long long>(packet));
+        text += part;
+    }
+    if (text.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    m_cutEndNoted = true;
+    m_cutEndText = text;
+    m_cutEndCount.fetch_add(1);
 }
 
 void CPlayerEngine::NoteReaderState() {
@@ -433,6 +471,7 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
         // cut off the packet that ran into the end of a growing recording.
         m_pictures.Invalidate();
         place.lastForwardFailed = true;
+        NoteCutEnd();
         if (!play) {
             m_playState.store(kStatePause);
         } else if (++place.failures > kMaxReadFailures) {
