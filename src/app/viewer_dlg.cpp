@@ -435,6 +435,7 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     // Marks are times of the recording they were set on; offered for another
     // one they would name a range it may not even hold.
     m_evidenceMarks = EvidenceMarks{};
+    m_status->setToolTip(QString());
     if (m_engine.GetSpeed() != 1.0) {
         // The loop starts at the engine's current speed; a new recording
         // starts at normal speed whatever the last one played at.
@@ -611,7 +612,10 @@ void CViewerDlg::RefreshStatus() {
         m_cutEndsSaid = cutEnds;
         const std::string cut = m_engine.GetCutEndText();
         if (!cut.empty() && m_viewMode == 1) {
-            ShowNote(QStringLiteral("Recording cut short: ") + QString::fromStdString(cut));
+            ShowNote(QString::fromStdString(m_engine.GetCutEndBrief()));
+            // The whole finding, as qzftool verify gives it, under the pointer.
+            m_status->setToolTip(QStringLiteral("Recording cut short: ") +
+                                 QString::fromStdString(cut));
         }
     }
     const int state = m_engine.GetPlayState();

@@ -147,9 +147,19 @@ void CPlayerEngine::NoteCutEnd() {
     if (text.empty()) {
         return;
     }
+    // Short enough for the status line: where the cut is.
+    if (tail != 0) {
+        std::snprintf(part, sizeof part, "Cut tail at offset %llu (%llu bytes)",
+                      static_cast<unsigned long long>(size - tail),
+                      static_cast<unsigned long long>(tail));
+    } else {
+        std::snprintf(part, sizeof part, "Cut mid-packet at offset %llu",
+                      static_cast<unsigned long long>(packet));
+    }
     std::lock_guard<std::mutex> lock(m_timeLock);
     m_cutEndNoted = true;
     m_cutEndText = text;
+    m_cutEndBrief = part;
     m_cutEndCount.fetch_add(1);
 }
 

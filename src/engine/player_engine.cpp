@@ -233,6 +233,7 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
         std::lock_guard<std::mutex> lock(m_timeLock);
         m_blockTimeValid = false;
         m_cutEndText.clear();
+        m_cutEndBrief.clear();
         m_cutEndNoted = false;
     }
     m_videoWnd.Clear();
@@ -582,6 +583,11 @@ std::string CPlayerEngine::GetRecordingErrorText() {
 std::string CPlayerEngine::GetCutEndText() {
     std::lock_guard<std::mutex> lock(m_timeLock);
     return m_cutEndText;
+}
+
+std::string CPlayerEngine::GetCutEndBrief() {
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    return m_cutEndBrief;
 }
 
 uint64_t CPlayerEngine::GetBytesRecorded() {

@@ -163,6 +163,8 @@ public:
     // of); empty while none was met. Found at most once per open; the count
     // tells a caller that polls whether it is new.
     std::string GetCutEndText();
+    // The same in a few words, for a status line.
+    std::string GetCutEndBrief();
     uint64_t GetCutEndCount() const { return m_cutEndCount.load(); }
     int SetAutoReconnect(int flag);
     int GetAutoReconnect() const { return m_autoReconnect.load(); }
@@ -312,6 +314,7 @@ private:
     mutable std::mutex m_timeLock;
     SYSTEMTIME m_frameTime{};
     std::string m_cutEndText;
+    std::string m_cutEndBrief;
     bool m_cutEndNoted = false;
     SYSTEMTIME m_blockTime{};
     bool m_blockTimeValid = false;

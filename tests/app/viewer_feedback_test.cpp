@@ -182,14 +182,20 @@ TEST_F(Viewer, ARecordingCutShortSaysSoWhenPlayReachesTheCut) {
         ASSERT_TRUE(QFile::copy(QString::fromStdString(whole), path));
         ASSERT_TRUE(QFile::resize(path, cut));
         ASSERT_EQ(d.OpenSource(path.toStdString(), 0), 1);
-        const QString said = cut % 4096 != 0
-                                 ? QString("Recording cut short: cut tail at offset %1: %2 bytes "
-                                           "after the last whole block; the packet at offset ")
-                                       .arg(cut - cut % 4096)
-                                       .arg(cut % 4096)
-                                 : QString("Recording cut short: the packet at offset ");
+        const QString said =
+            cut % 4096 != 0
+                ? QString("Cut tail at offset %1 (%2 bytes)").arg(cut - cut % 4096).arg(cut % 4096)
+                : QString("Cut mid-packet at offset ");
         EXPECT_TRUE(WaitFor([&] { return d.StatusPanel()->NoteText().startsWith(said); }))
             << d.StatusPanel()->NoteText().toStdString();
+        // The whole finding in the words of qzftool verify.
+        EXPECT_TRUE(d.StatusPanel()->toolTip().startsWith(
+            cut % 4096 != 0 ? QString("Recording cut short: cut tail at offset %1: %2 bytes after "
+                                      "the last whole block; the packet at offset ")
+                                  .arg(cut - cut % 4096)
+                                  .arg(cut % 4096)
+                            : QString("Recording cut short: the packet at offset ")))
+            << d.StatusPanel()->toolTip().toStdString();
     }
 }
 
