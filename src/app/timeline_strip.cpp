@@ -23,9 +23,11 @@ namespace {
 
 constexpr int kAxisHeight = 13;
 constexpr int kHover = 3;
-// Shading reaches full strength at this share of the picture changed: a
-// person crossing a room changes a few percent of it.
-constexpr double kFullShade = 0.08;
+// Room on the left for the row names.
+constexpr int kLabelWidth = 34;
+// Below the activity threshold a second is only tinted, up to this share of
+// the way to the mark colour, so that what counts as activity stands apart.
+constexpr double kQuietTint = 0.35;
 
 QString LocalText(uint32_t t, bool date, bool seconds) {
     const SYSTEMTIME s = BlockTimeToLocal(t, GetTimeZoneBias());
@@ -41,7 +43,7 @@ QString LocalText(uint32_t t, bool date, bool seconds) {
 
 CTimelineStrip::CTimelineStrip(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
-    setFixedHeight(kHeight);
+    setMinimumHeight(kMinHeight);
     setCursor(Qt::PointingHandCursor);
     m_poll.setInterval(250);
     connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
@@ -51,6 +53,40 @@ CTimelineStrip::CTimelineStrip(QWidget* parent) : QWidget(parent) {
 }
 
 CTimelineStrip::~CTimelineStrip() = default;
+
+int CTimelineStrip::HeightForArea(int area) {
+    return std::clamp(area / 5, kMinHeight, kMaxHeight);
+}
+
+int CTimelineStrip::HeightBelowVideo(int videoHeight) {
+    return std::clamp(videoHeight / 4, kMinHeight, kMaxHeight);
+}
+
+void CTimelineStrip::SetMarks(bool hasIn, uint32_t in, bool hasOut, uint32_t out) {
+    if (hasIn == m_hasIn && hasOut == m_hasOut && (!hasIn || in == m_in) &&
+        (!hasOut || out == m_out))
+        return;
+    m_hasIn = hasIn;
+    m_hasOut = hasOut;
+    m_in = hasIn ? in : 0;
+    m_out = hasOut ? out : 0;
+    update();
+}
+
+std::vector<int> CTimelineStrip::Rows() const {
+    const uint16_t mask = m_index.ChannelMask();
+    std::vector<int> rows;
+    for (int c = 0; c < kActivityChannels; ++c)
+        if (mask & (1u << c))
+            rows.push_back(c);
+    if (rows.empty())
+        rows.push_back(0);
+    return rows;
+}
+
+int CTimelineStrip::RowHeight() const {
+    return Plot().height() / int(Rows().size());
+}
 
 void CTimelineStrip::SetSource(const std::string& path, int diskMode, int videoFormat) {
     ActivityScanOptions o;
@@ -132,7 +168,7 @@ void CTimelineStrip::SetView(uint32_t from, uint32_t to) {
 }
 
 QRect CTimelineStrip::Plot() const {
-    return QRect(2, kAxisHeight, width() - 4, height() - kAxisHeight - 2);
+    return QRect(kLabelWidth, kAxisHeight, width() - kLabelWidth - 2, height() - kAxisHeight - 2);
 }
 
 uint32_t CTimelineStrip::TimeAtX(int x) const {
@@ -190,6 +226,41 @@ void CTimelineStrip::DrawTicks(QPainter& p, const QRect& plot) {
     }
 }
 
+void CTimelineStrip::DrawMarks(QPainter& p, const QRect& plot) {
+    if (!m_hasIn && !m_hasOut)
+        return;
+    const int left = plot.left();
+    const int right = plot.left() + plot.width();
+    auto clampX = [&](uint32_t t) {
+        return t < m_from ? left - 1 : t >= m_to ? right : XOfTime(t);
+    };
+    if (m_hasIn && m_hasOut && m_in < m_out) {
+        const int x0 = std::max(left, clampX(m_in));
+        const int x1 = std::min(right, clampX(m_out));
+        if (x1 > x0)
+            p.fillRect(QRect(x0, plot.top(), x1 - x0, plot.height()), QColor(90, 200, 255, 55));
+    }
+    p.setFont(QFont(font().family(), 7, QFont::Bold));
+    const struct {
+        bool has;
+        uint32_t t;
+        const char* text;
+    } marks[] = {{m_hasIn, m_in, "IN"}, {m_hasOut, m_out, "OUT"}};
+    for (const auto& m : marks) {
+        if (!m.has || m.t < m_from || m.t >= m_to)
+            continue;
+        const int x = XOfTime(m.t);
+        p.setPen(QPen(QColor(90, 200, 255), 2));
+        p.drawLine(x, plot.top(), x, plot.bottom());
+        const QString text = QString::fromLatin1(m.text);
+        const int tw = p.fontMetrics().horizontalAdvance(text) + 4;
+        const QRect flag(m.text[0] == 'I' ? x : x - tw, plot.bottom() - 11, tw, 11);
+        p.fillRect(flag, QColor(90, 200, 255));
+        p.setPen(QColor(0, 0, 0));
+        p.drawText(flag, Qt::AlignCenter, text);
+    }
+}
+
 void CTimelineStrip::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), QColor(18, 20, 26));
@@ -202,13 +273,7 @@ void CTimelineStrip::paintEvent(QPaintEvent*) {
                        : QStringLiteral("Indexing..."));
         return;
     }
-    const uint16_t mask = m_index.ChannelMask();
-    std::vector<int> rows;
-    for (int c = 0; c < kActivityChannels; ++c)
-        if (mask & (1u << c))
-            rows.push_back(c);
-    if (rows.empty())
-        rows.push_back(0);
+    const std::vector<int> rows = Rows();
     const int n = int(rows.size());
     const int w = plot.width();
     // Per pixel column: recorded or not, and the strongest change per row.
@@ -236,24 +301,40 @@ void CTimelineStrip::paintEvent(QPaintEvent*) {
         }
     }
     const double rowH = double(plot.height()) / n;
+    const int limit = std::clamp(int(std::ceil(m_threshold * 255.0)), 1, 255);
+    QFont labelFont(font().family());
+    labelFont.setPixelSize(std::clamp(int(rowH) - 2, 8, 13));
+    labelFont.setBold(true);
     for (int r = 0; r < n; ++r) {
         const int y0 = plot.top() + int(r * rowH);
         const int y1 = plot.top() + int((r + 1) * rowH) - (rowH >= 4 ? 1 : 0);
         const bool shown = (m_visible >> rows[size_t(r)]) & 1;
+        // Seconds above the threshold are what Page Up / Page Down walk to:
+        // drawn solid, the rest only tinted by how much changed.
+        const QColor base = shown ? QColor(40, 58, 86) : QColor(40, 44, 52);
+        const QColor mark = shown ? QColor(255, 150, 20) : QColor(170, 120, 70);
         for (int x = 0; x < w; ++x) {
-            QColor c(34, 34, 38);
+            QColor c(22, 22, 26);
             if (recorded[size_t(x)]) {
-                const double v =
-                    std::min(1.0, level[size_t(r) * size_t(w) + size_t(x)] / 255.0 / kFullShade);
-                const QColor base = shown ? QColor(40, 58, 86) : QColor(40, 44, 52);
-                c = QColor(int(base.red() + v * (255 - base.red())),
-                           int(base.green() + v * (170 - base.green())),
-                           int(base.blue() + v * (40 - base.blue())));
+                const int l = level[size_t(r) * size_t(w) + size_t(x)];
+                if (l >= limit) {
+                    c = mark;
+                } else {
+                    const double v = kQuietTint * l / limit;
+                    c = QColor(int(base.red() + v * (mark.red() - base.red())),
+                               int(base.green() + v * (mark.green() - base.green())),
+                               int(base.blue() + v * (mark.blue() - base.blue())));
+                }
             }
             p.setPen(c);
             p.drawLine(plot.left() + x, y0, plot.left() + x, y1);
         }
+        p.setFont(labelFont);
+        p.setPen(shown ? QColor(230, 232, 240) : QColor(130, 134, 145));
+        p.drawText(QRect(2, y0, kLabelWidth - 5, y1 - y0 + 1), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::asprintf("CH%d", rows[size_t(r)] + 1));
     }
+    DrawMarks(p, plot);
     DrawTicks(p, plot);
     if (m_current >= m_from && m_current < m_to) {
         const int x = XOfTime(m_current);

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QLabel;
 
@@ -25,8 +26,17 @@ namespace tv {
 class CTimelineStrip : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kHeight = 58;
+    // The strip takes a fifth of the window's video and strip area, within
+    // these bounds: eight rows of at least 12 pixels, named, at the least.
+    static constexpr int kMinHeight = 112;
+    static constexpr int kMaxHeight = 320;
     static constexpr uint32_t kMinSpan = 60;
+
+    // Strip height for an area (video plus strip) of this height.
+    static int HeightForArea(int area);
+    // The strip height that, added below a video area of this height, leaves
+    // the video area as it is.
+    static int HeightBelowVideo(int videoHeight);
 
     explicit CTimelineStrip(QWidget* parent = nullptr);
     ~CTimelineStrip() override;
@@ -37,6 +47,11 @@ public:
     void SetCurrentTime(uint32_t utc);
     void SetVisibleChannels(uint16_t mask) { m_visible = mask; }
     void SetThreshold(double t) { m_threshold = t; }
+    // The range marked for an evidence package, drawn over the rows.
+    void SetMarks(bool hasIn, uint32_t in, bool hasOut, uint32_t out);
+    bool HasMarks() const { return m_hasIn || m_hasOut; }
+    // Height of one channel row as drawn now.
+    int RowHeight() const;
 
     const CActivityIndex& Index() const { return m_index; }
     bool IsExact() const { return m_exact; }
@@ -79,6 +94,8 @@ protected:
 private:
     QRect Plot() const;
     void DrawTicks(class QPainter& p, const QRect& plot);
+    void DrawMarks(class QPainter& p, const QRect& plot);
+    std::vector<int> Rows() const;
     void ShowThumbnail();
 
     CActivityBuilder m_builder;
@@ -103,6 +120,10 @@ private:
     uint32_t m_thumbTime = 0;
     uint64_t m_builtSize = 0;
     int m_idlePolls = 0;
+    bool m_hasIn = false;
+    bool m_hasOut = false;
+    uint32_t m_in = 0;
+    uint32_t m_out = 0;
 };
 
 } // namespace tv

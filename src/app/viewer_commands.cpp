@@ -602,6 +602,7 @@ void CViewerDlg::ForgetSession() {
         return;
     }
     m_sessionOpen = false;
+    m_wasLive = false;
     ResetConnectButton();
     m_status->update();
 }
@@ -609,7 +610,11 @@ void CViewerDlg::ForgetSession() {
 void CViewerDlg::Connect() {
     if (m_sessionOpen || m_engine.IsConnected()) {
         m_engine.Disconnect();
+        if (m_wasLive) {
+            ShowRecorderLost(QStringLiteral("Disconnected"));
+        }
         m_sessionOpen = false;
+        m_wasLive = false;
         ResetConnectButton();
         UpdateCommandUi();
         return;
@@ -652,6 +657,7 @@ void CViewerDlg::Connect() {
         ShowMessageBox(m_engine.GetLastErrorText());
     } else {
         m_sessionOpen = true;
+        m_wasLive = false;
         CSkinButton* b = Button(kCommandConnect);
         b->SetImage(kBmpConnectActive, true);
         b->SetTooltip(kTipDisconnect);
@@ -669,21 +675,30 @@ void CViewerDlg::HandleNetMessage(int message) {
     // a failed dynamic-IP look-up all end the session the same way.
     const std::string reason = m_engine.GetLastErrorText();
     m_engine.Disconnect();
+    const bool wasLive = m_wasLive;
     m_sessionOpen = false;
+    m_wasLive = false;
     ResetConnectButton();
     m_status->update();
     UpdateCommandUi();
+    std::string text;
     switch (message) {
     case kMsgDisconnected:
-        ShowMessageBox(LoadResString(32866).toStdString());
+        text = LoadResString(32866).toStdString();
         break;
     case kMsgNoResponse:
-        ShowMessageBox(LoadResString(32870).toStdString());
+        text = LoadResString(32870).toStdString();
         break;
     default:
-        ShowMessageBox(reason.empty() ? LoadResString(32868).toStdString() : reason);
+        text = reason.empty() ? LoadResString(32868).toStdString() : reason;
         break;
     }
+    // Drawn before the message box, so that the pictures behind it already
+    // say they are not live.
+    if (wasLive) {
+        ShowRecorderLost(QString::fromStdString(text));
+    }
+    ShowMessageBox(text);
 }
 
 void CViewerDlg::StillCapture() {

@@ -9,6 +9,7 @@
 #include "app/skin_resources.h"
 #include "app/skin_slider.h"
 #include "app/status_panel.h"
+#include "app/timeline_strip.h"
 #include "app/transparent_text.h"
 #include "app/viewer_app.h"
 #include "media/stream_file.h"
@@ -361,8 +362,9 @@ void CViewerDlg::ApplyTopmost() {
 void CViewerDlg::Layout(bool initial, int w, int h) {
     int W = width();
     int H = height();
-    const int strip = TimelineHeight();
+    int strip = TimelineHeight();
     if (initial) {
+        strip = TimelineShown() ? CTimelineStrip::HeightBelowVideo(h) : 0;
         W = w + 5;
         H = h + 100 + strip;
         QRect screen(0, 0, 1280, 1024);
@@ -430,6 +432,10 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
         ShowSourceTitle();
     }
     m_speed = 1.0;
+    // Marks are times of the recording they were set on; offered for another
+    // one they would name a range it may not even hold.
+    m_evidenceMarks = EvidenceMarks{};
+    m_status->setToolTip(QString());
     if (m_engine.GetSpeed() != 1.0) {
         // The loop starts at the engine's current speed; a new recording
         // starts at normal speed whatever the last one played at.
@@ -498,6 +504,7 @@ void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
 }
 
 void CViewerDlg::CloseSource() {
+    m_evidenceMarks = EvidenceMarks{};
     SetTimelineSource(std::string(), 0, false);
     m_engine.StopPlayback();
     m_engine.Disconnect();
@@ -598,6 +605,18 @@ void CViewerDlg::RefreshStatus() {
         m_lastConnectionState = connection;
         m_status->SetConnectionState(connection);
         m_status->update();
+        FollowConnection(connection);
+    }
+    const uint64_t cutEnds = m_engine.GetCutEndCount();
+    if (cutEnds != m_cutEndsSaid) {
+        m_cutEndsSaid = cutEnds;
+        const std::string cut = m_engine.GetCutEndText();
+        if (!cut.empty() && m_viewMode == 1) {
+            ShowNote(QString::fromStdString(m_engine.GetCutEndBrief()));
+            // The whole finding, as qzftool verify gives it, under the pointer.
+            m_status->setToolTip(QStringLiteral("Recording cut short: ") +
+                                 QString::fromStdString(cut));
+        }
     }
     const int state = m_engine.GetPlayState();
     const QString text = StatusTextFor(state, m_engine.GetSpeed());
@@ -619,6 +638,24 @@ void CViewerDlg::RefreshStatus() {
                                                        : QStringLiteral(" ");
         m_position->SetTooltipText(time);
         m_status->SetTexts(text, time);
+    }
+}
+
+void CViewerDlg::ShowRecorderLost(const QString& reason) {
+    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+        wnd->SetOfflineText(reason.isEmpty() ? std::string() : "NOT LIVE\n" + reason.toStdString());
+    }
+}
+
+void CViewerDlg::FollowConnection(int connection) {
+    if (m_viewMode != 2) {
+        return;
+    }
+    if (connection == kNetLoggedIn) {
+        m_wasLive = true;
+        ShowRecorderLost(QString());
+    } else if (m_sessionOpen && m_wasLive) {
+        ShowRecorderLost(QStringLiteral("Connection to the recorder lost: reconnecting"));
     }
 }
 

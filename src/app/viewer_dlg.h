@@ -177,6 +177,10 @@ private:
     void HandleConnectionRequest();
     void ForwardPendingKey();
     void RefreshStatus();
+    // Client mode: while the recorder is lost the video area says so over
+    // the last pictures; live pictures again take it away.
+    void ShowRecorderLost(const QString& reason);
+    void FollowConnection(int connection);
     // Says in the status panel for a few seconds where a file went.
     void ShowNote(const QString& text);
     friend void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks);
@@ -216,6 +220,7 @@ private:
     void CreateReviewControls();
     void LoadReviewSettings(const CProfile& profile);
     void SaveReviewSettings(CProfile* profile);
+    bool TimelineShown() const;
     int TimelineHeight() const;
     void LayoutTimeline();
     void SetTimelineSource(const std::string& path, int diskMode, bool open);
@@ -270,6 +275,10 @@ private:
     QString m_portText;
     bool m_connectOnFirstTick = false;
     bool m_sessionOpen = false;
+    // The session has shown live pictures since it was opened.
+    bool m_wasLive = false;
+    // Cut ends of recordings the engine has reported and the window has said.
+    uint64_t m_cutEndsSaid = 0;
 
     bool m_aviRunning = false;
     // A local recording the user started and has not stopped: when the engine

@@ -119,8 +119,12 @@ void CViewerDlg::SaveReviewSettings(CProfile* profile) {
     profile->WriteInt(kProfileSection, kTimelineSetting, m_showTimeline ? 1 : 0);
 }
 
+bool CViewerDlg::TimelineShown() const {
+    return m_showTimeline && m_viewMode == 1;
+}
+
 int CViewerDlg::TimelineHeight() const {
-    return m_showTimeline && m_viewMode == 1 ? CTimelineStrip::kHeight : 0;
+    return TimelineShown() ? CTimelineStrip::HeightForArea(height() - 100) : 0;
 }
 
 void CViewerDlg::LayoutTimeline() {
@@ -129,7 +133,8 @@ void CViewerDlg::LayoutTimeline() {
     if (m_timeline == nullptr)
         return;
     const int h = TimelineHeight();
-    m_timeline->setGeometry(2, 25 + m_videoHeight, m_videoWidth, CTimelineStrip::kHeight);
+    if (h > 0)
+        m_timeline->setGeometry(2, 25 + m_videoHeight, m_videoWidth, h);
     m_timeline->setVisible(h > 0);
 }
 
@@ -159,7 +164,7 @@ void CViewerDlg::ReviewCommand(int id) {
         // The video area keeps its size; the window grows or shrinks by the strip.
         const int before = TimelineHeight();
         m_showTimeline = !m_showTimeline;
-        const int after = TimelineHeight();
+        const int after = TimelineShown() ? CTimelineStrip::HeightBelowVideo(m_videoHeight) : 0;
         if (after != before && !isMaximized())
             resize(width(), height() + after - before);
         Layout(false, m_videoWidth, m_videoHeight);
@@ -191,6 +196,8 @@ void CViewerDlg::RefreshTimeline() {
     if (m_timeline == nullptr || m_viewMode != 1)
         return;
     m_timeline->SetVisibleChannels(VisibleChannelMask());
+    m_timeline->SetMarks(m_evidenceMarks.hasIn, m_evidenceMarks.in, m_evidenceMarks.hasOut,
+                         m_evidenceMarks.out);
     SYSTEMTIME t{};
     if (!m_engine.GetFrameTime(&t))
         return;

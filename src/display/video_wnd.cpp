@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "display/bitmap_file.h"
 #include "display/dd_error.h"
@@ -464,6 +465,7 @@ void CVideoWnd::Refresh() {
 
 void CVideoWnd::Clear() {
     CsLock lock(m_lock);
+    m_offlineText.clear();
     m_clearFlag = 1;
     m_hasPicture.fill(0);
     m_exportMask = 0;
@@ -480,6 +482,22 @@ void CVideoWnd::ClearChannel(int channel) {
     m_clearFlag = 1;
     Repaint();
     m_clearFlag = 0;
+}
+
+void CVideoWnd::SetOfflineText(const std::string& text) {
+    {
+        CsLock lock(m_lock);
+        if (text == m_offlineText) {
+            return;
+        }
+        m_offlineText = text;
+    }
+    update();
+}
+
+std::string CVideoWnd::GetOfflineText() const {
+    CsLock lock(m_lock);
+    return m_offlineText;
 }
 
 std::string CVideoWnd::GetLastErrorText() const {
@@ -1056,6 +1074,37 @@ void CVideoWnd::paintEvent(QPaintEvent*) {
         painter.drawImage(0, 0, m_gdi);
     } else {
         painter.fillRect(rect(), Qt::black);
+    }
+    if (!m_offlineText.empty()) {
+        DrawOffline(painter);
+    }
+}
+
+void CVideoWnd::DrawOffline(QPainter& painter) {
+    // Dimmed far enough that nobody takes the last pictures for live ones,
+    // still visible enough to show what was last seen.
+    painter.fillRect(rect(), QColor(0, 0, 0, 170));
+    const QString text = QString::fromStdString(m_offlineText);
+    std::vector<QRect> cells;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        if (m_visible[c]) {
+            const RECT& r = m_windowRects[c];
+            cells.emplace_back(r.left, r.top, r.Width(), r.Height());
+        }
+    }
+    if (cells.empty()) {
+        cells.push_back(rect());
+    }
+    for (const QRect& cell : cells) {
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::clamp(cell.height() / 12, 10, 28));
+        painter.setFont(font);
+        const QRect box = cell.adjusted(6, 6, -6, -6);
+        const QRect used = painter.boundingRect(box, Qt::AlignCenter | Qt::TextWordWrap, text);
+        painter.fillRect(used.adjusted(-8, -4, 8, 4), QColor(120, 0, 0, 200));
+        painter.setPen(QColor(255, 235, 235));
+        painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, text);
     }
 }
 

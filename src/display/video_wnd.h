@@ -84,6 +84,12 @@ public:
     void Clear();
     // One channel's cell back to black: it has no picture at the place shown.
     void ClearChannel(int channel);
+    // The pictures on screen are no longer live (the recorder was lost):
+    // every cell is drawn dimmed with the text over it, lines split at '\n',
+    // until an empty text or Clear. Only the screen shows it; still images
+    // and export frames keep the pictures as they were.
+    void SetOfflineText(const std::string& text);
+    std::string GetOfflineText() const;
     // Writes what the client area shows, labels included, as a bitmap file and
     // puts the picture on the clipboard. 1 when the file was written.
     int SaveImage(const std::string& path);
@@ -146,6 +152,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void DrawOffline(class QPainter& painter);
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -245,6 +252,7 @@ private:
     QImage m_screen; // the back surface in the screen's format, for surfaces of other formats
     int m_clientWidth = 0;
     int m_clientHeight = 0;
+    std::string m_offlineText;
     std::atomic<bool> m_updatePending{false};
 };
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace tv {
@@ -95,6 +96,10 @@ struct CPlayerEngine::LocalPlace {
     int failures = 0;
     // Pacing: when the next picture is due, in microseconds of the steady clock.
     int64_t due = 0;
+    // The step in progress: streams and channels that have moved on by one
+    // picture since the step command was taken.
+    uint32_t steppedStreams = 0;
+    uint32_t steppedChannels = 0;
 };
 
 bool CPlayerEngine::StopRequested() const {
@@ -109,6 +114,53 @@ int CPlayerEngine::ReadForwardWrapped(uint8_t* dest) {
         m_file.ClearIsAudio();
     }
     return n;
+}
+
+void CPlayerEngine::NoteCutEnd() {
+    // A recorder disk simply ends where the device does.
+    if (m_file.IsDiskMode() || m_file.GetPosition() + kQzfBlockSize <= m_file.GetSize()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_timeLock);
+        if (m_cutEndNoted) {
+            return;
+        }
+    }
+    const uint64_t size = m_file.GetSize();
+    const uint64_t tail = size % kQzfBlockSize;
+    const uint64_t packet = m_file.GetCutPacketOffset();
+    // In the words qzftool verify uses for the same finding.
+    std::string text;
+    char part[128];
+    if (tail != 0) {
+        std::snprintf(
+            part, sizeof part, "cut tail at offset %llu: %llu bytes after the last whole block",
+            static_cast<unsigned long long>(size - tail), static_cast<unsigned long long>(tail));
+        text = part;
+    }
+    if (packet != CStreamFile::kNoCutPacket) {
+        std::snprintf(part, sizeof part, "%sthe packet at offset %llu is cut off",
+                      text.empty() ? "" : "; ", static_cast<unsigned long long>(packet));
+        text += part;
+    }
+    if (text.empty()) {
+        return;
+    }
+    // Short enough for the status line: where the cut is.
+    if (tail != 0) {
+        std::snprintf(part, sizeof part, "Cut tail at offset %llu (%llu bytes)",
+                      static_cast<unsigned long long>(size - tail),
+                      static_cast<unsigned long long>(tail));
+    } else {
+        std::snprintf(part, sizeof part, "Cut mid-packet at offset %llu",
+                      static_cast<unsigned long long>(packet));
+    }
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    m_cutEndNoted = true;
+    m_cutEndText = text;
+    m_cutEndBrief = part;
+    m_cutEndCount.fetch_add(1);
 }
 
 void CPlayerEngine::NoteReaderState() {
@@ -429,6 +481,7 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
         // cut off the packet that ran into the end of a growing recording.
         m_pictures.Invalidate();
         place.lastForwardFailed = true;
+        NoteCutEnd();
         if (!play) {
             m_playState.store(kStatePause);
         } else if (++place.failures > kMaxReadFailures) {
@@ -482,6 +535,13 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
                place.due - NowUs() < kFastUpdateMarginUs) {
         // No time for this update: the stream waits for its next key picture.
         m_pictures.SetTrue(stream, false);
+    } else if (!play && StreamVisible(info) && (place.steppedStreams & (1u << stream)) != 0) {
+        // A second picture of a stream that has already moved: the step is
+        // over, and this picture is where the next one starts.
+        m_file.SetPosition(info.offset);
+        m_position.store(info.offset);
+        m_playState.store(kStatePause);
+        return;
     } else if (DecodeTrue(packet, length, info) && m_shownOffset[stream] != info.offset) {
         if (!play && !StreamVisible(info)) {
             return; // stepping goes on to a picture that is on screen
@@ -491,9 +551,29 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
     }
     if (play) {
         Pace(info, speed, place);
-    } else if (shown) {
+    } else if (shown && StepDone(info, stream, place)) {
         m_playState.store(kStatePause);
     }
+}
+
+bool CPlayerEngine::StepDone(const PictureInfo& info, int stream, LocalPlace& place) {
+    place.steppedStreams |= 1u << stream;
+    place.steppedChannels |= ChannelsOf(info);
+    // Every visible channel the recording holds (and the gate lets through)
+    // has moved by one picture of its own.
+    int split = 1;
+    int page = 0;
+    m_videoWnd.GetSplit(&split, &page);
+    const int n = std::max(split, 1);
+    const int count = std::min(m_videoWnd.GetChannelCount(), 16);
+    const uint32_t recorded = static_cast<uint32_t>(m_file.GetChannelMask()) & 0xFFFF;
+    uint32_t wanted = 0;
+    for (int c = page * n; c < std::min(count, (page + 1) * n); ++c) {
+        if ((recorded & (1u << c)) != 0 && m_channelEnable[c].load() != 0) {
+            wanted |= 1u << c;
+        }
+    }
+    return (wanted & ~place.steppedChannels) == 0;
 }
 
 void CPlayerEngine::PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& place) {
@@ -505,6 +585,8 @@ void CPlayerEngine::PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& pla
         place.cursorRaw = place.lastForwardFailed;
         place.forward = false;
     }
+    const uint64_t before = place.cursor;
+    const bool beforeRaw = place.cursorRaw;
     if (place.cursorRaw) {
         m_file.SetPosition(place.cursor);
     } else {
@@ -540,6 +622,13 @@ void CPlayerEngine::PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& pla
     if (m_shownOffset[stream] == offset || (!play && !StreamVisible(info))) {
         return;
     }
+    if (!play && (place.steppedStreams & (1u << stream)) != 0) {
+        // The stream's next picture back belongs to the next step.
+        place.cursor = before;
+        place.cursorRaw = beforeRaw;
+        m_playState.store(kStatePause);
+        return;
+    }
     bool shown = false;
     if (ChannelGatePasses(enabled, info.channel, info.dual)) {
         if (play && speed >= 16.0) {
@@ -562,7 +651,7 @@ void CPlayerEngine::PlayBackwardPass(int state, LocalBuffers& b, LocalPlace& pla
     }
     if (play) {
         Pace(info, speed, place);
-    } else if (shown) {
+    } else if (shown && StepDone(info, stream, place)) {
         m_playState.store(kStatePause);
     }
 }
@@ -643,6 +732,8 @@ int CPlayerEngine::RunLocalLoop() {
             m_commandsTaken.fetch_add(1);
             place.due = NowUs();
             place.failures = 0;
+            place.steppedStreams = 0;
+            place.steppedChannels = 0;
             if (lastSpeed >= 16.0 && m_speed.load() < 16.0) {
                 place.needPrime = true;
             }

@@ -232,6 +232,9 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
     {
         std::lock_guard<std::mutex> lock(m_timeLock);
         m_blockTimeValid = false;
+        m_cutEndText.clear();
+        m_cutEndBrief.clear();
+        m_cutEndNoted = false;
     }
     m_videoWnd.Clear();
     // The loop plays forward at once; the command is posted before the thread
@@ -575,6 +578,16 @@ int CPlayerEngine::IsRecording() {
 std::string CPlayerEngine::GetRecordingErrorText() {
     std::lock_guard<std::mutex> lock(m_recorderLock);
     return m_recorder.GetErrorText();
+}
+
+std::string CPlayerEngine::GetCutEndText() {
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    return m_cutEndText;
+}
+
+std::string CPlayerEngine::GetCutEndBrief() {
+    std::lock_guard<std::mutex> lock(m_timeLock);
+    return m_cutEndBrief;
 }
 
 uint64_t CPlayerEngine::GetBytesRecorded() {

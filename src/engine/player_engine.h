@@ -158,6 +158,14 @@ public:
     // Why the recording stopped on its own (a full disk, a write error); empty
     // while it runs or after StopRecording.
     std::string GetRecordingErrorText();
+    // How the open recording ends when playing reached a cut end (bytes after
+    // the last whole block, or a packet the recording stops in the middle
+    // of); empty while none was met. Found at most once per open; the count
+    // tells a caller that polls whether it is new.
+    std::string GetCutEndText();
+    // The same in a few words, for a status line.
+    std::string GetCutEndBrief();
+    uint64_t GetCutEndCount() const { return m_cutEndCount.load(); }
     int SetAutoReconnect(int flag);
     int GetAutoReconnect() const { return m_autoReconnect.load(); }
 
@@ -211,6 +219,8 @@ private:
     // audio kind after a failed read.
     int ReadForwardWrapped(uint8_t* dest);
     void NoteReaderState();
+    // At the end of the recording: what is cut off there, once per open.
+    void NoteCutEnd();
     // Converts and writes sound in chunks that fit the wave ring, retrying a
     // full ring until giveUp says so; a missing device drops it. 1 when any
     // of it was written.
@@ -223,6 +233,9 @@ private:
     bool DecodeTrue(const uint8_t* packet, int length, const PictureInfo& info);
     void ShowStreamPicture(const PictureInfo& info, const uint8_t* picture, LocalBuffers& b);
     bool StreamVisible(const PictureInfo& info);
+    // Notes that a step has moved stream on by one picture; true when every
+    // visible channel has moved.
+    bool StepDone(const PictureInfo& info, int stream, LocalPlace& place);
     // Makes every stream's buffer true at the last packet before target by
     // decoding forward from the stream's key picture before it.
     void PrimeBefore(uint64_t target, LocalBuffers& b);
@@ -300,6 +313,9 @@ private:
     // The block time the worker saw last, for GetFrameTime.
     mutable std::mutex m_timeLock;
     SYSTEMTIME m_frameTime{};
+    std::string m_cutEndText;
+    std::string m_cutEndBrief;
+    bool m_cutEndNoted = false;
     SYSTEMTIME m_blockTime{};
     bool m_blockTimeValid = false;
 
@@ -313,6 +329,7 @@ private:
     std::atomic<uint64_t> m_pacingWaits{0};
     std::atomic<uint64_t> m_pacedPasses{0};
     std::atomic<uint64_t> m_refusedPictures{0};
+    std::atomic<uint64_t> m_cutEndCount{0};
 
     std::mutex m_sinkLock;
     PictureSink m_sink;

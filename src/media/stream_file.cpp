@@ -153,6 +153,7 @@ int CStreamFile::Open(const std::string& path, int diskMode) {
     m_haveBlockTime = false;
     m_blockTime = 0;
     m_direction = 0;
+    m_cutPacket = kNoCutPacket;
     ResetPacket();
     return 1;
 }
@@ -261,7 +262,25 @@ CStreamFile::BlockStatus CStreamFile::EnterBlock(uint64_t blockStart, bool forwa
     return kBlockOk;
 }
 
+bool CStreamFile::OpenPacketIsEndMark() const {
+    // 00 00 01, an audio code, FF FF, no samples: the rest up to the block's
+    // end is padding.
+    if (m_count < 6 || !IsAudioCode(m_forward[3]) || m_forward[4] != 0xFF || m_forward[5] != 0xFF) {
+        return false;
+    }
+    for (int i = 6; i < m_count; ++i) {
+        if (m_forward[size_t(i)] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int CStreamFile::FailRead(BlockStatus st, uint64_t blockStart, bool forward) {
+    if (forward) {
+        m_cutPacket =
+            st == kBlockEnd && m_inPacket && !OpenPacketIsEndMark() ? m_openOffset : kNoCutPacket;
+    }
     ResetPacket();
     if (st == kBlockBad) {
         m_position = forward ? blockStart + kBlock : blockStart;

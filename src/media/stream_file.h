@@ -77,6 +77,11 @@ public:
     // The errno of the last block read that failed, 0 when the last one
     // worked: tells a disk that cannot be read from a block that is corrupt.
     int GetReadError() const { return m_readError; }
+    // After a forward read that failed at the end of the whole blocks: the
+    // offset of a packet begun there and never ended (a recording cut off,
+    // not closed with its end mark), or kNoCutPacket.
+    static constexpr uint64_t kNoCutPacket = ~0ull;
+    uint64_t GetCutPacketOffset() const { return m_cutPacket; }
 
     // The header of block n without moving the reader: 1 valid, 0 checksum
     // failed or unreadable, -1 past the last whole block.
@@ -123,6 +128,8 @@ private:
     BlockStatus EnterBlock(uint64_t blockStart, bool forward);
     void ResetPacket();
     int FailRead(BlockStatus st, uint64_t blockStart, bool forward);
+    // The packet being collected is the end mark a closed recording ends with.
+    bool OpenPacketIsEndMark() const;
     bool StartForward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
     bool StartBackward(uint64_t codePos, uint8_t code, uint8_t* dst, int* result);
     void NoteOpenForward(uint64_t codeEnd);
@@ -163,6 +170,7 @@ private:
     std::vector<uint8_t> m_forward;
     std::vector<uint8_t> m_backward;
     int m_inPacket = 0;
+    uint64_t m_cutPacket = kNoCutPacket;
     int m_complete = 0;
     int m_direction = 0;
     int m_format = kFormatQzb2;

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include <QAction>
@@ -164,6 +165,77 @@ TEST_F(Viewer, SourcesThatCannotPlaySayOpenErrorAtOnce) {
     EXPECT_EQ(d.OpenSource(dir.filePath("disk.img").toStdString(), 1), 1);
     EXPECT_EQ(d.OpenSource(sample, 0), 1);
     EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+TEST_F(Viewer, ARecordingCutShortSaysSoWhenPlayReachesTheCut) {
+    const std::string whole = MakeSample(dir.filePath("whole.qzf"), 2);
+    ASSERT_FALSE(whole.empty());
+    CViewerDlg& d = Make(whole);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 6; }));
+    QTest::qWait(300);
+    EXPECT_FALSE(d.StatusPanel()->NoteText().contains("cut"))
+        << d.StatusPanel()->NoteText().toStdString();
+    const qint64 size = QFileInfo(QString::fromStdString(whole)).size();
+    // Into the last blocks: a partial block, then a cut at a block boundary.
+    for (const qint64 cut : {size - 4096 - 1000, size - 8192}) {
+        const QString path = dir.filePath(QString("cut%1.qzf").arg(cut));
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(whole), path));
+        ASSERT_TRUE(QFile::resize(path, cut));
+        ASSERT_EQ(d.OpenSource(path.toStdString(), 0), 1);
+        const QString said =
+            cut % 4096 != 0
+                ? QString("Cut tail at offset %1 (%2 bytes)").arg(cut - cut % 4096).arg(cut % 4096)
+                : QString("Cut mid-packet at offset ");
+        EXPECT_TRUE(WaitFor([&] { return d.StatusPanel()->NoteText().startsWith(said); }))
+            << d.StatusPanel()->NoteText().toStdString();
+        // The whole finding in the words of qzftool verify.
+        EXPECT_TRUE(d.StatusPanel()->toolTip().startsWith(
+            cut % 4096 != 0 ? QString("Recording cut short: cut tail at offset %1: %2 bytes after "
+                                      "the last whole block; the packet at offset ")
+                                  .arg(cut - cut % 4096)
+                                  .arg(cut % 4096)
+                            : QString("Recording cut short: the packet at offset ")))
+            << d.StatusPanel()->toolTip().toStdString();
+    }
+}
+
+TEST_F(ViewerWithRecorder, ALostRecorderIsSaidOverTheLastPicturesUntilTheyAreLiveAgain) {
+    StartSim("");
+    CViewerDlg& d = Make();
+    Show();
+    ConnectToSim(d);
+    CVideoWnd* wnd = d.Engine().GetVideoWindow();
+    ASSERT_TRUE(WaitFor(
+        [&] { return d.Engine().GetNetworkState() == kNetLoggedIn && wnd->HasPicture(0) != 0; }));
+    auto brightness = [&] {
+        const QImage shown = wnd->grab().toImage();
+        double sum = 0;
+        for (int y = 0; y < shown.height(); y += 4)
+            for (int x = 0; x < shown.width(); x += 4)
+                sum += qGray(shown.pixel(x, y));
+        return sum;
+    };
+    const double live = brightness();
+    const uint16_t port = sim->GetPort();
+    sim->Stop();
+    ASSERT_TRUE(WaitFor([&] { return !wnd->GetOfflineText().empty(); }));
+    EXPECT_LT(brightness(), live * 0.6);
+    EXPECT_EQ(wnd->HasPicture(0), 1); // the last picture is kept, dimmed
+    DvrSimOptions o;
+    o.port = port;
+    o.channels = 1;
+    o.fps = 5;
+    o.audio = false;
+    sim = std::make_unique<CDvrSim>(o);
+    ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+    EXPECT_TRUE(WaitFor([&] { return wnd->GetOfflineText().empty(); }));
+    // Ended by the recorder, the session says why over the pictures.
+    sim->Stop();
+    o.disconnectAfterMs = 500;
+    sim = std::make_unique<CDvrSim>(o);
+    ASSERT_EQ(sim->Start(), 1) << sim->GetError();
+    ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
+    EXPECT_NE(wnd->GetOfflineText().find(messages.back()), std::string::npos);
 }
 
 TEST(OptionsDialogs, AMissingFolderIsCreatedWhenTheUserAgreesOrRefused) {

@@ -155,6 +155,7 @@ TEST_F(EngineTest, StepForwardOverAudioStopsAfterOnePicture) {
         rec.Audio(800);
     }
     rec.Picture(5);
+    rec.Picture(5);
     rec.Picture(6);
     const std::string path = rec.Save(dir.File("step.qzf"));
     engine->SetSplit(9, 0);
@@ -168,8 +169,10 @@ TEST_F(EngineTest, StepForwardOverAudioStopsAfterOnePicture) {
     ASSERT_TRUE(WaitFor([&] { return log.Count() == before + 1; }));
     ASSERT_TRUE(WaitFor([&] { return engine->GetPlayState() == kStatePause; }));
     EXPECT_EQ(log.Last().channel, 5);
+    // Channel 5 again begins the next step, which channel 6 joins.
     engine->StepForward();
-    ASSERT_TRUE(WaitFor([&] { return log.Count() == before + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return log.Count() == before + 3; }));
+    EXPECT_EQ(log.All()[before + 1].channel, 5);
     EXPECT_EQ(log.Last().channel, 6);
 }
 

@@ -238,6 +238,38 @@ TEST_F(TruePictureTest, StepsMoveTheChannelOnScreenByOnePicture) {
     }
 }
 
+TEST_F(TruePictureTest, StepsInASplitMoveEveryVisibleChannelByOnePicture) {
+    OpenPaused();
+    Run([&] { engine->Seek(engine->GetStreamSize() / 2); });
+    std::map<int, uint64_t> current;
+    for (const auto& l : Log()) {
+        current[l.channel] = l.offset;
+    }
+    auto position = [&](int channel, uint64_t off) {
+        const auto& mine = order[channel];
+        return std::find(mine.begin(), mine.end(), off) - mine.begin();
+    };
+    for (int dir : {1, 1, 1, -1, -1, -1, -1, 1}) {
+        const size_t mark = Mark();
+        Run([&] { dir > 0 ? engine->StepForward() : engine->StepBackward(); });
+        ExpectTrue(mark);
+        const auto log = Log();
+        ASSERT_EQ(log.size(), mark + 8) << "step " << dir;
+        std::map<int, int> seen;
+        for (size_t i = mark; i < log.size(); ++i) {
+            const auto& l = log[i];
+            ++seen[l.channel];
+            EXPECT_EQ(position(l.channel, l.offset), position(l.channel, current[l.channel]) + dir)
+                << "channel " << l.channel;
+            current[l.channel] = l.offset;
+            if (i > mark) {
+                EXPECT_EQ(l.offset > log[i - 1].offset, dir > 0); // in recording order
+            }
+        }
+        EXPECT_EQ(seen.size(), 8u);
+    }
+}
+
 TEST_F(TruePictureTest, PicturesLostWithABadBlockAreNotDrawnOver) {
     // Block headers whose checksum fails: the reader skips those blocks with
     // every packet in them, so updates after them have nothing true to apply to.

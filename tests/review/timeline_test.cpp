@@ -60,9 +60,19 @@ TEST_F(Timeline, ShownAndHiddenByItsCommandWithTheVideoAreaKeptAndTheStateSaved)
     d.OnCommand(kCommandTimeline);
     EXPECT_TRUE(d.Timeline()->isVisible());
     EXPECT_TRUE(d.IsCommandChecked(kCommandTimeline));
-    EXPECT_EQ(d.height(), h + CTimelineStrip::kHeight);
+    const int strip = d.Timeline()->height();
+    EXPECT_EQ(d.height(), h + strip);
     EXPECT_EQ(d.VideoHeight(), video);
     EXPECT_EQ(d.Timeline()->geometry().top(), 25 + video);
+    // Eight named rows that can be read, more room in a larger window.
+    EXPECT_GE(strip, CTimelineStrip::kMinHeight);
+    d.resize(d.width(), d.height() + 400);
+    d.Layout(false, d.VideoWidth(), d.VideoHeight());
+    EXPECT_GT(d.Timeline()->height(), strip + 50);
+    EXPECT_EQ(d.Timeline()->geometry().top(), 25 + d.VideoHeight());
+    EXPECT_EQ(d.Timeline()->geometry().bottom() + 1, d.height() - 75);
+    d.OnCommand(kCommandTimeline);
+    d.OnCommand(kCommandTimeline);
     // Client mode has no recording to show.
     d.SetViewMode(2);
     EXPECT_FALSE(d.Timeline()->isVisible());
@@ -73,6 +83,38 @@ TEST_F(Timeline, ShownAndHiddenByItsCommandWithTheVideoAreaKeptAndTheStateSaved)
     CViewerDlg& again = Make();
     Show();
     EXPECT_TRUE(again.Timeline()->isVisible());
+}
+
+TEST_F(Timeline, MarksBelongToTheirRecording) {
+    const std::string first = MakeScene(dir.filePath("first.qzf"));
+    const std::string second = MakeScene(dir.filePath("second.qzf"));
+    ASSERT_FALSE(first.empty() || second.empty());
+    CViewerDlg& d = Make(first);
+    std::vector<EvidenceRequest> offered;
+    d.Prompts().exportEvidence = [&](const EvidenceRequest& r) { offered.push_back(r); };
+    d.OnCommand(kCommandTimeline);
+    d.Engine().Seek(d.Engine().GetStreamSize() / 4);
+    ASSERT_GE(PausedSecond(), 0);
+    d.OnCommand(kCommandMarkIn);
+    d.Engine().Seek(d.Engine().GetStreamSize() / 2);
+    ASSERT_GE(PausedSecond(), 0);
+    d.OnCommand(kCommandMarkOut);
+    ASSERT_TRUE(WaitFor([&] { return d.Timeline()->HasMarks(); }));
+    d.OnCommand(kCommandExportEvidence);
+    ASSERT_EQ(offered.size(), 1u);
+    const uint32_t markedFrom = offered[0].fromUtc;
+    EXPECT_LT(offered[0].toUtc - markedFrom, 60u);
+
+    ASSERT_EQ(d.OpenSource(second, 0), 1);
+    ASSERT_TRUE(WaitFor([&] { return !d.Timeline()->HasMarks(); }));
+    ASSERT_TRUE(WaitFor([&] {
+        SYSTEMTIME t{};
+        return d.Engine().GetFrameTime(&t) != 0;
+    }));
+    d.OnCommand(kCommandExportEvidence);
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[1].source, second);
+    EXPECT_EQ(offered[1].toUtc - offered[1].fromUtc, 60u); // no range of the first one
 }
 
 TEST_F(Timeline, SpaceResumesTheWayPlayWasGoing) {
