@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +45,51 @@ int RunTool(const std::string& args, std::string* err = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts qzftool with its stderr in errFile. fileLimit > 0 caps the size of
+// every file it writes: a write beyond fails with EFBIG, as on a full disk.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& errFile,
+                rlim_t fileLimit = 0) {
+    const std::string tool = Tool();
+    std::vector<char*> argv{const_cast<char*>("qzftool")};
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        if (fileLimit > 0) {
+            const rlimit limit{fileLimit, fileLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            signal(SIGXFSZ, SIG_IGN);
+        }
+        execv(tool.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The tool's exit status; -1 when it had not ended after a minute (it is
+// killed then) or ended by a signal.
+int WaitTool(pid_t pid) {
+    for (int i = 0; i < 1200; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        usleep(50 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 class QzftoolExport : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,6 +105,16 @@ protected:
         }
     }
     std::string File(const std::string& n) const { return m_dir + "/" + n; }
+    // Names in the folder that a half-done export would leave.
+    std::vector<std::string> Partial() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_dir)) {
+            if (e.path().extension() == ".part") {
+                names.push_back(e.path().filename().string());
+            }
+        }
+        return names;
+    }
     std::string m_dir;
 };
 
@@ -105,10 +161,11 @@ TEST_F(QzftoolExport, OneChannelFramesAreItsPicturesStretched) {
     }
 }
 
-// Seconds of one channel at pps pictures a second (frame gap 0, whatever the
-// real pace), with sound in real time on each audio channel: 0x40 bytes on
-// channel 0, 0xC0 on channel 1.
-void WriteOneChannel(const std::string& path, int format, int seconds, int pps, int audioChannels) {
+// One channel at pps pictures in each of the seconds given (frame gap 0,
+// whatever the real pace), with sound in real time on each audio channel:
+// 0x40 bytes on channel 0, 0xC0 on channel 1.
+void WriteSeconds(const std::string& path, int format, const std::vector<time_t>& seconds, int pps,
+                  int audioChannels) {
     CQzfBlockWriter w;
     ASSERT_TRUE(w.OpenFile(path));
     w.SetFormat(format);
@@ -118,8 +175,8 @@ void WriteOneChannel(const std::string& path, int format, int seconds, int pps, 
     std::vector<uint8_t> yuv(synth::CVideoEncoder::PictureBytes(224)), packet;
     const std::vector<uint8_t> sound[2] = {std::vector<uint8_t>(1000, 0x40),
                                            std::vector<uint8_t>(1000, 0xC0)};
-    for (int i = 0; i < seconds * pps; ++i) {
-        w.SetTime(time_t(1717243200 + i / pps));
+    for (size_t i = 0; i < seconds.size() * pps; ++i) {
+        w.SetTime(seconds[i / pps]);
         synth::DrawTestPattern(yuv.data(), 640, 224, 0, i, "12:00:00");
         synth::PictureHeader h;
         h.format = format;
@@ -133,6 +190,14 @@ void WriteOneChannel(const std::string& path, int format, int seconds, int pps, 
     }
     ASSERT_TRUE(w.Finish());
     ASSERT_TRUE(w.Close());
+}
+
+void WriteOneChannel(const std::string& path, int format, int seconds, int pps, int audioChannels) {
+    std::vector<time_t> times;
+    for (int i = 0; i < seconds; ++i) {
+        times.push_back(time_t(1717243200 + i));
+    }
+    WriteSeconds(path, format, times, pps, audioChannels);
 }
 
 TEST_F(QzftoolExport, ExportKeepsTheRecordingsTime) {
@@ -181,38 +246,63 @@ TEST_F(QzftoolExport, ErrorsGiveOneLineAndNoFile) {
     EXPECT_FALSE(fs::exists(File("o.avi")));
 }
 
-TEST_F(QzftoolExport, InterruptLeavesAPlayableFile) {
+TEST_F(QzftoolExport, StopSignalEndsTheExportAndLeavesNoFile) {
     ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 60"), 0);
     const std::string errFile = File("err.txt");
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        execl(Tool().c_str(), "qzftool", "export", File("s.qzf").c_str(), File("o.avi").c_str(),
-              "--codec", "ffvhuff", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Interrupt once the export has made some progress.
-    for (int i = 0; i < 600; ++i) {
-        std::ifstream in(errFile);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        if (text.find(" 5%") != std::string::npos) {
-            break;
-        }
+    const pid_t pid =
+        StartTool({"export", File("s.qzf"), File("o.avi"), "--codec", "ffvhuff"}, errFile);
+    ASSERT_GT(pid, 0);
+    // Stop it once the export has made some progress.
+    for (int i = 0; i < 600 && ReadText(errFile).find(" 5%") == std::string::npos; ++i) {
         usleep(50 * 1000);
     }
-    kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
+    kill(pid, SIGTERM);
+    const int status = WaitTool(pid);
     // A slow machine may not get there before the export ends on its own.
-    EXPECT_TRUE(WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    ASSERT_TRUE(status == 130 || status == 0) << status << " " << ReadText(errFile);
+    EXPECT_EQ(fs::exists(File("o.avi")), status == 0);
+    EXPECT_TRUE(Partial().empty());
+}
+
+// Two blocks of an unset recorder clock (1000 s after 1970) inside five
+// seconds of today: the export holds what the recording holds, not the
+// decades between. The file size limit stops a runaway export.
+TEST_F(QzftoolExport, ClockJumpsInTheRecordingExportWhatItHolds) {
+    const time_t today = 1717243200;
+    WriteSeconds(File("jump.qzf"), 4,
+                 {today, today + 1, 1000, 1001, today + 2, today + 3, today + 4}, 2, 1);
+    const std::string errFile = File("err.txt");
+    const pid_t pid = StartTool(
+        {"export", File("jump.qzf"), File("o.avi"), "--split", "1", "--audio", "QZ_UPCM8"}, errFile,
+        64 << 20);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(WaitTool(pid), 0) << ReadText(errFile);
+    EXPECT_LT(fs::file_size(File("o.avi")), 4u << 20);
     const auto s = test::ProbeStreams(File("o.avi"));
     ASSERT_EQ(s.size(), 2u);
-    EXPECT_GT(std::stoi(s[0].at("nb_read_frames")), 0);
-    // The header was finished: its length counts every slot, held ones too.
-    EXPECT_GE(std::stoi(s[0].at("nb_frames")), std::stoi(s[0].at("nb_read_frames")));
+    EXPECT_NEAR(std::stod(s[0].at("duration")), 7.0, 1.0);
+    EXPECT_NEAR(std::stoi(s[1].at("nb_frames")) / 8000.0, 7.0, 1.0);
+}
+
+// A full disk (here the file size limit) is told in one line naming the
+// file; nothing is left, and an earlier file of that name is kept.
+TEST_F(QzftoolExport, FullDiskGivesOneLineAndLeavesNoFile) {
+    ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 10"), 0);
+    {
+        std::ofstream earlier(File("o.avi"));
+        earlier << "an earlier export";
+    }
+    const std::string errFile = File("err.txt");
+    const pid_t pid = StartTool({"export", File("s.qzf"), File("o.avi")}, errFile, 300 << 10);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitTool(pid), 1);
+    const std::string err = ReadText(errFile);
+    EXPECT_NE(err.find("\nqzftool export: Disk full: could not write " + File("o.avi") + "\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; // the progress line, the error
+    EXPECT_TRUE(ReadText(File("o.avi")) == "an earlier export");
+    EXPECT_TRUE(Partial().empty());
 }
 
 TEST_F(QzftoolExport, QzaExportCarriesAudioChannelZeroOnly) {
