@@ -526,12 +526,7 @@ TEST_F(EngineTest, ExportsKeepToWhatWasWatched) {
     ASSERT_TRUE(run([&] { engine->Seek(secondAt[0]); }));
 
     CAviWriter* writer = engine->GetAviWriter();
-    BITMAPINFOHEADER h;
-    h.biWidth = 640;
-    h.biHeight = 448;
-    h.biBitCount = 24;
-    h.biSizeImage = 640 * 448 * 3;
-    ASSERT_EQ(writer->Open(dir.File("export.avi"), 24, 6750, 640, 448, 300, &h, 30), 0);
+    ASSERT_EQ(writer->Open(dir.File("export.avi"), 24, 6750, 640, 448, 300, nullptr, 30), 0);
     engine->SetExport(1, kExportPerPicture);
     engine->GetVideoWindow()->SetExportMode(1);
     std::atomic<bool> pausing{false};
