@@ -319,16 +319,21 @@ int CPlayerEngine::FastBackward() {
 }
 
 int CPlayerEngine::StepForward() {
+    m_aviWriter.Rebase();
     PostCommand(kCmdStepForward);
     return 1;
 }
 
 int CPlayerEngine::StepBackward() {
+    m_aviWriter.Rebase();
     PostCommand(kCmdStepBackward);
     return 1;
 }
 
 int CPlayerEngine::Seek(uint64_t position) {
+    // Every jump (the slider, Go to Time, the timeline, an event) goes on in
+    // an export from where it stands: the stretch skipped is not the export's.
+    m_aviWriter.Rebase();
     m_seekPosition.store(position);
     PostCommand(kCmdSeek);
     return 1;
@@ -428,12 +433,20 @@ int CPlayerEngine::SetExport(int active, int kind) {
         // times while playing one, the clock while live pictures arrive.
         ExportClock clock;
         if (m_mode.load() == kEngineModeLocal) {
-            clock.now = [this] {
+            // At x1 forward the file keeps the recording's time; at any other
+            // speed or direction it keeps the time the user watched, so that
+            // fast play is not stretched back into hours of held pictures.
+            clock.read = [this](int* resolutionMs) -> int64_t {
+                if (m_playState.load() != kStatePlay || m_speed.load() != 1.0) {
+                    *resolutionMs = 1;
+                    return static_cast<int64_t>(MediaClockNow());
+                }
                 SYSTEMTIME t;
                 {
                     std::lock_guard<std::mutex> lock(m_timeLock);
                     t = m_frameTime;
                 }
+                *resolutionMs = 1000;
                 return BlockTimeMs(t);
             };
             clock.resolutionMs = 1000;

@@ -98,16 +98,76 @@ void CAviWriter::SetClock(ExportClock clock) {
     std::lock_guard io(m_ioLock);
     std::lock_guard lk(m_lock);
     m_clock = std::move(clock);
-    m_timeline.SetClock(m_clock.now ? m_clock.resolutionMs : 0, m_clock.expectedFrameRate);
+    m_timeline.SetClock(m_clock.now || m_clock.read ? m_clock.resolutionMs : 0,
+                        m_clock.expectedFrameRate);
 }
 
-int64_t CAviWriter::ClockNow() const {
+int64_t CAviWriter::ReadClock() {
     std::function<int64_t()> now;
+    std::function<int64_t(int*)> read;
+    double expected = 0;
     {
         std::lock_guard lk(m_lock);
         now = m_clock.now;
+        read = m_clock.read;
+        expected = m_clock.expectedFrameRate;
+    }
+    if (m_rebaseRequested.exchange(false)) {
+        m_timeline.Rebase();
+    }
+    if (read) {
+        int resolution = m_timeline.Resolution();
+        const int64_t t = read(&resolution);
+        if (resolution != m_timeline.Resolution()) {
+            m_timeline.SetClock(resolution, expected);
+        }
+        return t;
     }
     return now ? now() : -1;
+}
+
+int CAviWriter::CheckWrite(int ret) {
+    int error = ret < 0 ? ret : 0;
+    const AVIOContext* pb = m_pAVIFileInterface ? m_pAVIFileInterface->pb : nullptr;
+    if (pb && pb->error < 0) {
+        error = pb->error;
+    }
+    if (error == 0) {
+        return 1;
+    }
+    std::string full;
+    {
+        std::lock_guard lk(m_lock);
+        if (m_writeError == 0) {
+            // FFmpeg's own error tags are no errno values.
+            m_writeError = error > -4096 ? AVUNERROR(error) : EIO;
+            if (IsDiskFull(m_writeError)) {
+                full = DiskFullText(m_shownPath.empty() ? m_path : m_shownPath);
+            }
+        }
+    }
+    if (!full.empty()) {
+        ShowMessageBox(full);
+    }
+    return 0;
+}
+
+std::string CAviWriter::DiskFullText(const std::string& path) {
+    return "Disk full: could not write " + path;
+}
+
+void CAviWriter::SetShownPath(const std::string& path) {
+    std::lock_guard lk(m_lock);
+    m_shownPath = path;
+}
+
+int CAviWriter::GetWriteError() const {
+    std::lock_guard lk(m_lock);
+    return m_writeError;
+}
+
+bool CAviWriter::IsDiskFull(int error) {
+    return error == ENOSPC || error == EFBIG || error == EDQUOT;
 }
 
 WAVEFORMATEX CAviWriter::AudioStreamFormat(int audioFormat, int sampleRate) {
@@ -172,6 +232,8 @@ int CAviWriter::Open(const std::string& path, int bitsPerPixel, int /*ignored1*/
             return AVI_ERR_BAD_PARAMS;
         }
         m_state = AVI_STATE_OPENING;
+        m_writeError = 0;
+        m_rebaseRequested.store(false);
     }
     int result;
     {
@@ -480,7 +542,7 @@ int CAviWriter::MuxVideoPacket(AVPacket* packet) {
             break;
         }
     }
-    if (av_write_frame(m_pAVIFileInterface, packet) < 0) {
+    if (!CheckWrite(av_write_frame(m_pAVIFileInterface, packet))) {
         return 0;
     }
     if (packet->dts != AV_NOPTS_VALUE) {
@@ -501,7 +563,7 @@ int CAviWriter::MuxHeldSlots(int64_t slot) {
     held->stream_index = m_pStreamInterface->index;
     const int ret = av_write_frame(m_pAVIFileInterface, held);
     av_packet_free(&held);
-    if (ret < 0) {
+    if (!CheckWrite(ret)) {
         return 0;
     }
     std::lock_guard lk(m_lock);
@@ -534,8 +596,10 @@ int CAviWriter::WriteVideoFrame(const uint8_t* pixels, int keyFrameFlag) {
         const uint8_t* src =
             m_topDown ? pixels : pixels + static_cast<size_t>(stride) * (m_height - 1);
         const int srcStride = m_topDown ? stride : -stride;
-        const int64_t slot = m_timeline.PlaceFrame(ClockNow());
-        if (slot < 0) {
+        const int64_t slot = m_timeline.PlaceFrame(ReadClock());
+        if (GetWriteError() != 0) {
+            // The file cannot take more; encoding on would only cost time.
+        } else if (slot < 0) {
             // Behind its moment by more than the stream can absorb: a later
             // picture takes its place.
             ok = 1;
@@ -564,7 +628,8 @@ int CAviWriter::WriteAudio(const uint8_t* samples, int byteCount) {
     {
         std::lock_guard io(m_ioLock);
         const int block = m_audioBlockSize ? m_audioBlockSize : 1;
-        int64_t silence = m_timeline.SilenceBefore(ClockNow(), GetAudioSamplesWritten());
+        int64_t silence = m_timeline.SilenceBefore(ReadClock(), GetAudioSamplesWritten());
+        ok = GetWriteError() == 0 ? 1 : 0;
         const int64_t chunk = static_cast<int64_t>(m_silence.size()) / block;
         while (silence > 0 && ok && chunk > 0) {
             const int count = static_cast<int>(std::min(silence, chunk));
@@ -612,7 +677,7 @@ int CAviWriter::MuxAudio(const uint8_t* data, int size, int count) {
     pkt.duration = count;
     pkt.stream_index = m_pAudioStreamInterface->index;
     av_packet_rescale_ts(&pkt, AVRational{1, m_sampleRate}, m_pAudioStreamInterface->time_base);
-    return av_write_frame(m_pAVIFileInterface, &pkt) < 0 ? 0 : 1;
+    return CheckWrite(av_write_frame(m_pAVIFileInterface, &pkt));
 }
 
 int CAviWriter::Close() {
@@ -648,6 +713,7 @@ void CAviWriter::FinishClose() {
     }
     std::lock_guard lk(m_lock);
     m_path.clear();
+    m_shownPath.clear();
     m_closePending = false;
     m_state = AVI_STATE_CLOSED;
 }
@@ -660,7 +726,10 @@ void CAviWriter::Release(bool showChecks) {
     if (m_pAviCompressedStream) {
         if (showChecks && m_headerWritten) {
             // Drain what an encoder with look-ahead still holds.
-            if (avcodec_send_frame(m_pAviCompressedStream, nullptr) < 0 || !MuxPendingPackets()) {
+            // A full disk was told in words already; it is no fault of the
+            // writer's.
+            if ((avcodec_send_frame(m_pAviCompressedStream, nullptr) < 0 || !MuxPendingPackets()) &&
+                !IsDiskFull(GetWriteError())) {
                 ShowMessageBox(kCheckCompressed);
             }
             // The last picture lasts its own interval, and the video as long
@@ -678,14 +747,17 @@ void CAviWriter::Release(bool showChecks) {
     m_pAudioStreamInterface = nullptr; // likewise
     if (m_pAVIFileInterface) {
         if (showChecks) {
-            int ret = 0;
+            bool ok = true;
             if (m_headerWritten) {
-                ret = av_write_trailer(m_pAVIFileInterface);
+                ok = CheckWrite(av_write_trailer(m_pAVIFileInterface)) != 0;
             }
-            if (m_pAVIFileInterface->pb && avio_closep(&m_pAVIFileInterface->pb) < 0) {
-                ret = -1;
+            if (m_pAVIFileInterface->pb) {
+                // What the buffer still holds meets a full disk here.
+                avio_flush(m_pAVIFileInterface->pb);
+                ok = CheckWrite(0) != 0 && ok;
+                ok = CheckWrite(avio_closep(&m_pAVIFileInterface->pb)) != 0 && ok;
             }
-            if (ret < 0) {
+            if (!ok && !IsDiskFull(GetWriteError())) {
                 ShowMessageBox(kCheckFile);
             }
         } else if (m_pAVIFileInterface->pb) {

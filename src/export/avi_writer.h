@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -76,6 +77,9 @@ public:
     // that the export lasts as long as what it shows. Without one (an empty
     // now), frames simply follow each other.
     void SetClock(ExportClock clock);
+    // The user jumped (a seek, a step, an event): the next frame and sound go
+    // on from the next free slot, whatever their clock says. Any thread.
+    void Rebase() { m_rebaseRequested.store(true); }
 
     // Creates the file and both streams. ignored1 and ignored2 are kept for the
     // callers' sake (they pass 6750 and 300). header, when given with a non-zero
@@ -101,6 +105,16 @@ public:
     // The video stream's length in frame slots, held pictures included.
     int64_t GetVideoLength() const;
     int GetAudioSamplesWritten() const;
+    // The errno of the first write to the file that failed in this export
+    // (ENOSPC, EFBIG, EIO ...), 0 while none did; kept after Close.
+    int GetWriteError() const;
+    // A write failed for want of room: the disk or the file size limit.
+    static bool IsDiskFull(int error);
+    // The message a full disk gives, once per export, naming the file.
+    static std::string DiskFullText(const std::string& path);
+    // The name the user knows the file by, for messages, when it is written
+    // under a temporary one; cleared by Close.
+    void SetShownPath(const std::string& path);
     int GetFrameSize() const { return m_frameSize; }
     int GetWidth() const { return m_width; }
     int GetHeight() const { return m_height; }
@@ -124,7 +138,11 @@ private:
     // previous picture.
     int MuxVideoPacket(AVPacket* packet);
     int MuxHeldSlots(int64_t slot);
-    int64_t ClockNow() const;
+    // The clock's reading for the next frame or sound; takes a jump the
+    // user asked for. Under the I/O lock.
+    int64_t ReadClock();
+    // Notes the file's first failed write; 0 when ret or the file says so.
+    int CheckWrite(int ret);
     int MuxAudio(const uint8_t* data, int size, int count);
     void Release(bool showChecks);
     void FinishClose();
@@ -169,6 +187,9 @@ private:
     int64_t m_lastSlot = -1;
     CExportTimeline m_timeline;
     ExportClock m_clock;
+    std::atomic<bool> m_rebaseRequested{false};
+    int m_writeError = 0; // under m_lock
+    std::string m_shownPath;
     std::vector<uint8_t> m_silence;
     std::vector<uint8_t> m_audioBuffer;
     CAudioConverter m_audioConverter;

@@ -22,6 +22,9 @@ constexpr int64_t kLiveSoundSlackMs = 1000;
 // A frame later than this behind its moment is dropped rather than shifting
 // every later picture.
 constexpr int64_t kLateLimitMs = 500;
+// A clock further ahead than this of everything before it jumped: a seek, fast
+// play, a gap in the recording or a recorder clock set wrong.
+constexpr int64_t kLeapMs = 5000;
 
 } // namespace
 
@@ -38,7 +41,9 @@ void CExportTimeline::Start(int frameRate, int sampleRate) {
     m_rate = frameRate > 0 ? frameRate : 1;
     m_sampleRate = sampleRate > 0 ? sampleRate : 8000;
     m_started = false;
+    m_rebase = false;
     m_origin = 0;
+    m_newest = -1;
     m_lastVideoClock = -1;
     m_lastAudioClock = -1;
     m_nextSlot = 0;
@@ -50,19 +55,32 @@ void CExportTimeline::Start(int frameRate, int sampleRate) {
 }
 
 void CExportTimeline::SetClock(int resolutionMs, double expectedFrameRate) {
-    m_resolutionMs = resolutionMs > 0 ? resolutionMs : 0;
+    resolutionMs = resolutionMs > 0 ? resolutionMs : 0;
+    if (m_started && resolutionMs != m_resolutionMs) {
+        m_rebase = true; // times of one clock say nothing about another's
+    }
+    m_resolutionMs = resolutionMs;
     m_expectedRate = expectedFrameRate > 0 ? expectedFrameRate : 0;
 }
 
 int64_t CExportTimeline::ExportTime(int64_t t, int64_t* last) {
     if (!m_started) {
         m_started = true;
+        m_rebase = false;
         m_origin = t;
-    } else if (*last >= 0 && t < *last) {
+        m_newest = t;
+    } else if (m_rebase || (*last >= 0 && t < *last) || t > m_newest + kLeapMs) {
+        m_rebase = false;
         m_origin = t - SlotTime(m_nextSlot);
+        m_newest = t;
         m_second = -1;
+        // The other stream's last time is of the place left: its next one,
+        // from this place, is no jump of its own.
+        m_lastVideoClock = -1;
+        m_lastAudioClock = -1;
     }
     *last = t;
+    m_newest = std::max(m_newest, t);
     return t - m_origin;
 }
 

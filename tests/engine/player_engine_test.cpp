@@ -501,6 +501,63 @@ TEST_F(EngineTest, PicturesReachTheVideoWindow) {
     EXPECT_EQ(engine->GetVideoWindow()->HasPicture(5), 0);
 }
 
+// An export keeps the recording's time at x1, but not the stretch a seek
+// skipped, nor fast play stretched back to the recording's length.
+TEST_F(EngineTest, ExportsKeepToWhatWasWatched) {
+    engine->SetPictureSink(nullptr);
+    engine->SetUnpaced(1);
+    RecordingBuilder rec;
+    std::vector<uint64_t> secondAt;
+    for (int s = 0; s < 60; ++s) {
+        rec.SetTime(time_t(1700000000 + s));
+        secondAt.push_back(rec.Offset());
+        for (int i = 0; i < 4; ++i) {
+            rec.Picture(0);
+        }
+    }
+    const std::string path = rec.Save(dir.File("export.qzf"));
+    // Runs a command and waits until the worker took it and paused after it.
+    auto run = [&](const std::function<void()>& command, uint64_t commands = 1) {
+        const uint64_t taken = engine->GetCommandsTaken();
+        command();
+        return WaitFor([&] {
+            return engine->GetCommandsTaken() >= taken + commands &&
+                   engine->GetPlayState() == kStatePause;
+        });
+    };
+    OpenAndPause(path);
+    ASSERT_TRUE(run([&] { engine->Seek(secondAt[0]); }));
+
+    CAviWriter* writer = engine->GetAviWriter();
+    ASSERT_EQ(writer->Open(dir.File("export.avi"), 24, 6750, 640, 448, 300, nullptr, 30), 0);
+    engine->SetExport(1, kExportPerPicture);
+    engine->GetVideoWindow()->SetExportMode(1);
+    std::atomic<bool> pausing{false};
+    engine->SetPictureObserver([&](int, uint64_t, const SYSTEMTIME& t, const uint8_t*, int, int) {
+        if (t.wSecond == 30 && !pausing.exchange(true)) {
+            engine->Pause();
+        }
+    });
+    // Seconds 0 to 10 (:30 on the clock) at x1, then a seek to second 50 and on to the end:
+    // twenty seconds watched of sixty recorded.
+    ASSERT_TRUE(run([&] { engine->Play(1); }, 2));
+    ASSERT_TRUE(run([&] { engine->Seek(secondAt[50]); }));
+    ASSERT_TRUE(run([&] { engine->Play(1); }));
+    const int64_t watched = writer->GetVideoLength();
+    EXPECT_GT(watched, 15 * 30);
+    EXPECT_LT(watched, 25 * 30);
+
+    // The whole recording at x2, as fast as it decodes: the export follows
+    // the time that took, not the minute the recording holds.
+    ASSERT_TRUE(run([&] { engine->Seek(secondAt[0]); }));
+    ASSERT_TRUE(run([&] { engine->Play(2); }));
+    EXPECT_LT(writer->GetVideoLength() - watched, 30 * 30);
+    engine->SetExport(0, 0);
+    engine->GetVideoWindow()->SetExportMode(0);
+    EXPECT_EQ(writer->Close(), 0);
+    EXPECT_GT(writer->GetVideoFramesWritten(), 100);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -44,5 +44,32 @@ TEST(ExportTimelineLive, FastFramesAreDroppedAndABackwardClockContinues) {
     EXPECT_EQ(t.PlaceFrame(-1), next + 1);
 }
 
+TEST(ExportTimeline, JumpsGoOnFromTheNextFreeSlot) {
+    // A recorder clock that was unset for two blocks (1000 and 1001 s after
+    // 1970) in a recording of today, one picture a second.
+    const int64_t today = 1717243200000;
+    CExportTimeline t;
+    t.Start(30, 8000);
+    t.SetClock(1000, 1);
+    EXPECT_EQ(t.PlaceFrame(today), 0);
+    EXPECT_EQ(t.PlaceFrame(today + 1000), 30);
+    EXPECT_EQ(t.PlaceFrame(1000000), 31);
+    EXPECT_EQ(t.PlaceFrame(1001000), 61);
+    EXPECT_EQ(t.PlaceFrame(today + 2000), 62);
+    // The sound beside it needs at most the video's length of silence.
+    EXPECT_LE(t.SilenceBefore(today + 2000, 0), 8000 * 3);
+    EXPECT_LE(t.EndSlot(0), 93);
+    // A gap of two seconds is still the recording's time; a leap of a
+    // minute (fast play, a seek, a pause in recording) is not.
+    EXPECT_EQ(t.PlaceFrame(today + 4000), 122);
+    EXPECT_EQ(t.PlaceFrame(today + 64000), 123);
+    // A seek the user made, however short, and a change of clock.
+    t.Rebase();
+    EXPECT_EQ(t.PlaceFrame(today + 65000), 124);
+    t.SetClock(1, 0);
+    EXPECT_EQ(t.PlaceFrame(5000), 125);
+    EXPECT_EQ(t.PlaceFrame(5500), 140);
+}
+
 } // namespace
 } // namespace tv

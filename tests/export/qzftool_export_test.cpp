@@ -32,16 +32,35 @@ std::string Tool() {
     return (self.parent_path().parent_path().parent_path() / "tools/qzftool/qzftool").string();
 }
 
-int RunTool(const std::string& args, std::string* err = nullptr) {
+// fileBlocks > 0 caps the size of every file the tool writes (in the shell's
+// ulimit blocks): a write beyond fails with EFBIG, as on a full disk.
+int RunTool(const std::string& args, std::string* err = nullptr, int fileBlocks = 0) {
     const std::string errFile =
         fs::temp_directory_path() / ("tv_export_err_" + std::to_string(getpid()));
-    const int status = std::system((Tool() + " " + args + " 2>" + test::Quote(errFile)).c_str());
+    const std::string limit =
+        fileBlocks > 0 ? "trap '' XFSZ; ulimit -f " + std::to_string(fileBlocks) + "; " : "";
+    const int status =
+        std::system((limit + Tool() + " " + args + " 2>" + test::Quote(errFile)).c_str());
     if (err) {
         std::ifstream in(errFile);
         err->assign(std::istreambuf_iterator<char>(in), {});
     }
     fs::remove(errFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The tool's exit status; -1 when it had not ended after a minute (it is
+// killed then) or ended by a signal.
+int WaitTool(pid_t pid) {
+    int status = 0;
+    for (int i = 0; i < 1200 && waitpid(pid, &status, WNOHANG) != pid; ++i, status = -1) {
+        usleep(50 * 1000);
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class QzftoolExport : public ::testing::Test {
@@ -59,6 +78,7 @@ protected:
         }
     }
     std::string File(const std::string& n) const { return m_dir + "/" + n; }
+    long Files() const { return std::distance(fs::directory_iterator(m_dir), {}); }
     std::string m_dir;
 };
 
@@ -105,10 +125,11 @@ TEST_F(QzftoolExport, OneChannelFramesAreItsPicturesStretched) {
     }
 }
 
-// Seconds of one channel at pps pictures a second (frame gap 0, whatever the
-// real pace), with sound in real time on each audio channel: 0x40 bytes on
-// channel 0, 0xC0 on channel 1.
-void WriteOneChannel(const std::string& path, int format, int seconds, int pps, int audioChannels) {
+// One channel at pps pictures in each of the seconds given (frame gap 0,
+// whatever the real pace), with sound in real time on each audio channel:
+// 0x40 bytes on channel 0, 0xC0 on channel 1.
+void WriteSeconds(const std::string& path, int format, const std::vector<time_t>& seconds, int pps,
+                  int audioChannels) {
     CQzfBlockWriter w;
     ASSERT_TRUE(w.OpenFile(path));
     w.SetFormat(format);
@@ -118,8 +139,8 @@ void WriteOneChannel(const std::string& path, int format, int seconds, int pps, 
     std::vector<uint8_t> yuv(synth::CVideoEncoder::PictureBytes(224)), packet;
     const std::vector<uint8_t> sound[2] = {std::vector<uint8_t>(1000, 0x40),
                                            std::vector<uint8_t>(1000, 0xC0)};
-    for (int i = 0; i < seconds * pps; ++i) {
-        w.SetTime(time_t(1717243200 + i / pps));
+    for (size_t i = 0; i < seconds.size() * pps; ++i) {
+        w.SetTime(seconds[i / pps]);
         synth::DrawTestPattern(yuv.data(), 640, 224, 0, i, "12:00:00");
         synth::PictureHeader h;
         h.format = format;
@@ -133,6 +154,14 @@ void WriteOneChannel(const std::string& path, int format, int seconds, int pps, 
     }
     ASSERT_TRUE(w.Finish());
     ASSERT_TRUE(w.Close());
+}
+
+void WriteOneChannel(const std::string& path, int format, int seconds, int pps, int audioChannels) {
+    std::vector<time_t> times;
+    for (int i = 0; i < seconds; ++i) {
+        times.push_back(time_t(1717243200 + i));
+    }
+    WriteSeconds(path, format, times, pps, audioChannels);
 }
 
 TEST_F(QzftoolExport, ExportKeepsTheRecordingsTime) {
@@ -181,7 +210,7 @@ TEST_F(QzftoolExport, ErrorsGiveOneLineAndNoFile) {
     EXPECT_FALSE(fs::exists(File("o.avi")));
 }
 
-TEST_F(QzftoolExport, InterruptLeavesAPlayableFile) {
+TEST_F(QzftoolExport, StopSignalEndsTheExportAndLeavesNoFile) {
     ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 60"), 0);
     const std::string errFile = File("err.txt");
     const pid_t pid = fork();
@@ -193,7 +222,7 @@ TEST_F(QzftoolExport, InterruptLeavesAPlayableFile) {
               "--codec", "ffvhuff", static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Interrupt once the export has made some progress.
+    // Stop it once the export has made some progress.
     for (int i = 0; i < 600; ++i) {
         std::ifstream in(errFile);
         const std::string text((std::istreambuf_iterator<char>(in)), {});
@@ -202,17 +231,48 @@ TEST_F(QzftoolExport, InterruptLeavesAPlayableFile) {
         }
         usleep(50 * 1000);
     }
-    kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
+    kill(pid, SIGTERM);
+    const int status = WaitTool(pid);
     // A slow machine may not get there before the export ends on its own.
-    EXPECT_TRUE(WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    ASSERT_TRUE(status == 130 || status == 0) << status;
+    EXPECT_EQ(fs::exists(File("o.avi")), status == 0);
+    EXPECT_EQ(Files(), status == 0 ? 3 : 2); // no temporary file left either
+}
+
+// Two blocks of an unset recorder clock (1000 s after 1970) inside five
+// seconds of today: the export holds what the recording holds, not the
+// decades between (the file size limit stops a runaway export).
+TEST_F(QzftoolExport, ClockJumpsInTheRecordingExportWhatItHolds) {
+    const time_t today = 1717243200;
+    WriteSeconds(File("jump.qzf"), 4,
+                 {today, today + 1, 1000, 1001, today + 2, today + 3, today + 4}, 2, 1);
+    std::string err;
+    ASSERT_EQ(
+        RunTool("export " + File("jump.qzf") + " " + File("o.avi") + " --split 1 --audio QZ_UPCM8",
+                &err, 131072),
+        0)
+        << err;
+    EXPECT_LT(fs::file_size(File("o.avi")), 4u << 20);
     const auto s = test::ProbeStreams(File("o.avi"));
     ASSERT_EQ(s.size(), 2u);
-    EXPECT_GT(std::stoi(s[0].at("nb_read_frames")), 0);
-    // The header was finished: its length counts every slot, held ones too.
-    EXPECT_GE(std::stoi(s[0].at("nb_frames")), std::stoi(s[0].at("nb_read_frames")));
+    EXPECT_NEAR(std::stod(s[0].at("duration")), 7.0, 1.0);
+    EXPECT_NEAR(std::stoi(s[1].at("nb_frames")) / 8000.0, 7.0, 1.0);
+}
+
+// A full disk (here the file size limit) is told in one line naming the
+// file; nothing is left, and an earlier file of that name is kept.
+TEST_F(QzftoolExport, FullDiskGivesOneLineAndLeavesNoFile) {
+    ASSERT_EQ(RunTool("make-sample " + File("s.qzf") + " --channels 8 --seconds 10"), 0);
+    std::ofstream(File("o.avi")) << "an earlier export";
+    std::string err;
+    EXPECT_EQ(RunTool("export " + File("s.qzf") + " " + File("o.avi"), &err, 600), 1);
+    EXPECT_NE(err.find("\nqzftool export: Disk full: could not write " + File("o.avi") + "\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err; // the progress line, the error
+    std::ifstream in(File("o.avi"));
+    EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(in)), {}) == "an earlier export");
+    EXPECT_EQ(Files(), 2);
 }
 
 TEST_F(QzftoolExport, QzaExportCarriesAudioChannelZeroOnly) {

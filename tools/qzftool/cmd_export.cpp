@@ -16,11 +16,15 @@
 #include "video/video_decoder.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,13 +38,17 @@ const char* kHelp =
     "pictures) frame with their labels, one frame per cycle of the playing channels, each\n"
     "at its moment in the recording, with the recording's audio. --channel N (1-based)\n"
     "exports one channel alone. Defaults: QZ_QZB2, QZ_ALAW, split 9 page 0, codec mjpeg\n"
-    "(--list-codecs lists the encoders that open here). Progress goes to stderr; Ctrl+C\n"
-    "stops the export and keeps a playable file of what was written. Channels decode in\n"
+    "(--list-codecs lists the encoders that open here). Progress goes to stderr. The file\n"
+    "is written under a temporary name beside OUT.avi and renamed when whole: Ctrl+C,\n"
+    "SIGTERM or a failure (a full disk) leave no file behind. Channels decode in\n"
     "parallel on --threads N threads (default: one per processor); the file is the same\n"
     "for every N.\n";
 
 // Ctrl+C, SIGTERM and SIGHUP, from the start of main.
 volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
+
+// The progress line is on stderr without its line end.
+bool g_progressShown = false;
 
 constexpr int kMaxChannels = 16;
 constexpr int kPictureBuffer = 414720;
@@ -49,6 +57,62 @@ constexpr int kPictureBuffer = 414720;
 int ChannelCountFor(int n) {
     return n < 2 ? 1 : n <= 4 ? 4 : n <= 9 ? 9 : 16;
 }
+
+// The export's file while it is written: created exclusively beside the
+// output, so that nothing of an earlier file of that name is lost and no
+// half-written export is ever left under the name asked for; removed unless
+// it was renamed into place.
+class CTempOutput {
+public:
+    ~CTempOutput() {
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+    // The name the output will have: through a symbolic link, the file it
+    // points to, as a write through the link would have reached.
+    static std::string FinalName(const std::string& out) {
+        struct stat st;
+        if (::lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            char real[PATH_MAX];
+            if (::realpath(out.c_str(), real))
+                return real;
+        }
+        return out;
+    }
+    bool Create(const std::string& final) {
+        const size_t slash = final.rfind('/');
+        const std::string dir = slash == std::string::npos ? "" : final.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? final : final.substr(slash + 1);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = dir + "." + base + "." + std::to_string(::getpid()) + "-" +
+                                     std::to_string(attempt) + ".part";
+            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                m_path = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+    const std::string& Path() const { return m_path; }
+    // Flushed to the disk, then given the final name.
+    bool Commit(const std::string& final) {
+        const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool synced = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced || ::rename(m_path.c_str(), final.c_str()) != 0)
+            return false;
+        m_path.clear();
+        return true;
+    }
+
+private:
+    std::string m_path;
+};
 
 int ListCodecs() {
     for (const tv::EncoderInfo& e : tv::ListAviVideoEncoders(640, 448)) {
@@ -138,6 +202,10 @@ int RunExport(int argc, char** argv) {
         return bad(file + " is a folder");
     if (!tv::InputOverwrittenBy(out, {file}).empty())
         return bad(out + " is the recording itself; choose another output");
+    const std::string final = CTempOutput::FinalName(out);
+    struct stat ost;
+    if (::stat(final.c_str(), &ost) == 0 && !S_ISREG(ost.st_mode))
+        return bad(out + " is not a regular file");
 
     tv::CStreamFile f;
     if (!f.Open(file, disk ? 1 : 0))
@@ -200,9 +268,15 @@ int RunExport(int argc, char** argv) {
     bih.biBitCount = 24;
     bih.biSizeImage = uint32_t(3 * width * height);
     tv::SetMessageBoxHandler([](const std::string& text, const std::string&) {
-        std::fprintf(stderr, "qzftool export: %s\n", text.c_str());
+        // A message while the progress line stands goes on a line of its own.
+        std::fprintf(stderr, "%sqzftool export: %s\n", g_progressShown ? "\n" : "", text.c_str());
+        g_progressShown = false;
     });
-    const int opened = writer.Open(out, 24, 6750, width, height, 300, &bih, rate);
+    CTempOutput temp;
+    if (!temp.Create(final))
+        return bad("cannot create " + out + ": " + std::strerror(errno));
+    writer.SetShownPath(out);
+    const int opened = writer.Open(temp.Path(), 24, 6750, width, height, 300, &bih, rate);
     if (opened != tv::AVI_OK) {
         switch (opened) {
         case tv::AVI_ERR_CREATE_FILE:
@@ -233,7 +307,8 @@ int RunExport(int argc, char** argv) {
         if (composed & (1u << ch)) {
             // This channel's second picture since the last frame: the cycle is complete.
             composing = true;
-            if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
+            if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN ||
+                writer.GetWriteError() != 0)
                 writeFailed = true;
             composing = false;
             composed = 0;
@@ -280,11 +355,12 @@ int RunExport(int argc, char** argv) {
             if (result)
                 q.data.assign(pic, pic + d.GetPictureBytes());
         });
-        for (size_t k = 0; k < queued; ++k) {
+        for (size_t k = 0; k < queued && !g_interrupted && !writeFailed; ++k) {
             Queued& q = queue[k];
             if (q.audio) {
                 soundTime = q.timed ? tv::BlockTimeMs(q.t) : -1;
                 writer.WriteAudio(q.data.data(), int(q.data.size()));
+                writeFailed = writer.GetWriteError() != 0;
                 continue;
             }
             if (!q.decoded)
@@ -309,7 +385,7 @@ int RunExport(int argc, char** argv) {
     };
 
     f.SetPosition(0);
-    while (!g_interrupted) {
+    while (!g_interrupted && !writeFailed) {
         const uint64_t before = f.GetPosition();
         const int n = f.ReadForward(packet.data());
         if (n <= 0) {
@@ -321,6 +397,7 @@ int RunExport(int argc, char** argv) {
         if (p != percent) {
             percent = p;
             std::fprintf(stderr, "\rexport: %3d%%", p);
+            g_progressShown = true;
         }
         const bool audio = f.IsAudio();
         // The export's one mono stream carries what playback plays: with
@@ -345,28 +422,41 @@ int RunExport(int argc, char** argv) {
         if (queuedAt.size() >= runLength || queued >= 4 * runLength)
             flush();
     }
-    flush();
-    if (!g_interrupted)
+    if (!writeFailed)
+        flush();
+    const bool stopped = g_interrupted != 0;
+    if (!stopped && !writeFailed) {
         std::fprintf(stderr, "\rexport: 100%%");
-    // What was composed since the last frame is the export's last frame.
-    composing = true;
-    if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
-        writeFailed = true;
+        g_progressShown = true;
+        // What was composed since the last frame is the export's last frame.
+        composing = true;
+        if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
+            writeFailed = true;
+    }
     const int frames = writer.GetVideoFramesWritten();
     writer.Close();
     const int64_t length = writer.GetVideoLength();
-    std::fprintf(stderr, "\n");
+    const int error = writer.GetWriteError();
+    if (g_progressShown)
+        std::fprintf(stderr, "\n");
+    if (tv::CAviWriter::IsDiskFull(error))
+        return 1; // the writer said so, naming the file
+    if (writeFailed || error != 0) {
+        std::fprintf(stderr, "qzftool export: writing %s failed%s%s\n", out.c_str(),
+                     error ? ": " : "", error ? std::strerror(error) : "");
+        return 1;
+    }
+    if (stopped) {
+        std::fprintf(stderr, "qzftool export: interrupted; %s not written\n", out.c_str());
+        return 130;
+    }
     if (frames == 0)
         return bad(file + " gave no picture for split " + std::to_string(split) + " page " +
                    std::to_string(page));
-    if (writeFailed) {
-        std::fprintf(stderr, "qzftool export: writing %s failed\n", out.c_str());
+    if (!temp.Commit(final)) {
+        std::fprintf(stderr, "qzftool export: cannot write %s: %s\n", out.c_str(),
+                     std::strerror(errno));
         return 1;
-    }
-    if (g_interrupted) {
-        std::fprintf(stderr, "qzftool export: interrupted; %s holds %d frames\n", out.c_str(),
-                     frames);
-        return 130;
     }
     std::fprintf(stderr, "qzftool export: %d pictures over %.1f s at %d fps to %s\n", frames,
                  double(length) / rate, rate, out.c_str());
