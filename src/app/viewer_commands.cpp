@@ -227,6 +227,15 @@ void CViewerDlg::CreateAccelerators() {
         });
         m_accelerators.push_back(shortcut);
     }
+    // The menu's way in from the keyboard; in client mode the right button
+    // on the video may be the recorder's.
+    for (const char* keys : {"Shift+F10", "Menu"}) {
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(keys)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [this] { OpenContextMenu(KeyboardMenuPoint()); });
+        m_accelerators.push_back(shortcut);
+    }
 }
 
 bool CViewerDlg::IsCommandEnabled(int id) {

@@ -84,5 +84,66 @@ TEST_F(Viewer, GoToTimeTakesTypedTextAndSaysWhatIsNotThere) {
     EXPECT_TRUE(second() == 9 || second() == 10) << second();
 }
 
+class MenuCount {
+public:
+    explicit MenuCount(QMenu* menu) : m_menu(menu) {
+        QObject::connect(menu, &QMenu::aboutToShow, &m_context, [this] { ++shown; });
+    }
+    // The count so far; the menu is closed again.
+    int Take() {
+        QCoreApplication::processEvents();
+        m_menu->hide();
+        const int n = shown;
+        shown = 0;
+        return n;
+    }
+    int shown = 0;
+
+private:
+    QMenu* m_menu;
+    QObject m_context;
+};
+
+TEST_F(Viewer, InClientModeTheRightButtonOnTheVideoBelongsToTheRecorder) {
+    CViewerDlg& d = Make();
+    d.SetViewMode(2);
+    Show();
+    CNetClient::SetMouseRemoteMode(1);
+    MenuCount menu(d.ContextMenu(2));
+    CVideoWnd* video = d.Engine().GetVideoWindow();
+    QWindow* window = d.windowHandle();
+    const QPoint at = video->mapTo(&d, QPoint(40, 30));
+    video->TakeMouseEvent(nullptr);
+
+    QTest::mousePress(window, Qt::RightButton, {}, at);
+    QTest::mouseMove(window, at + QPoint(10, 5));
+    MouseRecord r{};
+    ASSERT_TRUE(video->TakeMouseEvent(&r));
+    EXPECT_EQ(r.eventCode, kMouseRightDrag);
+    EXPECT_EQ(r.x, 50);
+    QTest::mouseRelease(window, Qt::RightButton, {}, at + QPoint(10, 5));
+    QTest::mouseDClick(window, Qt::RightButton, {}, at);
+    ASSERT_TRUE(video->TakeMouseEvent(&r));
+    EXPECT_EQ(r.eventCode, kMouseRightDouble);
+    EXPECT_EQ(menu.Take(), 0);
+
+    // The menu keys and the rest of the window still open the menu.
+    QTest::keyClick(&d, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(menu.Take(), 1);
+    QTest::keyClick(&d, Qt::Key_Menu);
+    EXPECT_EQ(menu.Take(), 1);
+    // On the control bar: a recorder button, disabled without a session.
+    const QPoint bar(d.width() / 2, d.height() - 30);
+    QTest::mousePress(window, Qt::RightButton, {}, bar);
+    QTest::mouseRelease(window, Qt::RightButton, {}, bar);
+    EXPECT_EQ(menu.Take(), 1);
+    // With the remote mouse off the video opens it too.
+    CNetClient::SetMouseRemoteMode(0);
+    QTest::mousePress(window, Qt::RightButton, {}, at);
+    QTest::mouseRelease(window, Qt::RightButton, {}, at);
+    EXPECT_EQ(menu.Take(), 1);
+    CNetClient::SetMouseRemoteMode(1);
+}
+
 } // namespace
 } // namespace tv
