@@ -145,5 +145,35 @@ TEST_F(Viewer, InClientModeTheRightButtonOnTheVideoBelongsToTheRecorder) {
     CNetClient::SetMouseRemoteMode(1);
 }
 
+TEST_F(Viewer, AFocusedSliderKeepsItsKeys) {
+    const std::string path = MakeSample(dir.filePath("keys.qzf"), 30);
+    CViewerDlg& d = Make(path);
+    Show();
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 2; }));
+    d.OnCommand(kCommandPause);
+    ASSERT_TRUE(WaitFor([&] { return d.Engine().GetPlayState() == 6; }));
+    CSkinSlider* volume = d.VolumeSlider();
+    volume->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), volume);
+    volume->SetPosition(30000);
+    struct {
+        Qt::Key key;
+        int64_t expect;
+    } steps[] = {{Qt::Key_Right, 30001},
+                 {Qt::Key_Up, 30000},
+                 {Qt::Key_PageDown, 34096},
+                 {Qt::Key_Home, 0},
+                 {Qt::Key_End, 65535}};
+    for (const auto& s : steps) {
+        QTest::keyClick(volume, s.key);
+        EXPECT_EQ(volume->GetPosition(), s.expect) << s.key;
+    }
+    // Away from the slider the keys are the player's again.
+    d.setFocus();
+    const uint64_t before = d.Engine().GetPosition();
+    QTest::keyClick(&d, Qt::Key_Right);
+    EXPECT_TRUE(WaitFor([&] { return d.Engine().GetPosition() != before; }));
+}
+
 } // namespace
 } // namespace tv
