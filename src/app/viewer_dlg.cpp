@@ -153,6 +153,9 @@ CViewerDlg::CViewerDlg(QWidget* parent) : CSkinDialog(parent) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle(QString::fromLatin1(kProductTitle));
     setMouseTracking(true);
+    // The viewer often plays beside the window the user works in; its
+    // buttons say what they do there too.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     m_profilePath = DefaultProfilePath();
     for (int i = 0; i < 3; ++i) {
         static const int ids[] = {3, 4, 5};

@@ -175,5 +175,20 @@ TEST_F(Viewer, AFocusedSliderKeepsItsKeys) {
     EXPECT_TRUE(WaitFor([&] { return d.Engine().GetPosition() != before; }));
 }
 
+TEST_F(Viewer, TheControlButtonsNameTheirCommandsWhileAnotherWindowIsActive) {
+    CViewerDlg& d = Make();
+    Show();
+    for (const ButtonInfo& info : kButtons) {
+        EXPECT_EQ(d.Button(info.id)->toolTip().isEmpty(), info.id == kCommandAppIcon) << info.id;
+    }
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QTest::mouseMove(d.windowHandle(), d.Button(kCommandPlayReverse)->mapTo(&d, QPoint(6, 6)));
+    EXPECT_TRUE(WaitFor([] { return QToolTip::isVisible(); }, 10000));
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Play Reverse"));
+}
+
 } // namespace
 } // namespace tv
