@@ -664,6 +664,24 @@ void CViewerDlg::HandleNetMessage(int message) {
     }
 }
 
+// The still picture and the local recording take new names, but a name can
+// still lead to the recording that is open or being written (a link made
+// between the check and the write, every numbered name taken): they write
+// only where nothing the viewer reads or records lives.
+std::string CViewerDlg::CaptureProblem(const std::string& path, const std::string& folder) {
+    if (path.empty()) {
+        return "No free file name is left in " + (folder.empty() ? std::string(".") : folder) +
+               "; move some files out of it.";
+    }
+    const std::string recording = InputOverwrittenBy(
+        path, {m_engine.IsStreamOpen() ? m_engine.GetStreamPath() : std::string(),
+               m_engine.IsRecording() ? m_localRecordingFile : std::string()});
+    if (!recording.empty()) {
+        return path + " is the recording " + recording + "; it is not written over.";
+    }
+    return {};
+}
+
 void CViewerDlg::StillCapture() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QString folder = QString::fromStdString(m_settings.capturePath);
@@ -672,10 +690,13 @@ void CViewerDlg::StillCapture() {
     }
     const std::string path = UniquePath(
         JoinCapturePath(m_settings.capturePath, StillCaptureName(QDateTime::currentDateTime())));
-    const int saved = m_engine.SaveImage(path);
+    const std::string problem = CaptureProblem(path, m_settings.capturePath);
+    const int saved = problem.empty() ? m_engine.SaveImage(path) : 0;
     QApplication::restoreOverrideCursor();
     if (saved) {
         ShowNote(QStringLiteral("Saved ") + QString::fromStdString(path));
+    } else if (!problem.empty()) {
+        ShowMessageBox("Cannot save the picture: " + problem);
     } else {
         const std::string why = m_engine.GetVideoWindow()->GetLastErrorText();
         ShowMessageBox("Cannot save the picture to " + path + (why.empty() ? "" : "\n\n" + why));
@@ -687,6 +708,11 @@ void CViewerDlg::StartLocalRecording() {
         m_settings.localRecordingPath, RecordingName(QDateTime::currentDateTime())));
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
+    }
+    const std::string problem = CaptureProblem(path, m_settings.localRecordingPath);
+    if (!problem.empty()) {
+        ShowMessageBox("Cannot record: " + problem);
+        return;
     }
     m_localRecordingFile = path;
     m_localRecording = m_engine.StartRecording(path) != 0;

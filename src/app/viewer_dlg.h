@@ -210,6 +210,8 @@ private:
     int UserDirectDraw();
     void SetUserDirectDraw(int on);
     void StillCapture();
+    // Why a new capture file may not be written; empty when it may.
+    std::string CaptureProblem(const std::string& path, const std::string& folder);
     void StartLocalRecording();
     void StopLocalRecording();
     void CheckLocalRecording();

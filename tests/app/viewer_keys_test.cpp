@@ -190,5 +190,20 @@ TEST_F(Viewer, TheControlButtonsNameTheirCommandsWhileAnotherWindowIsActive) {
     EXPECT_EQ(QToolTip::text(), QStringLiteral("Play Reverse"));
 }
 
+TEST(CaptureNames, ANameLeadingAnywhereIsTakenAndNoneLeftGivesNone) {
+    QTemporaryDir dir;
+    const std::string recording = dir.filePath("rec.qzf").toStdString();
+    QFile(QString::fromStdString(recording)).open(QIODevice::WriteOnly);
+    const std::string base = dir.filePath("shot.bmp").toStdString();
+    ASSERT_TRUE(QFile::link(dir.filePath("gone"), QString::fromStdString(base)));
+    EXPECT_EQ(UniquePath(base), dir.filePath("shot-2.bmp").toStdString());
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(base)));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(recording), QString::fromStdString(base)));
+    for (int n = 2; n < 10000; ++n) {
+        QFile(dir.filePath(QStringLiteral("shot-%1.bmp").arg(n))).open(QIODevice::WriteOnly);
+    }
+    EXPECT_EQ(UniquePath(base), "");
+}
+
 } // namespace
 } // namespace tv
