@@ -16,6 +16,7 @@
 #include <QToolTip>
 #include <QWindow>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace tv {
 namespace {
@@ -84,32 +85,19 @@ TEST_F(Viewer, GoToTimeTakesTypedTextAndSaysWhatIsNotThere) {
     EXPECT_TRUE(second() == 9 || second() == 10) << second();
 }
 
-class MenuCount {
-public:
-    explicit MenuCount(QMenu* menu) : m_menu(menu) {
-        QObject::connect(menu, &QMenu::aboutToShow, &m_context, [this] { ++shown; });
-    }
-    // The count so far; the menu is closed again.
-    int Take() {
-        QCoreApplication::processEvents();
-        m_menu->hide();
-        const int n = shown;
-        shown = 0;
-        return n;
-    }
-    int shown = 0;
-
-private:
-    QMenu* m_menu;
-    QObject m_context;
-};
-
 TEST_F(Viewer, InClientModeTheRightButtonOnTheVideoBelongsToTheRecorder) {
     CViewerDlg& d = Make();
     d.SetViewMode(2);
     Show();
     CNetClient::SetMouseRemoteMode(1);
-    MenuCount menu(d.ContextMenu(2));
+    QMenu* menu = d.ContextMenu(2);
+    int shown = 0;
+    QObject::connect(menu, &QMenu::aboutToShow, &d, [&] { ++shown; });
+    // How often the menu opened since the last look; it is closed again.
+    auto opened = [&] {
+        menu->hide();
+        return std::exchange(shown, 0);
+    };
     CVideoWnd* video = d.Engine().GetVideoWindow();
     QWindow* window = d.windowHandle();
     const QPoint at = video->mapTo(&d, QPoint(40, 30));
@@ -125,23 +113,23 @@ TEST_F(Viewer, InClientModeTheRightButtonOnTheVideoBelongsToTheRecorder) {
     QTest::mouseDClick(window, Qt::RightButton, {}, at);
     ASSERT_TRUE(video->TakeMouseEvent(&r));
     EXPECT_EQ(r.eventCode, kMouseRightDouble);
-    EXPECT_EQ(menu.Take(), 0);
+    EXPECT_EQ(opened(), 0);
 
     // The menu keys and the rest of the window still open the menu.
     QTest::keyClick(&d, Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_EQ(menu.Take(), 1);
+    EXPECT_EQ(opened(), 1);
     QTest::keyClick(&d, Qt::Key_Menu);
-    EXPECT_EQ(menu.Take(), 1);
+    EXPECT_EQ(opened(), 1);
     // On the control bar: a recorder button, disabled without a session.
     const QPoint bar(d.width() / 2, d.height() - 30);
     QTest::mousePress(window, Qt::RightButton, {}, bar);
     QTest::mouseRelease(window, Qt::RightButton, {}, bar);
-    EXPECT_EQ(menu.Take(), 1);
+    EXPECT_EQ(opened(), 1);
     // With the remote mouse off the video opens it too.
     CNetClient::SetMouseRemoteMode(0);
     QTest::mousePress(window, Qt::RightButton, {}, at);
     QTest::mouseRelease(window, Qt::RightButton, {}, at);
-    EXPECT_EQ(menu.Take(), 1);
+    EXPECT_EQ(opened(), 1);
     CNetClient::SetMouseRemoteMode(1);
 }
 
@@ -159,11 +147,7 @@ TEST_F(Viewer, AFocusedSliderKeepsItsKeys) {
     struct {
         Qt::Key key;
         int64_t expect;
-    } steps[] = {{Qt::Key_Right, 30001},
-                 {Qt::Key_Up, 30000},
-                 {Qt::Key_PageDown, 34096},
-                 {Qt::Key_Home, 0},
-                 {Qt::Key_End, 65535}};
+    } steps[] = {{Qt::Key_Right, 30001}, {Qt::Key_PageDown, 34097}, {Qt::Key_Home, 0}};
     for (const auto& s : steps) {
         QTest::keyClick(volume, s.key);
         EXPECT_EQ(volume->GetPosition(), s.expect) << s.key;
