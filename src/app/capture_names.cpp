@@ -1,10 +1,10 @@
 #include "app/capture_names.h"
 
-#include <QFileInfo>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace tv {
 
@@ -31,8 +31,18 @@ std::string RecordingName(const QDateTime& when) {
     return when.toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString() + ".QZF";
 }
 
+namespace {
+
+// A writer opening the name would follow a link to wherever it leads.
+bool NameTaken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
 std::string UniquePath(const std::string& path) {
-    if (!QFileInfo::exists(QString::fromStdString(path))) {
+    if (!NameTaken(path)) {
         return path;
     }
     const size_t slash = path.rfind('/');
@@ -43,11 +53,11 @@ std::string UniquePath(const std::string& path) {
     for (int n = 2; n < 10000; ++n) {
         const std::string candidate =
             path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
-        if (!QFileInfo::exists(QString::fromStdString(candidate))) {
+        if (!NameTaken(candidate)) {
             return candidate;
         }
     }
-    return path;
+    return {};
 }
 
 std::string ResolveIpv4(const std::string& host) {

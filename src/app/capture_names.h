@@ -16,7 +16,8 @@ std::string RecordingName(const QDateTime& when);
 
 // The path itself when no file has it, else the first of "-2", "-3", ...
 // inserted before the extension that no file has: a second capture in the
-// same second must not overwrite the first.
+// same second must not overwrite the first. A link counts as a file even when
+// it leads nowhere. Empty when every name up to "-9999" is taken.
 std::string UniquePath(const std::string& path);
 
 // Dotted IPv4 text for a host: the address itself when it is one, else the

@@ -4,6 +4,7 @@
 #include "app/viewer_dlg.h"
 
 #include <QCheckBox>
+#include <QDate>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +19,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QTime>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -496,6 +499,98 @@ void CLoginDlg::accept() {
         return;
     }
     QDialog::accept();
+}
+
+int ParseDateTimeText(const QString& text, SYSTEMTIME* time, QString* why) {
+    static const QRegularExpression form(QStringLiteral(
+        R"(^(\d{4})([/-])(\d{1,2})\2(\d{1,2})(?:\s+|T)(\d{1,2}):(\d{1,2}):(\d{1,2})$)"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    auto refuse = [why](const QString& reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
+        return 0;
+    };
+    if (!m.hasMatch()) {
+        return refuse(QStringLiteral(
+            "Type the date and time as YYYY/MM/DD hh:mm:ss or YYYY-MM-DD hh:mm:ss."));
+    }
+    auto field = [&m](int n) { return m.captured(n).toInt(); };
+    // QDate and QTime refuse what the calendar and the clock do not have,
+    // where a conversion through seconds would roll 2024-02-31 on to March.
+    const QDate date(field(1), field(3), field(4));
+    const QTime clock(field(5), field(6), field(7));
+    if (!date.isValid()) {
+        return refuse(QStringLiteral("There is no day %1-%2-%3.")
+                          .arg(m.captured(1), m.captured(3).rightJustified(2, u'0'),
+                               m.captured(4).rightJustified(2, u'0')));
+    }
+    if (!clock.isValid()) {
+        return refuse(QStringLiteral("There is no time of day %1:%2:%3.")
+                          .arg(m.captured(5), m.captured(6), m.captured(7)));
+    }
+    *time = SYSTEMTIME{};
+    time->wYear = static_cast<uint16_t>(date.year());
+    time->wMonth = static_cast<uint16_t>(date.month());
+    time->wDay = static_cast<uint16_t>(date.day());
+    time->wDayOfWeek = static_cast<uint16_t>(date.dayOfWeek() % 7);
+    time->wHour = static_cast<uint16_t>(clock.hour());
+    time->wMinute = static_cast<uint16_t>(clock.minute());
+    time->wSecond = static_cast<uint16_t>(clock.second());
+    return 1;
+}
+
+QString DateTimeText(const SYSTEMTIME& t) {
+    return QString::asprintf("%04u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                             t.wMinute, t.wSecond);
+}
+
+CGoToTimeDlg::CGoToTimeDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Go to Time"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Date and time (YYYY/MM/DD hh:mm:ss):"), this));
+    m_text = new QLineEdit(this);
+    m_text->setMaxLength(64);
+    layout->addWidget(m_text);
+    m_problem = new QLabel(this);
+    m_problem->setWordWrap(true);
+    m_problem->hide();
+    layout->addWidget(m_problem);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CGoToTimeDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CGoToTimeDlg::reject);
+    layout->addWidget(buttons);
+    connect(m_text, &QLineEdit::textEdited, m_problem, &QLabel::hide);
+}
+
+void CGoToTimeDlg::SetTime(const SYSTEMTIME& time) {
+    m_time = time;
+    m_text->setText(DateTimeText(time));
+    m_text->selectAll();
+}
+
+void CGoToTimeDlg::accept() {
+    QString why;
+    SYSTEMTIME t{};
+    if (!ParseDateTimeText(m_text->text(), &t, &why)) {
+        m_problem->setText(why);
+        m_problem->show();
+        m_text->setFocus();
+        m_text->selectAll();
+        return;
+    }
+    m_time = t;
+    QDialog::accept();
+}
+
+int RunGoToTimeDialog(QWidget* owner, SYSTEMTIME* time) {
+    CGoToTimeDlg dlg(owner);
+    dlg.SetTime(*time);
+    if (dlg.exec() != QDialog::Accepted) {
+        return 0;
+    }
+    *time = dlg.Time();
+    return 1;
 }
 
 int RunOptionsDialog(QWidget* owner, ViewerSettings* values) {

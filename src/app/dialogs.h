@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings.h"
+#include "platform/win_types.h"
 
 #include <QDialog>
 #include <QString>
@@ -130,6 +131,35 @@ private:
     bool m_dynamicOn = false;
 };
 
+// A date and time as typed or pasted: "YYYY/MM/DD hh:mm:ss" as the Go to
+// Time dialog shows it, or "YYYY-MM-DD hh:mm:ss" as the tools print it. 1 and
+// the time when the text is one of them and the day and time exist; 0 and,
+// when asked, why not.
+int ParseDateTimeText(const QString& text, SYSTEMTIME* time, QString* why = nullptr);
+// The form the dialog shows.
+QString DateTimeText(const SYSTEMTIME& time);
+
+// The jump to a date and time. The time is typed as text: a user copies it
+// from a report or a tool's output and pastes it whole.
+class CGoToTimeDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CGoToTimeDlg(QWidget* parent = nullptr);
+    void SetTime(const SYSTEMTIME& time);
+    SYSTEMTIME Time() const { return m_time; }
+    QLineEdit* TimeBox() const { return m_text; }
+    QLabel* ProblemLabel() const { return m_problem; }
+
+    // Text that is no date and time, or a day that does not exist, keeps the
+    // dialog open and says why.
+    void accept() override;
+
+private:
+    QLineEdit* m_text;
+    QLabel* m_problem;
+    SYSTEMTIME m_time{};
+};
+
 // Chooses a folder, with an edit box holding the path that will be returned;
 // empty when cancelled.
 QString BrowseForFolder(QWidget* owner, const QString& initial);
@@ -137,5 +167,7 @@ QString BrowseForFolder(QWidget* owner, const QString& initial);
 int RunOptionsDialog(QWidget* owner, ViewerSettings* values);
 int RunNetOptionsDialog(QWidget* owner, ViewerSettings* values);
 int RunLoginDialog(QWidget* owner, LoginValues* values);
+// 1 with the time changed in place on OK.
+int RunGoToTimeDialog(QWidget* owner, SYSTEMTIME* time);
 
 } // namespace tv

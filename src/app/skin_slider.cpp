@@ -313,6 +313,39 @@ void CSkinSlider::mouseReleaseEvent(QMouseEvent* event) {
     Post(kMsgSliderSet);
 }
 
+namespace {
+
+bool IsSliderKey(const QKeyEvent* event) {
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return false;
+    }
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_End:
+    case Qt::Key_Home:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// The window binds the same keys to seeks and jumps; with the focus here they
+// move the slider, as they do on any slider.
+bool CSkinSlider::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && IsSliderKey(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void CSkinSlider::keyPressEvent(QKeyEvent* event) {
     int64_t position = m_position;
     switch (event->key()) {

@@ -14,21 +14,19 @@
 #include "app/status_panel.h"
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
+#include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QDateTimeEdit>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QShortcut>
-#include <QVBoxLayout>
 
 namespace tv {
 
@@ -186,35 +184,6 @@ const struct {
     {"Ctrl+Shift+O", kCommandMarkOut},
 };
 
-int AskDateTime(QWidget* owner, SYSTEMTIME* time) {
-    QDialog dlg(owner);
-    dlg.setWindowTitle(QStringLiteral("Go to Time"));
-    auto* layout = new QVBoxLayout(&dlg);
-    auto* edit = new QDateTimeEdit(&dlg);
-    edit->setDisplayFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    edit->setCalendarPopup(true);
-    edit->setDateTime(QDateTime(QDate(time->wYear, time->wMonth, time->wDay),
-                                QTime(time->wHour, time->wMinute, time->wSecond)));
-    layout->addWidget(edit);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    layout->addWidget(buttons);
-    if (dlg.exec() != QDialog::Accepted) {
-        return 0;
-    }
-    const QDateTime t = edit->dateTime();
-    *time = SYSTEMTIME{};
-    time->wYear = static_cast<uint16_t>(t.date().year());
-    time->wMonth = static_cast<uint16_t>(t.date().month());
-    time->wDay = static_cast<uint16_t>(t.date().day());
-    time->wDayOfWeek = static_cast<uint16_t>(t.date().dayOfWeek() % 7);
-    time->wHour = static_cast<uint16_t>(t.time().hour());
-    time->wMinute = static_cast<uint16_t>(t.time().minute());
-    time->wSecond = static_cast<uint16_t>(t.time().second());
-    return 1;
-}
-
 } // namespace
 
 void CViewerDlg::CreateMenus() {
@@ -256,6 +225,15 @@ void CViewerDlg::CreateAccelerators() {
                 OnCommand(id);
             }
         });
+        m_accelerators.push_back(shortcut);
+    }
+    // The menu's way in from the keyboard; in client mode the right button
+    // on the video may be the recorder's.
+    for (const char* keys : {"Shift+F10", "Menu"}) {
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(keys)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [this] { OpenContextMenu(KeyboardMenuPoint()); });
         m_accelerators.push_back(shortcut);
     }
 }
@@ -701,6 +679,24 @@ void CViewerDlg::HandleNetMessage(int message) {
     ShowMessageBox(text);
 }
 
+// The still picture and the local recording take new names, but a name can
+// still lead to the recording that is open or being written (a link made
+// between the check and the write, every numbered name taken): they write
+// only where nothing the viewer reads or records lives.
+std::string CViewerDlg::CaptureProblem(const std::string& path, const std::string& folder) {
+    if (path.empty()) {
+        return "No free file name is left in " + (folder.empty() ? std::string(".") : folder) +
+               "; move some files out of it.";
+    }
+    const std::string recording = InputOverwrittenBy(
+        path, {m_engine.IsStreamOpen() ? m_engine.GetStreamPath() : std::string(),
+               m_engine.IsRecording() ? m_localRecordingFile : std::string()});
+    if (!recording.empty()) {
+        return path + " is the recording " + recording + "; it is not written over.";
+    }
+    return {};
+}
+
 void CViewerDlg::StillCapture() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QString folder = QString::fromStdString(m_settings.capturePath);
@@ -709,10 +705,13 @@ void CViewerDlg::StillCapture() {
     }
     const std::string path = UniquePath(
         JoinCapturePath(m_settings.capturePath, StillCaptureName(QDateTime::currentDateTime())));
-    const int saved = m_engine.SaveImage(path);
+    const std::string problem = CaptureProblem(path, m_settings.capturePath);
+    const int saved = problem.empty() ? m_engine.SaveImage(path) : 0;
     QApplication::restoreOverrideCursor();
     if (saved) {
         ShowNote(QStringLiteral("Saved ") + QString::fromStdString(path));
+    } else if (!problem.empty()) {
+        ShowMessageBox("Cannot save the picture: " + problem);
     } else {
         const std::string why = m_engine.GetVideoWindow()->GetLastErrorText();
         ShowMessageBox("Cannot save the picture to " + path + (why.empty() ? "" : "\n\n" + why));
@@ -724,6 +723,11 @@ void CViewerDlg::StartLocalRecording() {
         m_settings.localRecordingPath, RecordingName(QDateTime::currentDateTime())));
     if (!m_settings.localRecordingPath.empty()) {
         QDir().mkdir(QString::fromStdString(m_settings.localRecordingPath));
+    }
+    const std::string problem = CaptureProblem(path, m_settings.localRecordingPath);
+    if (!problem.empty()) {
+        ShowMessageBox("Cannot record: " + problem);
+        return;
     }
     m_localRecordingFile = path;
     m_localRecording = m_engine.StartRecording(path) != 0;
@@ -784,13 +788,32 @@ void CViewerDlg::GoToTime() {
         return;
     }
     search.SetFormat(m_videoFormat);
-    const int64_t position = search.FindTime(when);
+    const long bias = search.GetTimeZoneBias();
+    const QString asked = DateTimeText(when);
+    // Landing on the recording's first or next picture without a word would
+    // pass for the time asked; a user who notes times for evidence must know.
+    uint32_t first = 0;
+    const int64_t wanted = LocalToBlockTime(when, bias);
+    if (search.FindTime(0u, &first) >= 0 && wanted < static_cast<int64_t>(first)) {
+        ShowMessageBox(asked.toStdString() + " is not in this recording: it begins at " +
+                       DateTimeText(BlockTimeToLocal(first, bias)).toStdString() + ".");
+        return;
+    }
+    uint32_t found = 0;
+    const int64_t position = search.FindTime(when, &found);
     if (position < 0) {
-        ShowMessageBox("No recording at or after that time.");
+        ShowMessageBox(asked.toStdString() +
+                       " is not in this recording: nothing was recorded at or after that time.");
         return;
     }
     m_engine.Seek(static_cast<uint64_t>(position));
     m_position->SetPosition(position / 4096);
+    // A block carries the second it began in; one second later is still the
+    // time asked for.
+    if (static_cast<int64_t>(found) > wanted + 1) {
+        ShowNote(QStringLiteral("Nothing recorded at %1; shown from %2")
+                     .arg(asked, DateTimeText(BlockTimeToLocal(found, bias))));
+    }
 }
 
 void CViewerDlg::Options() {
@@ -881,7 +904,7 @@ void CViewerDlg::InstallDefaultPrompts() {
         };
     }
     if (!m_prompts.goToTime) {
-        m_prompts.goToTime = [owner](SYSTEMTIME* t) { return AskDateTime(owner, t); };
+        m_prompts.goToTime = [owner](SYSTEMTIME* t) { return RunGoToTimeDialog(owner, t); };
     }
     if (!m_prompts.options) {
         m_prompts.options = [owner](ViewerSettings* v) { return RunOptionsDialog(owner, v); };

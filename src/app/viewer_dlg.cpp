@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -153,6 +154,9 @@ CViewerDlg::CViewerDlg(QWidget* parent) : CSkinDialog(parent) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle(QString::fromLatin1(kProductTitle));
     setMouseTracking(true);
+    // The viewer often plays beside the window the user works in; its
+    // buttons say what they do there too.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     m_profilePath = DefaultProfilePath();
     for (int i = 0; i < 3; ++i) {
         static const int ids[] = {3, 4, 5};
@@ -208,9 +212,10 @@ void CViewerDlg::CreateControls() {
         button->hide();
         m_buttons[info.id] = button;
         const int id = info.id;
-        if (id == kIdAppIcon) {
-            button->installEventFilter(this);
-        } else {
+        // A disabled button keeps its presses; the right one opens the menu
+        // there as on the rest of the window.
+        button->installEventFilter(this);
+        if (id != kIdAppIcon) {
             connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
         }
     }
@@ -696,10 +701,7 @@ void CViewerDlg::mousePressEvent(QMouseEvent* event) {
         return;
     }
     if (event->button() == Qt::RightButton) {
-        UpdateCommandUi();
-        if (QMenu* menu = ContextMenu(m_viewMode)) {
-            menu->popup(event->globalPosition().toPoint());
-        }
+        OpenContextMenu(event->globalPosition().toPoint());
         event->accept();
         return;
     }
@@ -745,8 +747,34 @@ void CViewerDlg::mouseDoubleClickEvent(QMouseEvent* event) {
     }
 }
 
+// A right press opens the menu where it happens (mousePressEvent); what
+// comes here from the mouse is that press again. The menu key comes here too.
 void CViewerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        OpenContextMenu(KeyboardMenuPoint());
+    }
     event->accept();
+}
+
+void CViewerDlg::OpenContextMenu(const QPoint& global) {
+    QMenu* menu = ContextMenu(m_viewMode);
+    if (menu == nullptr || menu->isVisible()) {
+        return;
+    }
+    UpdateCommandUi();
+    menu->popup(global);
+}
+
+QPoint CViewerDlg::KeyboardMenuPoint() const {
+    const QPoint pointer = QCursor::pos();
+    if (rect().contains(mapFromGlobal(pointer))) {
+        return pointer;
+    }
+    return mapToGlobal(QPoint(2 + m_videoWidth / 2, 25 + m_videoHeight / 2));
+}
+
+bool CViewerDlg::RightButtonIsRecorders() const {
+    return m_viewMode == 2 && CNetClient::GetMouseRemoteMode() != 0;
 }
 
 bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -754,14 +782,19 @@ bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
         QuitOnRequest(&CViewerDlg::AppIconExit);
         return true;
     }
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
+        qobject_cast<CSkinButton*>(watched) != nullptr) {
+        OpenContextMenu(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        return true;
+    }
     if (watched == m_engine.GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        // The video area is client area too: it opens the same menu. The
-        // press stops here, or it would reach this window as well and open
-        // the menu a second time.
-        UpdateCommandUi();
-        if (QMenu* menu = ContextMenu(m_viewMode)) {
-            menu->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        // The press stops here either way, or it would reach this window as
+        // well and open the menu a second time. An open menu would take the
+        // moves and the second click that the recorder is to get.
+        if (!RightButtonIsRecorders()) {
+            OpenContextMenu(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         }
         return true;
     }

@@ -172,6 +172,14 @@ private:
     void CreateControls();
     void CreateMenus();
     void CreateAccelerators();
+    // The context menu of the mode at a point on the screen; once, however
+    // many ways ask for it together.
+    void OpenContextMenu(const QPoint& global);
+    // Where the keyboard opens it: the pointer when it is over the window.
+    QPoint KeyboardMenuPoint() const;
+    // In client mode with the remote mouse on, the right button on the video
+    // drives the recorder's own menus.
+    bool RightButtonIsRecorders() const;
     void LoadSettingsNow();
     void ApplyTopmost();
     void HandleConnectionRequest();
@@ -206,6 +214,8 @@ private:
     int UserDirectDraw();
     void SetUserDirectDraw(int on);
     void StillCapture();
+    // Why a new capture file may not be written; empty when it may.
+    std::string CaptureProblem(const std::string& path, const std::string& folder);
     void StartLocalRecording();
     void StopLocalRecording();
     void CheckLocalRecording();

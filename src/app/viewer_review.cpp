@@ -56,10 +56,12 @@ const char* const kKeyHelp[][2] = {
     {"Ctrl+C", "Close"},
     {"Ctrl+F", "Normal window"},
     {"F10", "About"},
+    {"Shift+F10 / Menu key", "The menu, wherever the pointer is"},
     {"Alt+F4", "Exit"},
     {"Timeline", "Click: go there. Wheel or drag: zoom. Double click: whole recording"},
     {"Client mode", "Keys go to the recorder as its remote keys; the keys above "
-                    "but the Ctrl and F keys are then the recorder's"},
+                    "but the Ctrl and F keys are then the recorder's. With the remote "
+                    "mouse on, so is the right button on the video"},
 };
 
 } // namespace

@@ -94,7 +94,9 @@ protected:
             return 1;
         };
         p.askYesNo = [](const QString&) { return 0; };
-        p.goToTime = [](SYSTEMTIME*) { return 0; };
+        if (!realGoToTime) {
+            p.goToTime = [](SYSTEMTIME*) { return 0; };
+        }
         p.options = [](ViewerSettings*) { return 0; };
         p.netOptions = [](ViewerSettings*) { return 0; };
         p.about = [] {};
@@ -124,6 +126,8 @@ protected:
     std::vector<LoginValues> logins;
     std::vector<LoginValues> loginAnswer;
     CNamedCompressorChooser compressor;
+    // The window's own Go to Time dialog instead of an answer.
+    bool realGoToTime = false;
 };
 
 class ViewerWithRecorder : public Viewer {
