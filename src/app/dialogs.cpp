@@ -2,9 +2,9 @@
 
 #include "app/skin_resources.h"
 #include "app/viewer_dlg.h"
+#include "media/qzf_block.h"
 
 #include <QCheckBox>
-#include <QDate>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QTime>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -516,27 +515,22 @@ int ParseDateTimeText(const QString& text, SYSTEMTIME* time, QString* why) {
             "Type the date and time as YYYY/MM/DD hh:mm:ss or YYYY-MM-DD hh:mm:ss."));
     }
     auto field = [&m](int n) { return m.captured(n).toInt(); };
-    // QDate and QTime refuse what the calendar and the clock do not have,
-    // where a conversion through seconds would roll 2024-02-31 on to March.
-    const QDate date(field(1), field(3), field(4));
-    const QTime clock(field(5), field(6), field(7));
-    if (!date.isValid()) {
+    if (field(5) > 23 || field(6) > 59 || field(7) > 59) {
+        return refuse(QStringLiteral("There is no time of day %1:%2:%3.")
+                          .arg(m.captured(5), m.captured(6), m.captured(7)));
+    }
+    if (field(1) < 1970 || field(1) > 2099) {
+        return refuse(QStringLiteral("Recordings hold the years 1970 to 2099 only."));
+    }
+    // The tools' own reader, so that the window and qzftool refuse the same
+    // days (2024-02-31 is no day, not a roll-over into March).
+    const QString canonical = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", field(1), field(3),
+                                                field(4), field(5), field(6), field(7));
+    if (!ParseBlockTime(canonical.toStdString(), time)) {
         return refuse(QStringLiteral("There is no day %1-%2-%3.")
                           .arg(m.captured(1), m.captured(3).rightJustified(2, u'0'),
                                m.captured(4).rightJustified(2, u'0')));
     }
-    if (!clock.isValid()) {
-        return refuse(QStringLiteral("There is no time of day %1:%2:%3.")
-                          .arg(m.captured(5), m.captured(6), m.captured(7)));
-    }
-    *time = SYSTEMTIME{};
-    time->wYear = static_cast<uint16_t>(date.year());
-    time->wMonth = static_cast<uint16_t>(date.month());
-    time->wDay = static_cast<uint16_t>(date.day());
-    time->wDayOfWeek = static_cast<uint16_t>(date.dayOfWeek() % 7);
-    time->wHour = static_cast<uint16_t>(clock.hour());
-    time->wMinute = static_cast<uint16_t>(clock.minute());
-    time->wSecond = static_cast<uint16_t>(clock.second());
     return 1;
 }
 
