@@ -136,6 +136,8 @@ private:
     void AppendForward(const uint8_t* p, size_t n);
     void AppendBackward(const uint8_t* p, size_t n);
     int ProbeHeaderAt(uint64_t block, QzfBlockHeader* h);
+    // The time of a block whose header holds and was written (time not 0).
+    bool ProbeBlockTime(uint64_t block, uint32_t* time);
     uint64_t NextDataBlock(uint64_t block);
 
     std::string m_path;

@@ -376,6 +376,16 @@ int CStreamFile::ProbeHeaderAt(uint64_t block, QzfBlockHeader* h) {
 // A hole in a sparse file reads as zeros, which no valid header is; asking
 // the file system where data resumes saves reading it. Devices and file
 // systems that cannot tell report everything as data.
+bool CStreamFile::ProbeBlockTime(uint64_t block, uint32_t* time) {
+    QzfBlockHeader h;
+    // A zero time is an unwritten header, not a recording of 1970.
+    if (ProbeHeaderAt(block, &h) != 1 || h.time == 0) {
+        return false;
+    }
+    *time = h.time;
+    return true;
+}
+
 uint64_t CStreamFile::NextDataBlock(uint64_t block) {
     const uint64_t count = GetBlockCount();
     if (block >= count) {
@@ -395,16 +405,7 @@ std::vector<CStreamFile::TimeMatch> CStreamFile::FindTimeAll(uint32_t t) {
         return out;
     }
     CTimeSearcher search(
-        count,
-        [this](uint64_t block, uint32_t* time) {
-            QzfBlockHeader h;
-            // A zero time is an unwritten header, not a recording of 1970.
-            if (ProbeHeaderAt(block, &h) != 1 || h.time == 0) {
-                return false;
-            }
-            *time = h.time;
-            return true;
-        },
+        count, [this](uint64_t block, uint32_t* time) { return ProbeBlockTime(block, time); },
         [this](uint64_t block) { return NextDataBlock(block); });
     for (const Candidate& c : search.Find(t)) {
         out.push_back({static_cast<int64_t>(c.block * kBlock), c.time});
@@ -419,15 +420,7 @@ std::vector<CStreamFile::TimeSpan> CStreamFile::FindTimeRange(uint32_t fromUtc, 
         return out;
     }
     CTimeSearcher search(
-        count,
-        [this](uint64_t block, uint32_t* time) {
-            QzfBlockHeader h;
-            if (ProbeHeaderAt(block, &h) != 1 || h.time == 0) {
-                return false;
-            }
-            *time = h.time;
-            return true;
-        },
+        count, [this](uint64_t block, uint32_t* time) { return ProbeBlockTime(block, time); },
         [this](uint64_t block) { return NextDataBlock(block); });
     for (const CTimeSearcher::Span& s : search.FindRange(fromUtc, toUtc)) {
         const auto at = [](uint64_t block) { return static_cast<int64_t>(block * kBlock); };
