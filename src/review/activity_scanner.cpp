@@ -53,6 +53,8 @@ public:
     bool Bytes(void* v, size_t n) {
         if (n > m_n - m_at)
             return false;
+        if (n == 0)
+            return true; // an empty record may come with no buffer at all
         std::memcpy(v, m_p + m_at, n);
         m_at += n;
         return true;
