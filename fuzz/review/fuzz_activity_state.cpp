@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)index.FindEvents(tv::kDefaultActivityThreshold);
         std::vector<uint8_t> flat;
         index.Serialize(&flat);
-        tv::CActivityIndex again;
-        if (!again.Deserialize(flat.data(), flat.size()) || again.Seconds().size() != s.size()) {
+        tv::CActivityIndex back;
+        if (!back.Deserialize(flat.data(), flat.size()) || back.Seconds().size() != s.size()) {
             std::abort();
         }
     }

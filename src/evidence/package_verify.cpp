@@ -37,12 +37,15 @@ struct JValue {
     enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
     std::string text;
     std::vector<JValue> items;
-    std::vector<std::pair<std::string, JValue>> members;
+    // Keys and values apart: a pair would need JValue whole where it is
+    // still being declared, which only some standard libraries let pass.
+    std::vector<std::string> keys;
+    std::vector<JValue> values;
 
     const JValue* Get(const std::string& key) const {
-        for (const auto& m : members) {
-            if (m.first == key) {
-                return &m.second;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                return &values[i];
             }
         }
         return nullptr;
@@ -241,7 +244,8 @@ private:
                 if (!Value(&member, depth + 1)) {
                     return false;
                 }
-                v->members.emplace_back(std::move(key), std::move(member));
+                v->keys.push_back(std::move(key));
+                v->values.push_back(std::move(member));
                 Space();
                 if (At(',')) {
                     ++m_i;
