@@ -37,12 +37,15 @@ struct JValue {
     enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
     std::string text;
     std::vector<JValue> items;
-    std::vector<std::pair<std::string, JValue>> members;
+    // Keys and values apart: a pair would need JValue whole where it is
+    // still being declared, which only some standard libraries let pass.
+    std::vector<std::string> keys;
+    std::vector<JValue> values;
 
     const JValue* Get(const std::string& key) const {
-        for (const auto& m : members) {
-            if (m.first == key) {
-                return &m.second;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                return &values[i];
             }
         }
         return nullptr;
@@ -241,7 +244,8 @@ private:
                 if (!Value(&member, depth + 1)) {
                     return false;
                 }
-                v->members.emplace_back(std::move(key), std::move(member));
+                v->keys.push_back(std::move(key));
+                v->values.push_back(std::move(member));
                 Space();
                 if (At(',')) {
                     ++m_i;
@@ -458,16 +462,120 @@ struct MasterScan {
     }
 };
 
-struct Entry {
-    std::string name;
-    uint64_t size = 0;
-    std::string sha256;
-};
+using Entry = ManifestEntry;
 
 } // namespace
 
 bool IsSealText(const std::string& text) {
     return IsHex(text);
+}
+
+int ParseManifest(const std::string& text, const std::string& keptSeal, PackageManifest* out,
+                  std::vector<VerifyLine>* lines) {
+    *out = PackageManifest{};
+    auto add = [&](const std::string& name, bool good, const std::string& why) {
+        lines->push_back({name, good, why});
+    };
+    JValue manifest;
+    if (!JParser(text).Parse(&manifest) || manifest.kind != JValue::kObject) {
+        add(kManifestName, false, "changed: it is no longer a manifest this system wrote");
+        return 0;
+    }
+    const std::string* written = manifest.String("seal");
+    if (written) {
+        out->seal = *written;
+    }
+    const size_t sealAt = text.rfind(",\n  \"seal\": ");
+    bool sealed = false;
+    if (written && sealAt != std::string::npos) {
+        sealed = Sha256Hex(text.data(), sealAt + 2) == *written &&
+                 text.compare(sealAt, std::string::npos,
+                              ",\n  \"seal\": \"" + *written + "\"\n}\n") == 0;
+    }
+    add(kManifestName, sealed, sealed ? "ok" : "changed: its seal does not match its text");
+    if (!keptSeal.empty()) {
+        std::string kept = keptSeal;
+        std::transform(kept.begin(), kept.end(), kept.begin(),
+                       [](char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+        const bool same = written && kept == *written;
+        add("seal", same,
+            same ? "ok: the same as the seal kept apart"
+                 : "changed: the manifest's seal is not the one kept apart");
+    }
+
+    // Every entry is checked before anything is read, so that no name or
+    // size of the manifest leads anywhere outside the package.
+    std::vector<Entry>& entries = out->files;
+    std::set<std::string> listed{kManifestName};
+    const JValue* files = manifest.Get("files");
+    if (!files || files->kind != JValue::kArray || files->items.empty()) {
+        add(kManifestName, false, "changed: it lists no files");
+    } else {
+        for (const JValue& f : files->items) {
+            Entry e;
+            const std::string* name = f.String("name");
+            const std::string* sha = f.String("sha256");
+            if (!name || !PlainName(*name) || listed.count(*name)) {
+                add(kManifestName, false,
+                    "changed: a file entry names no plain file of its own folder");
+            } else if (!Count(f.Get("size"), &e.size)) {
+                add(kManifestName, false,
+                    "changed: the size it gives " + *name + " is not a count of bytes");
+            } else if (!sha || !IsHex(*sha)) {
+                add(kManifestName, false, "changed: the SHA-256 it gives " + *name + " is not one");
+            } else {
+                e.name = *name;
+                e.sha256 = *sha;
+                listed.insert(e.name);
+                entries.push_back(std::move(e));
+            }
+        }
+    }
+
+    MasterScan scan;
+    {
+        const JValue* master = manifest.Get("master");
+        const JValue* range = manifest.Get("range_requested");
+        const JValue* source = manifest.Get("source");
+        const std::string* name = master ? master->String("name") : nullptr;
+        const std::string* fmt = source ? source->String("format") : nullptr;
+        const JValue* bad = master ? master->Get("bad_blocks") : nullptr;
+        scan.format = fmt ? FormatFromName(fmt->c_str()) : -1;
+        bool whole = name && scan.format >= 0 && range &&
+                     Count(range->Get("from_utc"), &scan.from) &&
+                     Count(range->Get("to_utc"), &scan.to) && scan.from < scan.to &&
+                     (!bad || bad->kind == JValue::kArray);
+        for (size_t i = 0; whole && bad && i < bad->items.size(); ++i) {
+            uint64_t off = 0;
+            whole = Count(&bad->items[i], &off);
+            scan.known.insert(off);
+        }
+        if (!whole) {
+            add(kManifestName, false, "changed: the master's entry is not whole");
+        } else if (!std::any_of(entries.begin(), entries.end(),
+                                [&](const Entry& e) { return e.name == *name; })) {
+            add(kManifestName, false, "changed: the master is not among its files");
+        } else {
+            out->master = *name;
+        }
+        // Format-0 blocks may carry the recorder's calendar time: read them
+        // in the zone the package was made in, which its range text shows.
+        scan.bias = tv::GetTimeZoneBias();
+        const std::string* zone = manifest.String("time_zone");
+        const std::string* fromText = range ? range->String("from") : nullptr;
+        if (zone && *zone == "local standard time" && fromText) {
+            const int64_t local = ParsePackageTime(*fromText, 0);
+            if (local >= 0) {
+                scan.bias = long(int64_t(scan.from) - local);
+            }
+        }
+    }
+    out->format = scan.format;
+    out->from = scan.from;
+    out->to = scan.to;
+    out->badBlocks.assign(scan.known.begin(), scan.known.end());
+    out->bias = scan.bias;
+    return 1;
 }
 
 int VerifyPackage(const std::string& dir, const std::string& keptSeal, std::string* seal,
@@ -498,101 +606,26 @@ int VerifyPackage(const std::string& dir, const std::string& keptSeal, std::stri
         add(kManifestName, false, why);
         return 0;
     }
-    JValue manifest;
-    if (!JParser(text).Parse(&manifest) || manifest.kind != JValue::kObject) {
-        add(kManifestName, false, "changed: it is no longer a manifest this system wrote");
+    PackageManifest m;
+    if (!ParseManifest(text, keptSeal, &m, lines)) {
         return 0;
     }
-    const std::string* written = manifest.String("seal");
-    const size_t sealAt = text.rfind(",\n  \"seal\": ");
-    bool sealed = false;
-    if (written && sealAt != std::string::npos) {
-        if (seal && IsHex(*written)) {
-            *seal = *written;
-        }
-        sealed = Sha256Hex(text.data(), sealAt + 2) == *written &&
-                 text.compare(sealAt, std::string::npos,
-                              ",\n  \"seal\": \"" + *written + "\"\n}\n") == 0;
+    ok = std::all_of(lines->begin(), lines->end(), [](const VerifyLine& l) { return l.ok; });
+    if (seal && IsHex(m.seal)) {
+        *seal = m.seal;
     }
-    add(kManifestName, sealed, sealed ? "ok" : "changed: its seal does not match its text");
-    if (!keptSeal.empty()) {
-        std::string kept = keptSeal;
-        std::transform(kept.begin(), kept.end(), kept.begin(),
-                       [](char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-        const bool same = written && kept == *written;
-        add("seal", same,
-            same ? "ok: the same as the seal kept apart"
-                 : "changed: the manifest's seal is not the one kept apart");
-    }
-
-    // Every entry is checked before anything is read, so that no name or
-    // size of the manifest leads anywhere outside the package.
-    std::vector<Entry> entries;
+    const std::vector<Entry>& entries = m.files;
     std::set<std::string> listed{kManifestName};
-    const JValue* files = manifest.Get("files");
-    if (!files || files->kind != JValue::kArray || files->items.empty()) {
-        add(kManifestName, false, "changed: it lists no files");
-    } else {
-        for (const JValue& f : files->items) {
-            Entry e;
-            const std::string* name = f.String("name");
-            const std::string* sha = f.String("sha256");
-            if (!name || !PlainName(*name) || listed.count(*name)) {
-                add(kManifestName, false,
-                    "changed: a file entry names no plain file of its own folder");
-            } else if (!Count(f.Get("size"), &e.size)) {
-                add(kManifestName, false,
-                    "changed: the size it gives " + *name + " is not a count of bytes");
-            } else if (!sha || !IsHex(*sha)) {
-                add(kManifestName, false, "changed: the SHA-256 it gives " + *name + " is not one");
-            } else {
-                e.name = *name;
-                e.sha256 = *sha;
-                listed.insert(e.name);
-                entries.push_back(std::move(e));
-            }
-        }
+    for (const Entry& e : entries) {
+        listed.insert(e.name);
     }
-
     MasterScan scan;
-    std::string masterName;
-    {
-        const JValue* master = manifest.Get("master");
-        const JValue* range = manifest.Get("range_requested");
-        const JValue* source = manifest.Get("source");
-        const std::string* name = master ? master->String("name") : nullptr;
-        const std::string* fmt = source ? source->String("format") : nullptr;
-        const JValue* bad = master ? master->Get("bad_blocks") : nullptr;
-        scan.format = fmt ? FormatFromName(fmt->c_str()) : -1;
-        bool whole = name && scan.format >= 0 && range &&
-                     Count(range->Get("from_utc"), &scan.from) &&
-                     Count(range->Get("to_utc"), &scan.to) && scan.from < scan.to &&
-                     (!bad || bad->kind == JValue::kArray);
-        for (size_t i = 0; whole && bad && i < bad->items.size(); ++i) {
-            uint64_t off = 0;
-            whole = Count(&bad->items[i], &off);
-            scan.known.insert(off);
-        }
-        if (!whole) {
-            add(kManifestName, false, "changed: the master's entry is not whole");
-        } else if (!std::any_of(entries.begin(), entries.end(),
-                                [&](const Entry& e) { return e.name == *name; })) {
-            add(kManifestName, false, "changed: the master is not among its files");
-        } else {
-            masterName = *name;
-        }
-        // Format-0 blocks may carry the recorder's calendar time: read them
-        // in the zone the package was made in, which its range text shows.
-        scan.bias = tv::GetTimeZoneBias();
-        const std::string* zone = manifest.String("time_zone");
-        const std::string* fromText = range ? range->String("from") : nullptr;
-        if (zone && *zone == "local standard time" && fromText) {
-            const int64_t local = ParsePackageTime(*fromText, 0);
-            if (local >= 0) {
-                scan.bias = long(int64_t(scan.from) - local);
-            }
-        }
-    }
+    scan.format = m.format;
+    scan.bias = m.bias;
+    scan.from = m.from;
+    scan.to = m.to;
+    scan.known.insert(m.badBlocks.begin(), m.badBlocks.end());
+    const std::string& masterName = m.master;
 
     uint64_t total = 0, done = 0;
     for (const Entry& e : entries) {

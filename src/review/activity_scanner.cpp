@@ -38,6 +38,8 @@ public:
     explicit CStateWriter(std::vector<uint8_t>* out) : m_out(out) {}
     template <typename T> void Put(T v) { Bytes(&v, sizeof(v)); }
     void Bytes(const void* p, size_t n) {
+        if (n == 0)
+            return;
         const auto* b = static_cast<const uint8_t*>(p);
         m_out->insert(m_out->end(), b, b + n);
     }
@@ -53,9 +55,10 @@ public:
     bool Bytes(void* v, size_t n) {
         if (n > m_n - m_at)
             return false;
-        if (n == 0)
-            return true; // an empty record may come with no buffer at all
-        std::memcpy(v, m_p + m_at, n);
+        // A channel without a picture has no cells, and its empty buffers
+        // no address: memcpy must not be handed that even for no bytes.
+        if (n != 0)
+            std::memcpy(v, m_p + m_at, n);
         m_at += n;
         return true;
     }
