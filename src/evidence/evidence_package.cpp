@@ -174,7 +174,17 @@ uint64_t EndOfLastPacket(int fd, bool disk, uint64_t e0, uint64_t size) {
 std::string RealParentPath(const std::string& path, std::string* rest) {
     // The nearest folder of path that exists, resolved; rest is what follows.
     std::string p = path;
-    *rest = "";
+    rest->clear();
+    // Appended piece by piece: GCC 12 at -O3 misreads the joins of literals
+    // with strings as overlapping copies (-Wrestrict).
+    auto prepend = [rest](const std::string& part) {
+        std::string joined = part;
+        if (!rest->empty()) {
+            joined.push_back('/');
+            joined.append(*rest);
+        }
+        rest->swap(joined);
+    };
     while (!p.empty()) {
         char buf[PATH_MAX];
         if (::realpath(p.c_str(), buf)) {
@@ -182,13 +192,12 @@ std::string RealParentPath(const std::string& path, std::string* rest) {
         }
         const size_t slash = p.find_last_of('/');
         if (slash == std::string::npos) {
-            *rest = p + (rest->empty() ? "" : "/" + *rest);
-            p = ".";
+            prepend(p);
             char cwd[PATH_MAX];
-            return ::realpath(p.c_str(), cwd) ? cwd : "";
+            return ::realpath(".", cwd) ? cwd : "";
         }
-        *rest = p.substr(slash + 1) + (rest->empty() ? "" : "/" + *rest);
-        p = slash == 0 ? "/" : p.substr(0, slash);
+        prepend(p.substr(slash + 1));
+        p = slash == 0 ? std::string("/") : p.substr(0, slash);
     }
     return "";
 }
