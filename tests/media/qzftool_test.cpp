@@ -153,8 +153,8 @@ TEST_F(QzfToolTest, VerifyCopyAndFindTime) {
 TEST_F(QzfToolTest, ADateThatDoesNotExistIsRefused) {
     EXPECT_EQ(Tool("find-time " + m_path + " \"2020-09-31 12:29:00\" --utc").status, 2);
     EXPECT_EQ(Tool("find-time " + m_path + " \"2020/09/13 12:29:00\" --utc").status, 0);
-    EXPECT_EQ(Tool("make-sample " + m_dir.File("x.qzf") + " --start \"2023-02-29 10:00:00\"").status,
-              2);
+    EXPECT_EQ(
+        Tool("make-sample " + m_dir.File("x.qzf") + " --start \"2023-02-29 10:00:00\"").status, 2);
 }
 
 TEST_F(QzfToolTest, PlayNeverWritesItsLogOverTheRecording) {
