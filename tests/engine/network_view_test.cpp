@@ -70,7 +70,7 @@ protected:
     }
     void StartEngine() {
         engine = std::make_unique<CPlayerEngine>();
-        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        engine->Init(nullptr, nullptr, 4, 5, 8, 8000, 8);
         engine->SetMode(2, -1);
         engine->SetPictureSink(log.Sink());
     }
