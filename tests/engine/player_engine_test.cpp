@@ -92,6 +92,35 @@ TEST_F(EngineTest, InitSlotCountsAndSetMode) {
     EXPECT_EQ(w.GetEngineMode(), 2);
 }
 
+// The headless output keeps the split and page as the window would, so that
+// qzftool play shows and steps over the channels the viewer does.
+TEST(HeadlessOutput, SplitsAndPagesAsTheVideoWindowDoes) {
+    CVideoWnd wnd;
+    CHeadlessOutput headless;
+    IVideoOutput* outputs[] = {&wnd, &headless};
+    struct Step {
+        int channels; // 0 keeps the count
+        int split;
+        int page;
+    } steps[] = {{9, 4, -1},  {0, 4, -1}, {0, 4, -1}, {0, 4, -1},  {0, 9, 0}, {0, 16, 0},
+                 {0, 0, 0},   {0, -4, 0}, {0, 1, 7},  {0, 4, -1},  {4, 4, 1}, {0, 9, 0},
+                 {16, 9, -1}, {0, 9, -1}, {0, 9, -1}, {17, 16, 0}, {1, 4, 0}, {0, 1, -1}};
+    for (const Step& step : steps) {
+        int result[2][3];
+        for (int i = 0; i < 2; ++i) {
+            if (step.channels != 0) {
+                outputs[i]->SetChannelCount(step.channels);
+            }
+            result[i][0] = outputs[i]->SetSplit(step.split, step.page);
+            result[i][1] = outputs[i]->GetSplit(nullptr, &result[i][2]);
+        }
+        EXPECT_EQ(result[1][0], result[0][0]) << step.split << " " << step.page;
+        EXPECT_EQ(result[1][1], result[0][1]) << step.split << " " << step.page;
+        EXPECT_EQ(result[1][2], result[0][2]) << step.split << " " << step.page;
+        EXPECT_EQ(outputs[1]->GetChannelCount(), outputs[0]->GetChannelCount());
+    }
+}
+
 TEST_F(EngineTest, ColoursOfZeroBecomeNearBlack) {
     engine->SetTextColour(0);
     EXPECT_EQ(wnd.GetTextColour(), 0x050505u);
