@@ -4,6 +4,7 @@
 // every channel in a 4 GB file; the memory held for playing backward.
 // Runs headless (offscreen video window, silent sound driver).
 
+#include "display/video_wnd.h"
 #include "engine/player_engine.h"
 #include "media/block_writer.h"
 #include "media/qzf_block.h"
@@ -149,10 +150,12 @@ int main(int argc, char** argv) {
     std::printf("recordings: %d channels at %.2f pictures/s each (%.0f pictures/s), 120 s\n",
                 summary.channels, summary.fps, summary.fps * summary.channels);
 
+    // Pictures are drawn as the viewer draws them, into a window of its size.
+    CVideoWnd wnd;
+    wnd.resize(1280, 960);
     CPlayerEngine engine;
-    engine.Init(nullptr, RECT{0, 0, 1280, 960}, 4, 5, 8, 8000, 8);
+    engine.Init(&wnd, nullptr, 4, 5, 8, 8000, 8);
     engine.SetMode(1, -1);
-    engine.GetVideoWindow()->resize(1280, 960);
     engine.SetSplit(9, 0);
     engine.SetRepeat(1);
     ForwardRates(engine, quiet, "without sound");

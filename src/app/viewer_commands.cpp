@@ -508,7 +508,7 @@ void CViewerDlg::SaveAvi() {
     // The capture frame is the picture with its two fields.
     int pictureWidth = 640;
     int fieldHeight = 224;
-    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+    if (CVideoWnd* wnd = GetVideoWindow()) {
         wnd->GetPictureSize(&pictureWidth, &fieldHeight);
     }
     const bool lines272 = fieldHeight == 272;
@@ -532,7 +532,7 @@ void CViewerDlg::SaveAvi() {
         // switches them on for it; the user's choice is given back at the end.
         m_userDirectDraw = m_engine.GetUseDirectDraw();
         m_engine.SetExport(1, m_lowSpeedYes ? kExportPerTick : kExportPerPicture);
-        m_engine.GetVideoWindow()->SetExportMode(1);
+        GetVideoWindow()->SetExportMode(1);
         CSkinButton* b = Button(kCommandSaveAvi);
         b->SetImage(kBmpAviActive, true);
         b->SetTooltip(kTipStopAvi);
@@ -543,7 +543,7 @@ void CViewerDlg::SaveAvi() {
 
 void CViewerDlg::StopAviCapture() {
     m_aviRunning = false;
-    m_engine.GetVideoWindow()->SetExportMode(0);
+    GetVideoWindow()->SetExportMode(0);
     m_engine.SetExport(0, 0);
     m_lowSpeedYes = false;
     if (CSkinButton* b = Button(kCommandSaveAvi)) {
@@ -713,7 +713,7 @@ void CViewerDlg::StillCapture() {
     } else if (!problem.empty()) {
         ShowMessageBox("Cannot save the picture: " + problem);
     } else {
-        const std::string why = m_engine.GetVideoWindow()->GetLastErrorText();
+        const std::string why = GetVideoWindow()->GetLastErrorText();
         ShowMessageBox("Cannot save the picture to " + path + (why.empty() ? "" : "\n\n" + why));
     }
 }

@@ -158,6 +158,7 @@ CViewerDlg::CViewerDlg(QWidget* parent) : CSkinDialog(parent) {
     // buttons say what they do there too.
     setAttribute(Qt::WA_AlwaysShowToolTips);
     m_profilePath = DefaultProfilePath();
+    m_videoWnd = new CVideoWnd(this);
     for (int i = 0; i < 3; ++i) {
         static const int ids[] = {3, 4, 5};
         const int id = ids[i];
@@ -171,7 +172,7 @@ CViewerDlg::~CViewerDlg() {
     }
     // The video window outlives the control table: its own destruction must
     // not reach the filter that looks controls up.
-    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+    if (QWidget* wnd = GetVideoWindow()) {
         wnd->removeEventFilter(this);
     }
     if (m_aviRunning) {
@@ -273,12 +274,15 @@ int CViewerDlg::InitDialog() {
         m_audioFormat = 0;
         ShowMessageBox("Unkown Audio Format");
     }
-    RECT video{0, 0, m_videoWidth, m_videoHeight};
-    m_engine.Init(this, video, m_videoFormat, m_audioFormat, 8, 8000, 8);
+    // Placed over the controls made so far, where the pictures go.
+    m_videoWnd->setGeometry(0, 0, m_videoWidth, m_videoHeight);
+    m_videoWnd->raise();
+    m_videoWnd->show();
+    m_engine.Init(m_videoWnd, &m_netNotifier, m_videoFormat, m_audioFormat, 8, 8000, 8);
     m_engine.SetLabelFont(16, 0, 500, 0, "Arial");
     m_engine.SetTextColour(0x80FFFF);
     m_engine.SetOutlineColour(0);
-    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+    if (QWidget* wnd = GetVideoWindow()) {
         wnd->installEventFilter(this);
     }
     LoadSettingsNow();
@@ -382,7 +386,7 @@ void CViewerDlg::Layout(bool initial, int w, int h) {
     m_videoWidth = W - 5;
     m_videoHeight = H - 100 - strip;
     ApplyTopmost();
-    if (QWidget* wnd = m_engine.GetVideoWindow()) {
+    if (QWidget* wnd = GetVideoWindow()) {
         wnd->setGeometry(2, 25, m_videoWidth, m_videoHeight);
     }
     LayoutTimeline();
@@ -514,7 +518,7 @@ void CViewerDlg::CloseSource() {
     m_engine.StopPlayback();
     m_engine.Disconnect();
     ForgetSession();
-    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+    if (CVideoWnd* wnd = GetVideoWindow()) {
         wnd->Clear();
     }
     m_position->SetRange(0, 0, true);
@@ -647,7 +651,7 @@ void CViewerDlg::RefreshStatus() {
 }
 
 void CViewerDlg::ShowRecorderLost(const QString& reason) {
-    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+    if (CVideoWnd* wnd = GetVideoWindow()) {
         wnd->SetOfflineText(reason.isEmpty() ? std::string() : "NOT LIVE\n" + reason.toStdString());
     }
 }
@@ -788,7 +792,7 @@ bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
         OpenContextMenu(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         return true;
     }
-    if (watched == m_engine.GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
+    if (watched == GetVideoWindow() && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         // The press stops here either way, or it would reach this window as
         // well and open the menu a second time. An open menu would take the

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/evidence_dialog.h"
+#include "app/net_window_notifier.h"
 #include "app/settings.h"
 #include "app/skin_dialog.h"
+#include "display/video_wnd.h"
 #include "engine/player_engine.h"
 
 #include <QElapsedTimer>
@@ -118,6 +120,8 @@ public:
     void AppIconExit();
 
     CPlayerEngine& Engine() { return m_engine; }
+    // The engine's video output on screen, a child of this window.
+    CVideoWnd* GetVideoWindow() const { return m_videoWnd; }
     CSkinButton* Button(int id) const;
     CSkinSlider* PositionSlider() const { return m_position; }
     CSkinSlider* VolumeSlider() const { return m_volume; }
@@ -242,6 +246,10 @@ private:
     void JumpToEvent(bool forward);
     void SeekBySeconds(int seconds);
 
+    // Both outlive the engine: the notifier is a member before it, and the
+    // video window a child widget, deleted after every member.
+    CNetWindowNotifier m_netNotifier{this};
+    CVideoWnd* m_videoWnd = nullptr;
     CPlayerEngine m_engine;
     ViewerSettings m_settings;
     ViewerPrompts m_prompts;

@@ -186,7 +186,7 @@ void CViewerDlg::ReviewCommand(int id) {
 
 uint16_t CViewerDlg::VisibleChannelMask() {
     uint16_t mask = 0;
-    if (CVideoWnd* wnd = m_engine.GetVideoWindow()) {
+    if (CVideoWnd* wnd = GetVideoWindow()) {
         for (int c = 0; c < kActivityChannels; ++c)
             if (wnd->IsChannelVisible(c))
                 mask |= uint16_t(1u << c);

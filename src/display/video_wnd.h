@@ -20,14 +20,12 @@
 #include <mutex>
 #include <string>
 
-#include "display/export_sink.h"
 #include "display/surface_slot.h"
+#include "engine/video_output.h"
 #include "platform/clock.h"
 #include "platform/win_types.h"
 
 namespace tv {
-
-class CAviWriter;
 
 constexpr int kMaxChannels = 16;
 constexpr int kPictureBufferSize = 261120; // 640 x 272 YUV 4:2:0
@@ -35,25 +33,9 @@ constexpr int kRgbBufferSize = 522240;     // 640 x 272 x 3
 constexpr int kExportBufferSize = 1244160; // 720 x 576 x 3, the largest export frame
 constexpr uint32_t kSurfaceFillColour = 0x0A0A0A;
 
-// Mouse event codes sent to a recorder for remote control.
-enum MouseEventCode {
-    kMouseMove = 0,        // moved with no button, or left button released
-    kMouseLeftDown = 1,    // left pressed, or moved with the left button down
-    kMouseRightDrag = 2,   // moved with the right button down
-    kMouseLeftDouble = 3,  // left double-click
-    kMouseRightDouble = 4, // right double-click
-};
-
-struct MouseRecord {
-    int eventCode = 0;
-    int x = 0;
-    int y = 0;
-    int clientWidth = 0;
-    int clientHeight = 0;
-    int pending = 0;
-};
-
-class CVideoWnd : public QWidget {
+// The engine's video output on screen; the main window makes it and hands it
+// to the engine.
+class CVideoWnd : public QWidget, public IVideoOutput {
     Q_OBJECT
 
 public:
@@ -65,25 +47,24 @@ public:
     // Stores a decoded picture (planar YUV 4:2:0) of a channel and draws it.
     // Channels 0 .. count-1; widths 320 or 640; heights 112, 136, 224 or 272.
     // 1 when the picture was drawn, 0 when it was refused or not drawn.
-    int Render(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width, int height);
+    int Render(int channel, const SYSTEMTIME& time, const uint8_t* picture, int width,
+               int height) override;
 
-    int SetUseDirectDraw(int on);
-    int GetUseDirectDraw() const;
+    int SetUseDirectDraw(int on) override;
+    int GetUseDirectDraw() const override;
     int IsDirectDrawActive() const;
     int SetExportMode(int on);
     int GetExportMode() const;
     // Where export frames go (not owned); the frame size comes from it.
-    void SetExportSink(IExportSink* sink);
-    // The engine's AVI writer as the export sink (not owned; null detaches).
-    void SetExportWriter(CAviWriter* writer);
-    void SetEngineMode(int mode);
+    void SetExportSink(IExportSink* sink) override;
+    void SetEngineMode(int mode) override;
     int GetEngineMode() const;
 
     void Repaint();
     void Refresh();
-    void Clear();
+    void Clear() override;
     // One channel's cell back to black: it has no picture at the place shown.
-    void ClearChannel(int channel);
+    void ClearChannel(int channel) override;
     // The pictures on screen are no longer live (the recorder was lost):
     // every cell is drawn dimmed with the text over it, lines split at '\n',
     // until an empty text or Clear. Only the screen shows it; still images
@@ -92,16 +73,16 @@ public:
     std::string GetOfflineText() const;
     // Writes what the client area shows, labels included, as a bitmap file and
     // puts the picture on the clipboard. 1 when the file was written.
-    int SaveImage(const std::string& path);
+    int SaveImage(const std::string& path) override;
     std::string GetLastErrorText() const;
 
     // Layout.
-    void SetChannelCount(int count);
-    int GetChannelCount() const;
-    int GetSplit(int* split, int* page) const;
+    void SetChannelCount(int count) override;
+    int GetChannelCount() const override;
+    int GetSplit(int* split, int* page) const override;
     // split 1, 4, 9 or 16 up to the channel count; a negative page moves to the
     // next page of the same split (wrapping), or to page 0 of a new split.
-    int SetSplit(int split, int page);
+    int SetSplit(int split, int page) override;
     // Cells of the split grid over a width x height target for the channels;
     // writes rects[0 .. count-1] and the visible flags.
     void ComputeLayout(int width, int height, RECT* rects);
@@ -116,17 +97,18 @@ public:
     void GetPictureSize(int* width, int* fieldHeight) const;
 
     // Labels.
-    int SetShowLabels(int on);
+    int SetShowLabels(int on) override;
     int GetShowLabels() const;
-    int SetLabelFont(int height, int width, int weight, int italic, const std::string& face);
+    int SetLabelFont(int height, int width, int weight, int italic,
+                     const std::string& face) override;
     QFont GetLabelFont() const;
-    int SetTextColour(COLORREF colour);
-    int SetOutlineColour(COLORREF colour);
+    int SetTextColour(COLORREF colour) override;
+    int SetOutlineColour(COLORREF colour) override;
     COLORREF GetTextColour() const;
     COLORREF GetOutlineColour() const;
-    int SetShowTime(int flag);
-    int GetShowTime() const;
-    int SetTimeFormat(const std::string& format);
+    int SetShowTime(int flag) override;
+    int GetShowTime() const override;
+    int SetTimeFormat(const std::string& format) override;
     std::string GetTimeFormat() const;
     std::string GetLabelText(int channel) const;
     void DrawLabel(int channel, const SYSTEMTIME& time, int x, int y);
@@ -135,7 +117,7 @@ public:
     // Mouse remote control: the latest event in client coordinates.
     MouseRecord GetMouseRecord() const;
     // 1 and the record when an event is pending (it then no longer is), else 0.
-    int TakeMouseEvent(MouseRecord* record);
+    int TakeMouseEvent(MouseRecord* record) override;
     void ClearMousePending();
 
     // What the client area shows, as a 32-bit image.
@@ -215,7 +197,6 @@ private:
     bool m_clipper = false;
 
     IExportSink* m_exportSink = nullptr;
-    std::unique_ptr<IExportSink> m_aviSink;
     std::unique_ptr<uint8_t[]> m_exportRgb;
     int m_exportMask = 0;
     int m_ddWanted = 1;

@@ -271,9 +271,9 @@ void CPlayerEngine::ShowStreamPicture(const PictureInfo& info, const uint8_t* pi
 bool CPlayerEngine::StreamVisible(const PictureInfo& info) {
     int split = 1;
     int page = 0;
-    m_videoWnd.GetSplit(&split, &page);
+    m_output->GetSplit(&split, &page);
     const int n = std::max(split, 1);
-    const int count = m_videoWnd.GetChannelCount();
+    const int count = m_output->GetChannelCount();
     const uint32_t channels = ChannelsOf(info);
     for (int c = 0; c < 16; ++c) {
         if ((channels & (1u << c)) != 0 && c < count && c / n == page) {
@@ -563,9 +563,9 @@ bool CPlayerEngine::StepDone(const PictureInfo& info, int stream, LocalPlace& pl
     // has moved by one picture of its own.
     int split = 1;
     int page = 0;
-    m_videoWnd.GetSplit(&split, &page);
+    m_output->GetSplit(&split, &page);
     const int n = std::max(split, 1);
-    const int count = std::min(m_videoWnd.GetChannelCount(), 16);
+    const int count = std::min(m_output->GetChannelCount(), 16);
     const uint32_t recorded = static_cast<uint32_t>(m_file.GetChannelMask()) & 0xFFFF;
     uint32_t wanted = 0;
     for (int c = page * n; c < std::min(count, (page + 1) * n); ++c) {
@@ -696,7 +696,7 @@ void CPlayerEngine::SeekPass(LocalBuffers& b, LocalPlace& place) {
     // a picture of the place left.
     for (int c = 0; c < 16; ++c) {
         if ((present & (1u << c)) == 0) {
-            m_videoWnd.ClearChannel(c);
+            m_output->ClearChannel(c);
         }
     }
     for (int s = 0; s < CChannelPictures::kStreams; ++s) {

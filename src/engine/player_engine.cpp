@@ -3,10 +3,7 @@
 #include "platform/clock.h"
 #include "platform/system.h"
 
-#include "display/messages.h"
 #include "export/frame_rate.h"
-
-#include <QWidget>
 
 namespace tv {
 
@@ -22,19 +19,10 @@ bool TimeIsValid(const SYSTEMTIME& t) {
 
 } // namespace
 
-void CNetWindowNotifier::PostNetMessage(int msg, intptr_t wParam, intptr_t lParam) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    PostWindowMessage(m_target, msg, wParam, lParam);
-}
-
-void CNetWindowNotifier::SetTarget(QObject* target) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_target = target;
-}
-
 int CVideoMouseSource::TakeMouseEvent(NetMouseEvent& event) {
     MouseRecord r;
-    if (!m_wnd->TakeMouseEvent(&r)) {
+    IVideoOutput* output = m_output.load();
+    if (output == nullptr || !output->TakeMouseEvent(&r)) {
         return 0;
     }
     event.code = r.eventCode;
@@ -49,7 +37,7 @@ CPlayerEngine::CPlayerEngine() {
     for (auto& e : m_channelEnable) {
         e.store(1);
     }
-    m_videoWnd.SetExportWriter(&m_aviWriter);
+    m_output->SetExportSink(&m_aviSink);
     m_netClient.SetMouseSource(&m_mouseSource);
     std::lock_guard<std::mutex> lock(g_engineCountLock);
     if (g_engineCount == 0) {
@@ -67,6 +55,9 @@ CPlayerEngine::~CPlayerEngine() {
     m_stopEvent.Set();
     StopBounded();
     StopFull();
+    // The output outlives the engine; it must not keep composing into the
+    // writer that goes with it.
+    m_output->SetExportSink(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_recorderLock);
         m_recorder.Close();
@@ -84,36 +75,36 @@ int CPlayerEngine::Run() {
     return RunNetworkLoop();
 }
 
-int CPlayerEngine::Init(QWidget* parent, const RECT& rect, int videoFormat, int audioFormat,
-                        int channels, int sampleRate, int reserved) {
+int CPlayerEngine::Init(IVideoOutput* output, INetNotifier* notifier, int videoFormat,
+                        int audioFormat, int channels, int sampleRate, int reserved) {
+    if (output != nullptr && output != m_output) {
+        m_output->SetExportSink(nullptr);
+        m_output = output;
+        m_output->SetExportSink(&m_aviSink);
+        m_mouseSource.SetOutput(output);
+    }
     m_slotCount.store(ChannelSlotsFor(channels));
     m_videoFormat = videoFormat;
     m_audioFormat = audioFormat;
     m_channels = channels;
     m_sampleRate = sampleRate;
     m_reserved = reserved;
-    m_videoWnd.SetChannelCount(m_slotCount.load());
-    m_videoWnd.SetUseDirectDraw(0);
+    m_output->SetChannelCount(m_slotCount.load());
+    m_output->SetUseDirectDraw(0);
     {
         std::lock_guard<std::mutex> lock(m_readerLock);
         m_file.SetFormat(videoFormat);
     }
-    m_netNotifier.SetTarget(parent);
-    m_netClient.SetNotifier(&m_netNotifier);
+    m_netClient.SetNotifier(notifier);
     m_decoder.SetMode(videoFormat);
     m_aviWriter.SetRecorderFormats(videoFormat, audioFormat, channels, sampleRate);
     m_recorder.Configure(2, videoFormat, m_slotCount.load());
     ReopenWaveOut();
-    if (parent != nullptr) {
-        m_videoWnd.setParent(parent);
-    }
-    m_videoWnd.setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
-    m_videoWnd.show();
-    m_videoWnd.SetChannelCount(1);
-    m_videoWnd.SetShowLabels(0);
+    m_output->SetChannelCount(1);
+    m_output->SetShowLabels(0);
     // Choosing the mode the engine starts in changes nothing, so the window
     // learns it here.
-    m_videoWnd.SetEngineMode(m_mode.load());
+    m_output->SetEngineMode(m_mode.load());
     return 1;
 }
 
@@ -175,7 +166,7 @@ int CPlayerEngine::SetMode(int mode, int slotCount) {
         // The mode in force chosen again: whatever plays goes on untouched.
         if (mode == kEngineModeLocal && slotsGiven && slotCount != m_slotCount.load()) {
             m_slotCount.store(slotCount);
-            m_videoWnd.SetChannelCount(slotCount);
+            m_output->SetChannelCount(slotCount);
         }
         return 1;
     }
@@ -200,16 +191,16 @@ int CPlayerEngine::SetMode(int mode, int slotCount) {
             m_slotCount.store(slotCount);
         }
         m_decoder.SetMode(m_videoFormat);
-        m_videoWnd.SetChannelCount(m_slotCount.load());
-        m_videoWnd.SetShowLabels(1);
+        m_output->SetChannelCount(m_slotCount.load());
+        m_output->SetShowLabels(1);
     } else {
         m_decoder.SetMode(2);
-        m_videoWnd.SetChannelCount(1);
-        m_videoWnd.SetShowLabels(0);
+        m_output->SetChannelCount(1);
+        m_output->SetShowLabels(0);
     }
-    m_videoWnd.Clear();
+    m_output->Clear();
     m_mode.store(mode);
-    m_videoWnd.SetEngineMode(mode);
+    m_output->SetEngineMode(mode);
     return 1;
 }
 
@@ -236,7 +227,7 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
         m_cutEndBrief.clear();
         m_cutEndNoted = false;
     }
-    m_videoWnd.Clear();
+    m_output->Clear();
     // The loop plays forward at once; the command is posted before the thread
     // starts so that a command given right after the open is not overwritten.
     PostCommand(kCmdPlay);
@@ -383,48 +374,48 @@ int CPlayerEngine::GetMute() {
 }
 
 int CPlayerEngine::SetSplit(int split, int page) {
-    return m_videoWnd.SetSplit(split, page);
+    return m_output->SetSplit(split, page);
 }
 
 int CPlayerEngine::GetSplit(int* split, int* page) {
-    return m_videoWnd.GetSplit(split, page);
+    return m_output->GetSplit(split, page);
 }
 
 int CPlayerEngine::SetTimeFormat(const std::string& format) {
-    return m_videoWnd.SetTimeFormat(format);
+    return m_output->SetTimeFormat(format);
 }
 
 int CPlayerEngine::SetShowTime(int flag) {
-    return m_videoWnd.SetShowTime(flag);
+    return m_output->SetShowTime(flag);
 }
 
 int CPlayerEngine::GetShowTime() {
-    return m_videoWnd.GetShowTime();
+    return m_output->GetShowTime();
 }
 
 int CPlayerEngine::SetTextColour(COLORREF colour) {
-    return m_videoWnd.SetTextColour(colour == 0 ? 0x050505 : colour);
+    return m_output->SetTextColour(colour == 0 ? 0x050505 : colour);
 }
 
 int CPlayerEngine::SetOutlineColour(COLORREF colour) {
-    return m_videoWnd.SetOutlineColour(colour == 0 ? 0x050505 : colour);
+    return m_output->SetOutlineColour(colour == 0 ? 0x050505 : colour);
 }
 
 int CPlayerEngine::SetLabelFont(int height, int width, int weight, int italic,
                                 const std::string& face) {
-    return m_videoWnd.SetLabelFont(height, width, weight, italic, face);
+    return m_output->SetLabelFont(height, width, weight, italic, face);
 }
 
 int CPlayerEngine::SetUseDirectDraw(int flag) {
-    return m_videoWnd.SetUseDirectDraw(flag);
+    return m_output->SetUseDirectDraw(flag);
 }
 
 int CPlayerEngine::GetUseDirectDraw() {
-    return m_videoWnd.GetUseDirectDraw();
+    return m_output->GetUseDirectDraw();
 }
 
 int CPlayerEngine::SaveImage(const std::string& path) {
-    return m_videoWnd.SaveImage(path);
+    return m_output->SaveImage(path);
 }
 
 int CPlayerEngine::SetExport(int active, int kind) {
@@ -498,7 +489,7 @@ void CPlayerEngine::RenderPicture(int channel, const SYSTEMTIME& time, const uin
             return;
         }
     }
-    m_videoWnd.Render(channel, time, picture, width, height);
+    m_output->Render(channel, time, picture, width, height);
 }
 
 // Network live view and local recording.

@@ -2,9 +2,11 @@
 
 #include "audio/audio_converter.h"
 #include "audio/wave_out.h"
-#include "display/video_wnd.h"
+#include "engine/avi_export_sink.h"
 #include "engine/channel_pictures.h"
+#include "engine/headless_output.h"
 #include "engine/playback_rules.h"
+#include "engine/video_output.h"
 #include "export/avi_writer.h"
 #include "media/stream_file.h"
 #include "media/stream_recorder.h"
@@ -22,43 +24,29 @@
 #include <mutex>
 #include <string>
 
-class QObject;
-class QWidget;
-
 namespace tv {
-
-// Hands the network client's notifications to the main window as posted
-// messages; the client calls it on its own thread.
-class CNetWindowNotifier : public INetNotifier {
-public:
-    void PostNetMessage(int msg, intptr_t wParam, intptr_t lParam) override;
-    void SetTarget(QObject* target);
-
-private:
-    std::mutex m_lock;
-    QObject* m_target = nullptr;
-};
 
 // The dual-picture fields of the decoder's last header parse.
 DualInfo DualInfoOf(const CVideoDecoder& decoder);
 
-// Hands the video window's mouse events to the network client for remote
-// control.
+// Hands the video output's mouse events to the network client for remote
+// control; the client asks on its own thread.
 class CVideoMouseSource : public INetMouseSource {
 public:
-    explicit CVideoMouseSource(CVideoWnd* wnd) : m_wnd(wnd) {}
+    explicit CVideoMouseSource(IVideoOutput* output) : m_output(output) {}
     int TakeMouseEvent(NetMouseEvent& event) override;
+    void SetOutput(IVideoOutput* output) { m_output.store(output); }
 
 private:
-    CVideoWnd* m_wnd;
+    std::atomic<IVideoOutput*> m_output;
 };
 
-// Where decoded pictures go instead of the video window when a headless
+// Where decoded pictures go instead of the video output when a headless
 // caller (the recording tool) wants them counted but not drawn.
 using PictureSink = std::function<void(int channel, const SYSTEMTIME& time, const uint8_t* picture,
                                        int width, int height)>;
 
-// Sees every picture handed to the video window (or the sink) with the
+// Sees every picture handed to the video output (or the sink) with the
 // offset of its packet in the recording; for headless tools and tests.
 using PictureObserver = std::function<void(int channel, uint64_t offset, const SYSTEMTIME& time,
                                            const uint8_t* picture, int width, int height)>;
@@ -73,9 +61,10 @@ constexpr int kExportPerPicture = 7;
 constexpr int kAudioChunk = 2048;
 
 // The one object that plays video and sound. Owns the reader, the network
-// client, the decoder, the AVI writer, the video window, the audio converter,
-// the wave output and the stream recorder, and runs one worker thread: the
-// local playback loop in engine mode 1, the network loop otherwise.
+// client, the decoder, the AVI writer, the audio converter, the wave output
+// and the stream recorder, draws through the video output it is given, and
+// runs one worker thread: the local playback loop in engine mode 1, the
+// network loop otherwise.
 //
 // Every public operation is called from the user-interface thread. Play
 // commands only store their values and signal the command event; the worker
@@ -87,9 +76,12 @@ public:
 
     int Run() override;
 
-    // Configuration, once, from the main window.
-    int Init(QWidget* parent, const RECT& rect, int videoFormat, int audioFormat, int channels,
-             int sampleRate, int reserved);
+    // Configuration, once, before anything plays. output is where pictures
+    // are drawn (null: nowhere, the layout kept headless) and notifier hears
+    // the network client (null: nobody); both are not owned and outlive the
+    // engine.
+    int Init(IVideoOutput* output, INetNotifier* notifier, int videoFormat, int audioFormat,
+             int channels, int sampleRate, int reserved);
     int SetMode(int mode, int slotCount);
     int GetMode() const { return m_mode.load(); }
 
@@ -126,8 +118,7 @@ public:
     int SetMute(int flag);
     int GetMute();
 
-    // Video window pass-throughs.
-    CVideoWnd* GetVideoWindow() { return &m_videoWnd; }
+    // Video output pass-throughs.
     int SetSplit(int split, int page);
     int GetSplit(int* split, int* page);
     int SetTimeFormat(const std::string& format);
@@ -183,7 +174,7 @@ public:
     int GetSampleRate() const { return m_sampleRate; }
     int GetSlotCount() const { return m_slotCount.load(); }
 
-    // Headless use: pictures go to the sink instead of the video window.
+    // Headless use: pictures go to the sink instead of the video output.
     void SetPictureSink(PictureSink sink);
     void SetPictureObserver(PictureObserver observer);
     // No pacing waits (every other decision the same): how fast the loop can go.
@@ -269,15 +260,18 @@ private:
 
     // Members, in the order the parts are built and torn down.
     CStreamFile m_file;
-    CNetWindowNotifier m_netNotifier;
     CNetClient m_netClient;
     CVideoDecoder m_decoder;
     CAviWriter m_aviWriter;
-    CVideoWnd m_videoWnd;
+    CAviExportSink m_aviSink{&m_aviWriter};
+    // The output until Init is given one, and for a caller with no screen.
+    CHeadlessOutput m_headless;
+    // Set by Init before any loop runs; the loops only read it.
+    IVideoOutput* m_output = &m_headless;
     CAudioConverter m_audioConverter;
     CWaveOut m_waveOut;
     CStreamRecorder m_recorder;
-    CVideoMouseSource m_mouseSource{&m_videoWnd};
+    CVideoMouseSource m_mouseSource{&m_headless};
 
     std::atomic<int> m_mode{kEngineModeNetwork};
     // Which loop the worker was started for; it can differ from the mode

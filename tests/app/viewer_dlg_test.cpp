@@ -56,7 +56,7 @@ TEST_F(Viewer, StartsInPlayerModeWithSplitNineCentredAndNoSource) {
     EXPECT_EQ(d.VideoFormat(), 4);
     EXPECT_EQ(d.AudioFormat(), 5);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(d.Engine().GetVideoWindow()->geometry(), QRect(2, 25, 640, 448));
+    EXPECT_EQ(d.GetVideoWindow()->geometry(), QRect(2, 25, 640, 448));
     Show();
     EXPECT_TRUE(d.PositionSlider()->isVisible());
     EXPECT_FALSE(d.Button(kIdSplit16)->isVisible());

@@ -204,7 +204,7 @@ TEST_F(ViewerWithRecorder, ALostRecorderIsSaidOverTheLastPicturesUntilTheyAreLiv
     CViewerDlg& d = Make();
     Show();
     ConnectToSim(d);
-    CVideoWnd* wnd = d.Engine().GetVideoWindow();
+    CVideoWnd* wnd = d.GetVideoWindow();
     ASSERT_TRUE(WaitFor(
         [&] { return d.Engine().GetNetworkState() == kNetLoggedIn && wnd->HasPicture(0) != 0; }));
     auto brightness = [&] {

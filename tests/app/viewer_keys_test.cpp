@@ -98,7 +98,7 @@ TEST_F(Viewer, InClientModeTheRightButtonOnTheVideoBelongsToTheRecorder) {
         menu->hide();
         return std::exchange(shown, 0);
     };
-    CVideoWnd* video = d.Engine().GetVideoWindow();
+    CVideoWnd* video = d.GetVideoWindow();
     QWindow* window = d.windowHandle();
     const QPoint at = video->mapTo(&d, QPoint(40, 30));
     video->TakeMouseEvent(nullptr);

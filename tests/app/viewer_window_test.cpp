@@ -128,8 +128,8 @@ TEST_F(Viewer, ARightPressOnTheVideoOpensTheMenuOnce) {
     QMenu* menu = d.ContextMenu(1);
     int shown = 0;
     QObject::connect(menu, &QMenu::aboutToShow, [&] { ++shown; });
-    SendMouse(d.Engine().GetVideoWindow(), QEvent::MouseButtonPress, QPoint(100, 100),
-              Qt::RightButton, Qt::RightButton);
+    SendMouse(d.GetVideoWindow(), QEvent::MouseButtonPress, QPoint(100, 100), Qt::RightButton,
+              Qt::RightButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(shown, 1);
     menu->hide();

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "display/export_sink.h"
 #include "display/video_wnd.h"
+#include "engine/export_sink.h"
 
 namespace tv::test {
 

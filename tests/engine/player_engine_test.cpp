@@ -1,3 +1,4 @@
+#include "display/video_wnd.h"
 #include "engine/player_engine.h"
 #include "engine_test_util.h"
 
@@ -17,7 +18,10 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         engine = std::make_unique<CPlayerEngine>();
-        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        // Shown at the size the window had in the viewer.
+        wnd.resize(640, 480);
+        wnd.show();
+        engine->Init(&wnd, nullptr, 4, 5, 8, 8000, 8);
         engine->SetMode(1, -1);
         engine->SetPictureSink(log.Sink());
     }
@@ -32,6 +36,7 @@ protected:
 
     TempDir dir;
     PictureLog log;
+    CVideoWnd wnd; // outlives the engine
     std::unique_ptr<CPlayerEngine> engine;
 };
 
@@ -62,14 +67,15 @@ TEST_F(EngineTest, InitSlotCountsAndSetMode) {
     } cases[] = {{8, 9}, {1, 1}, {4, 4}, {12, 16}};
     for (const auto& c : cases) {
         CPlayerEngine e;
-        EXPECT_EQ(e.Init(nullptr, RECT{0, 0, 320, 240}, 4, 5, c.channels, 8000, 8), 1);
+        EXPECT_EQ(e.Init(nullptr, nullptr, 4, 5, c.channels, 8000, 8), 1);
         EXPECT_EQ(e.GetSlotCount(), c.slotCount) << c.channels;
     }
+    CVideoWnd w;
     CPlayerEngine e;
-    e.Init(nullptr, RECT{0, 0, 320, 240}, 4, 5, 8, 8000, 8);
+    e.Init(&w, nullptr, 4, 5, 8, 8000, 8);
     EXPECT_EQ(e.SetMode(1, -1), 1);
     EXPECT_EQ(e.GetSlotCount(), 9);
-    EXPECT_EQ(e.GetVideoWindow()->GetChannelCount(), 9);
+    EXPECT_EQ(w.GetChannelCount(), 9);
     EXPECT_EQ(e.SetMode(1, 9), 1);
     EXPECT_EQ(e.GetSlotCount(), 9);
     EXPECT_EQ(e.SetMode(1, 4), 1);
@@ -82,17 +88,46 @@ TEST_F(EngineTest, InitSlotCountsAndSetMode) {
     EXPECT_EQ(e.GetSlotCount(), 4);
     EXPECT_EQ(e.SetMode(2, -1), 1);
     EXPECT_EQ(e.GetMode(), 2);
-    EXPECT_EQ(e.GetVideoWindow()->GetChannelCount(), 1);
-    EXPECT_EQ(e.GetVideoWindow()->GetEngineMode(), 2);
+    EXPECT_EQ(w.GetChannelCount(), 1);
+    EXPECT_EQ(w.GetEngineMode(), 2);
+}
+
+// The headless output keeps the split and page as the window would, so that
+// qzftool play shows and steps over the channels the viewer does.
+TEST(HeadlessOutput, SplitsAndPagesAsTheVideoWindowDoes) {
+    CVideoWnd wnd;
+    CHeadlessOutput headless;
+    IVideoOutput* outputs[] = {&wnd, &headless};
+    struct Step {
+        int channels; // 0 keeps the count
+        int split;
+        int page;
+    } steps[] = {{9, 4, -1},  {0, 4, -1}, {0, 4, -1}, {0, 4, -1},  {0, 9, 0}, {0, 16, 0},
+                 {0, 0, 0},   {0, -4, 0}, {0, 1, 7},  {0, 4, -1},  {4, 4, 1}, {0, 9, 0},
+                 {16, 9, -1}, {0, 9, -1}, {0, 9, -1}, {17, 16, 0}, {1, 4, 0}, {0, 1, -1}};
+    for (const Step& step : steps) {
+        int result[2][3];
+        for (int i = 0; i < 2; ++i) {
+            if (step.channels != 0) {
+                outputs[i]->SetChannelCount(step.channels);
+            }
+            result[i][0] = outputs[i]->SetSplit(step.split, step.page);
+            result[i][1] = outputs[i]->GetSplit(nullptr, &result[i][2]);
+        }
+        EXPECT_EQ(result[1][0], result[0][0]) << step.split << " " << step.page;
+        EXPECT_EQ(result[1][1], result[0][1]) << step.split << " " << step.page;
+        EXPECT_EQ(result[1][2], result[0][2]) << step.split << " " << step.page;
+        EXPECT_EQ(outputs[1]->GetChannelCount(), outputs[0]->GetChannelCount());
+    }
 }
 
 TEST_F(EngineTest, ColoursOfZeroBecomeNearBlack) {
     engine->SetTextColour(0);
-    EXPECT_EQ(engine->GetVideoWindow()->GetTextColour(), 0x050505u);
+    EXPECT_EQ(wnd.GetTextColour(), 0x050505u);
     engine->SetOutlineColour(0);
-    EXPECT_EQ(engine->GetVideoWindow()->GetOutlineColour(), 0x050505u);
+    EXPECT_EQ(wnd.GetOutlineColour(), 0x050505u);
     engine->SetTextColour(0x123456);
-    EXPECT_EQ(engine->GetVideoWindow()->GetTextColour(), 0x123456u);
+    EXPECT_EQ(wnd.GetTextColour(), 0x123456u);
 }
 
 TEST_F(EngineTest, OpeningPlaysForwardAtOnceAndTheEndPauses) {
@@ -346,7 +381,7 @@ TEST_F(EngineTest, UpdatePicturesShowTheirOwnChannelUnderWhatTheyDoNotCode) {
 
 TEST_F(EngineTest, DualPicturesAreSplitIntoHalves) {
     CPlayerEngine dual;
-    dual.Init(nullptr, RECT{0, 0, 640, 480}, 5, 5, 8, 8000, 8);
+    dual.Init(nullptr, nullptr, 5, 5, 8, 8000, 8);
     dual.SetMode(1, 16);
     PictureLog dualLog;
     dual.SetPictureSink(dualLog.Sink());
@@ -496,9 +531,9 @@ TEST_F(EngineTest, PicturesReachTheVideoWindow) {
     ASSERT_EQ(engine->OpenStream(path, 0), 1);
     ASSERT_TRUE(WaitFor([&] { return engine->GetPlayState() == kStatePause; }));
     for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(engine->GetVideoWindow()->HasPicture(c), 1) << c;
+        EXPECT_EQ(wnd.HasPicture(c), 1) << c;
     }
-    EXPECT_EQ(engine->GetVideoWindow()->HasPicture(5), 0);
+    EXPECT_EQ(wnd.HasPicture(5), 0);
 }
 
 // An export keeps the recording's time at x1, but not the stretch a seek
@@ -531,7 +566,7 @@ TEST_F(EngineTest, ExportsKeepToWhatWasWatched) {
     CAviWriter* writer = engine->GetAviWriter();
     ASSERT_EQ(writer->Open(dir.File("export.avi"), 24, 6750, 640, 448, 300, nullptr, 30), 0);
     engine->SetExport(1, kExportPerPicture);
-    engine->GetVideoWindow()->SetExportMode(1);
+    wnd.SetExportMode(1);
     std::atomic<bool> pausing{false};
     engine->SetPictureObserver([&](int, uint64_t, const SYSTEMTIME& t, const uint8_t*, int, int) {
         if (t.wSecond == 30 && !pausing.exchange(true)) {
@@ -553,7 +588,7 @@ TEST_F(EngineTest, ExportsKeepToWhatWasWatched) {
     ASSERT_TRUE(run([&] { engine->Play(2); }));
     EXPECT_LT(writer->GetVideoLength() - watched, 30 * 30);
     engine->SetExport(0, 0);
-    engine->GetVideoWindow()->SetExportMode(0);
+    wnd.SetExportMode(0);
     EXPECT_EQ(writer->Close(), 0);
     EXPECT_GT(writer->GetVideoFramesWritten(), 100);
 }

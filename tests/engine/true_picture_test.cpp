@@ -1,6 +1,7 @@
 // Every picture the engine shows is the one a forward decode from its
 // channel's key picture gives at its packet, whichever way the user got there.
 
+#include "display/video_wnd.h"
 #include "engine/player_engine.h"
 #include "engine_test_util.h"
 #include "synth/sample_recording.h"
@@ -62,7 +63,10 @@ protected:
         w.Close();
         Reference();
         engine = std::make_unique<CPlayerEngine>();
-        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        // Shown at the size the window had in the viewer.
+        window.resize(640, 480);
+        window.show();
+        engine->Init(&window, nullptr, 4, 5, 8, 8000, 8);
         engine->SetMode(1, -1);
         engine->SetSplit(9, 0);
         engine->SetPictureSink([](int, const SYSTEMTIME&, const uint8_t*, int, int) {});
@@ -146,6 +150,7 @@ protected:
     };
     std::map<uint64_t, Expected> sha;
     std::map<int, std::vector<uint64_t>> order;
+    CVideoWnd window; // outlives the engine
     std::unique_ptr<CPlayerEngine> engine;
     std::mutex m_lock;
     std::vector<Logged> m_log;
@@ -302,7 +307,7 @@ TEST_F(TruePictureTest, AJumpLeavesNoPictureOfAnotherPlaceOnScreen) {
     engine->SetPictureSink({}); // into the window itself
     OpenPaused();
     Run([&] { engine->Seek(engine->GetStreamSize() / 2); });
-    CVideoWnd* wnd = engine->GetVideoWindow();
+    CVideoWnd* wnd = &window;
     for (int c = 0; c < 8; ++c) {
         EXPECT_EQ(wnd->HasPicture(c), 1) << c;
     }

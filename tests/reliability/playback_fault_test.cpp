@@ -23,7 +23,7 @@ class PlaybackFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         engine = std::make_unique<CPlayerEngine>();
-        engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+        engine->Init(nullptr, nullptr, 4, 5, 8, 8000, 8);
         engine->SetMode(1, -1);
         engine->SetPictureSink(log.Sink());
         RecordingBuilder rec;

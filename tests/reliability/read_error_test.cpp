@@ -250,7 +250,7 @@ TEST_F(ReadErrors, EnginePlaysPastBadSectorsAndLivesThroughALostDisk) {
     }
     PictureLog log;
     auto engine = std::make_unique<CPlayerEngine>();
-    engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+    engine->Init(nullptr, nullptr, 4, 5, 8, 8000, 8);
     engine->SetMode(1, -1);
     engine->SetPictureSink(log.Sink());
     ASSERT_EQ(engine->OpenStream(disk.Path(), 0), 1);

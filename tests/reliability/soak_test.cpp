@@ -41,7 +41,7 @@ TEST(Soak, DISABLED_RepeatPlaybackKeepsMemoryFlat) {
     const std::string path = rec.Save(dir.File("soak.qzf"));
     PictureLog log;
     auto engine = std::make_unique<CPlayerEngine>();
-    engine->Init(nullptr, RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+    engine->Init(nullptr, nullptr, 4, 5, 8, 8000, 8);
     engine->SetMode(1, -1);
     engine->SetRepeat(1);
     ASSERT_EQ(engine->OpenStream(path, 0), 1);

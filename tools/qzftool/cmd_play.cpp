@@ -11,8 +11,6 @@
 #include "qzftool/command.h"
 #include "video/video_decoder.h"
 
-#include <QApplication>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -30,7 +28,7 @@ const char* kHelp =
     "                    [--seek-offset BYTES | --seek-time \"YYYY-MM-DD hh:mm:ss\" [--utc]]\n"
     "                    [--speed 1|2|4|8|16|32] [--reverse] [--step N | --step-back N]\n"
     "                    [--seconds S] [--unpaced] --log OUT.jsonl\n"
-    "Runs the viewer's player engine on FILE with a video window that draws offscreen and\n"
+    "Runs the viewer's player engine on FILE with no screen (a headless video output) and\n"
     "no sound device: opens it, seeks if asked, then plays forward (or backward with\n"
     "--reverse) for S seconds (default 10), or with --unpaced without pacing waits until\n"
     "the end (or the beginning), or makes N steps. Writes one JSON line per picture given\n"
@@ -51,14 +49,12 @@ bool ParseTime(const char* s, tv::SYSTEMTIME* t) {
     return tv::ParseBlockTime(s, t);
 }
 
-// Pumps the window's events while waiting, as the viewer's own loop would.
-bool WaitUntil(QApplication& app, const std::function<bool()>& done, uint32_t timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
     const uint32_t start = tv::GetTickCount();
     while (!done()) {
         if (tv::GetTickCount() - start > timeoutMs) {
             return false;
         }
-        app.processEvents();
         tv::Sleep(1);
     }
     return true;
@@ -190,16 +186,11 @@ int RunPlay(int argc, char** argv) {
         return bad("cannot write " + logPath + ": " + std::strerror(errno));
     }
 
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    int qargc = 1;
-    char* qargv[] = {argv[0], nullptr};
-    QApplication app(qargc, qargv);
 
     auto engine = std::make_unique<tv::CPlayerEngine>();
-    engine->Init(nullptr, tv::RECT{0, 0, 1280, 960}, format, 5, 8, 8000, 8);
+    engine->Init(nullptr, nullptr, format, 5, 8, 8000, 8);
     engine->SetMode(1, -1);
-    engine->GetVideoWindow()->resize(1280, 960);
     engine->SetSplit(int(split), int(page));
     engine->SetUnpaced(unpaced ? 1 : 0);
 
@@ -228,7 +219,6 @@ int RunPlay(int argc, char** argv) {
     // Waits until the command just posted was taken and its state has settled.
     auto settle = [&](uint64_t taken, bool toPause) {
         return WaitUntil(
-            app,
             [&] {
                 return engine->GetCommandsTaken() > taken &&
                        (!toPause || engine->GetPlayState() == tv::kStatePause);
@@ -279,12 +269,10 @@ int RunPlay(int argc, char** argv) {
             ok = settle(taken, false);
         }
         if (ok && unpaced) {
-            WaitUntil(
-                app, [&] { return engine->GetPlayState() == tv::kStatePause; },
-                24u * 3600u * 1000u);
+            WaitUntil([&] { return engine->GetPlayState() == tv::kStatePause; },
+                      24u * 3600u * 1000u);
         } else if (ok) {
-            WaitUntil(
-                app, [] { return false; }, uint32_t(seconds * 1000));
+            WaitUntil([] { return false; }, uint32_t(seconds * 1000));
         }
     }
     engine->StopPlayback();

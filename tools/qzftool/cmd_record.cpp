@@ -11,8 +11,6 @@
 #include "engine/player_engine.h"
 #include "net/net_client.h"
 
-#include <QApplication>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -174,19 +172,13 @@ int RunRecord(int argc, char** argv) {
     };
 
     // Headless: no screen and no sound for a scheduled recording.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    static int qtArgc = 1;
-    static char qtName[] = "qzftool";
-    static char* qtArgv[] = {qtName, nullptr};
-    QApplication app(qtArgc, qtArgv);
 
+    RecordNotifier notifier;
     tv::CPlayerEngine engine;
-    engine.Init(nullptr, tv::RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
+    engine.Init(nullptr, &notifier, 4, 5, 8, 8000, 8);
     engine.SetMode(2, -1);
     engine.SetPictureSink([](int, const tv::SYSTEMTIME&, const uint8_t*, int, int) {});
-    RecordNotifier notifier;
-    engine.GetNetClient()->SetNotifier(&notifier);
     engine.SetTimeout(static_cast<int>(timeoutMs));
 
     const int started =

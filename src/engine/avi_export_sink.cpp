@@ -1,8 +1,7 @@
-#include "display/avi_export_sink.h"
+#include "engine/avi_export_sink.h"
 
 #include <cstdlib>
 
-#include "display/video_wnd.h"
 #include "export/avi_writer.h"
 
 namespace tv {
@@ -26,18 +25,6 @@ int CAviExportSink::GetExportFrameSize(int* width, int* height, int* topDown) {
 
 int CAviExportSink::WriteVideoFrame(const uint8_t* pixels, int keyFrameFlag) {
     return m_writer != nullptr ? m_writer->WriteVideoFrame(pixels, keyFrameFlag) : 0;
-}
-
-void CVideoWnd::SetExportWriter(CAviWriter* writer) {
-    CsLock lock(m_lock);
-    if (writer == nullptr) {
-        m_aviSink.reset();
-        m_exportSink = nullptr;
-    } else {
-        m_aviSink = std::make_unique<CAviExportSink>(writer);
-        m_exportSink = m_aviSink.get();
-    }
-    m_exportMask = 0;
 }
 
 } // namespace tv

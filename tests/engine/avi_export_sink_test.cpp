@@ -3,7 +3,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "display_test_util.h"
+#include "display/display_test_util.h"
+#include "engine/avi_export_sink.h"
 #include "export/avi_writer.h"
 
 namespace tv {
@@ -13,8 +14,9 @@ using test::FlatPicture;
 using test::MakeWindow;
 using test::Time;
 
-// The composed frames reach the engine's AVI writer through its frame header.
-TEST(DisplayExportWriter, FramesOfFourChannelsReachTheAviWriter) {
+// The video window's composed frames reach the engine's AVI writer through
+// its frame header.
+TEST(AviExportSink, FramesOfFourChannelsReachTheAviWriter) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (int direct : {1, 0}) {
@@ -33,7 +35,8 @@ TEST(DisplayExportWriter, FramesOfFourChannelsReachTheAviWriter) {
             CVideoWnd::SetDisplayFormat(8, 0, 1); // keeps the plain path under export
             wnd->SetUseDirectDraw(0);
         }
-        wnd->SetExportWriter(&writer);
+        CAviExportSink sink(&writer);
+        wnd->SetExportSink(&sink);
         wnd->SetEngineMode(1);
         wnd->SetExportMode(1);
         for (int cycle = 0; cycle < 4; ++cycle) {
@@ -43,7 +46,7 @@ TEST(DisplayExportWriter, FramesOfFourChannelsReachTheAviWriter) {
             }
         }
         wnd->SetExportMode(0);
-        wnd->SetExportWriter(nullptr);
+        wnd->SetExportSink(nullptr);
         EXPECT_EQ(writer.GetVideoFramesWritten(), 3) << "direct " << direct;
         EXPECT_EQ(writer.Close(), 0);
         EXPECT_GT(QFileInfo(QString::fromStdString(path)).size(), 0);

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "display/export_sink.h"
+#include "engine/export_sink.h"
 
 namespace tv {
 
 class CAviWriter;
 
-// The engine's AVI writer as the video window's export sink: the frame size
+// The engine's AVI writer as the video output's export sink: the frame size
 // comes from the frame header the export was opened with.
 class CAviExportSink : public IExportSink {
 public:
