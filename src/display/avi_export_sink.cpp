@@ -37,7 +37,9 @@ void CVideoWnd::SetExportWriter(CAviWriter* writer) {
         m_aviSink = std::make_unique<CAviExportSink>(writer);
         m_exportSink = m_aviSink.get();
     }
-    m_exportMask = 0;
+    if (m_composer) {
+        m_composer->Forget();
+    }
 }
 
 } // namespace tv
