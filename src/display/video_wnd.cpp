@@ -95,7 +95,6 @@ CVideoWnd::CVideoWnd(QWidget* parent) : QWidget(parent) {
 
 CVideoWnd::~CVideoWnd() {
     CsLock lock(m_lock);
-    m_export.Clear();
     ClearDisplaySlots();
     CDisplayDevice::RemoveWindow();
 }
@@ -165,7 +164,7 @@ int CVideoWnd::DrawChannelDirect(int channel, const SYSTEMTIME& time, const uint
     DrawLabel(channel, time, r.left + 4, r.top + 2);
     Present();
     if (Composing()) {
-        ComposeExportDirect(channel, time);
+        ComposeExport(channel, time);
     }
     return 1;
 }
@@ -180,7 +179,7 @@ int CVideoWnd::DrawChannelGdi(int channel, const SYSTEMTIME& time, const uint8_t
         DrawDibTo(m_gdi, r, width, height);
         DrawLabel(channel, time, r.left + 4, r.top + 2);
         if (Composing()) {
-            ComposeExportGdi(channel, time);
+            ComposeExport(channel, time);
         }
         RequestUpdate();
     }
@@ -345,10 +344,8 @@ int CVideoWnd::SetExportMode(int on) {
             std::memset(m_exportRgb.get(), 0, kExportBufferSize);
         }
         // A new export starts from an empty frame.
-        m_exportMask = 0;
-        ColorFill(m_export, nullptr, 0);
-        if (!m_exportGdi.isNull()) {
-            m_exportGdi.fill(Qt::black);
+        if (m_composer) {
+            m_composer->Restart();
         }
     }
     return 1;
@@ -362,7 +359,9 @@ int CVideoWnd::GetExportMode() const {
 void CVideoWnd::SetExportSink(IExportSink* sink) {
     CsLock lock(m_lock);
     m_exportSink = sink;
-    m_exportMask = 0;
+    if (m_composer) {
+        m_composer->Forget();
+    }
 }
 
 void CVideoWnd::SetEngineMode(int mode) {
@@ -385,22 +384,16 @@ void CVideoWnd::Repaint() {
         m_gdi.fill(Qt::black);
     }
 
-    bool exportReady = false;
+    // A frame under way is drawn again from the stored pictures; a redraw
+    // completes no frame.
+    CSplitComposer* exportFrame = nullptr;
     int ew = 0;
     int eh = 0;
     int topDown = 0;
-    if (Composing() && ExportFrameSize(&ew, &eh, &topDown)) {
-        RecomputeExportLayout(ew, eh);
-        if (m_ddActive) {
-            if (m_export.live && m_export.width == ew && m_export.height == eh) {
-                RestoreIfLost(m_export);
-                ColorFill(m_export, nullptr, 0);
-                exportReady = true;
-            }
-        } else if (m_exportGdi.width() == ew && m_exportGdi.height() == eh) {
-            m_exportGdi.fill(Qt::black);
-            exportReady = true;
-        }
+    if (Composing() && m_composer && ExportFrameSize(&ew, &eh, &topDown) &&
+        m_composer->Width() == ew && m_composer->Height() == eh) {
+        exportFrame = ExportComposer();
+        exportFrame->Clear();
     }
 
     bool wasDirect = m_ddActive != 0;
@@ -422,9 +415,6 @@ void CVideoWnd::Repaint() {
                 }
                 RestoreIfLost(m_back);
                 BlitVideoTo(m_back, r);
-                if (exportReady) {
-                    BlitVideoTo(m_export, m_exportRects[i]);
-                }
             }
         }
         if (wasDirect && !m_ddActive) {
@@ -436,15 +426,13 @@ void CVideoWnd::Repaint() {
             YuvToDib24(m_rgb.get(), m_widths[i] * 3, m_pictures[i].get(), m_widths[i],
                        m_heights[i]);
             DrawDibTo(m_gdi, r, m_widths[i], m_heights[i]);
-            if (exportReady) {
-                DrawDibTo(m_exportGdi, m_exportRects[i], m_widths[i], m_heights[i]);
-            }
         } else if (!m_hasPicture[i] && m_ddActive && m_clearFlag) {
             ColorFill(m_back, &r, 0);
         }
         DrawLabel(i, m_times[i], r.left + 4, r.top + 2);
-        if (exportReady) {
-            DrawExportLabel(i, m_times[i], m_exportRects[i].left + 4, m_exportRects[i].top + 2);
+        if (exportFrame != nullptr) {
+            exportFrame->Draw(i, m_hasPicture[i] ? m_pictures[i].get() : nullptr, m_widths[i],
+                              m_heights[i], m_times[i]);
         }
     }
     if (m_ddActive) {
@@ -468,7 +456,9 @@ void CVideoWnd::Clear() {
     m_offlineText.clear();
     m_clearFlag = 1;
     m_hasPicture.fill(0);
-    m_exportMask = 0;
+    if (m_composer) {
+        m_composer->Forget();
+    }
     Repaint();
     m_clearFlag = 0;
 }
@@ -533,95 +523,49 @@ void CVideoWnd::RecomputeExportLayout(int width, int height) {
     ComputeLayout(width, height, m_exportRects.data());
 }
 
-void CVideoWnd::ComposeExportDirect(int channel, const SYSTEMTIME& time) {
+CSplitComposer* CVideoWnd::ExportComposer() {
     int w = 0;
     int h = 0;
     int topDown = 0;
     if (!ExportFrameSize(&w, &h, &topDown)) {
-        return;
+        return nullptr;
     }
-    if (!m_export.live || m_export.width != w || m_export.height != h ||
-        m_export.format != m_video.format) {
-        if (!CreateOffscreen(m_export, w, h) || m_export.format != m_video.format) {
-            m_export.Clear();
-            SetError("Failed to create AVI surface.");
-            return;
-        }
-        m_exportMask = 0;
-    }
-    RestoreIfLost(m_export);
-    const int bit = 1 << channel;
-    if (m_exportMask & bit) {
-        FlushExportFrame();
+    if (!m_composer || m_composer->Width() != w || m_composer->Height() != h) {
+        m_composer = std::make_unique<CSplitComposer>(w, h);
+        // Export labels keep the window's font, text and colours.
+        m_composer->SetLabelDrawer([this](CSplitFrame& frame, int channel, const SYSTEMTIME& time,
+                                          int, int x,
+                                          int y) { DrawLabelOnFrame(frame, channel, time, x, y); });
+        m_composer->SetFrameSink(
+            [this](const CSplitFrame& frame, int64_t) { WriteExportFrame(frame); });
     }
     RecomputeExportLayout(w, h);
-    const RECT& r = m_exportRects[channel];
-    BlitVideoTo(m_export, r);
-    DrawExportLabel(channel, time, r.left + 4, r.top + 2);
-    m_exportMask |= bit;
+    m_composer->SetLayout(m_split, m_page, m_channelCount);
+    return m_composer.get();
 }
 
-void CVideoWnd::ComposeExportGdi(int channel, const SYSTEMTIME& time) {
+void CVideoWnd::ComposeExport(int channel, const SYSTEMTIME& time) {
+    if (CSplitComposer* composer = ExportComposer()) {
+        composer->Add(channel, m_pictures[channel].get(), m_widths[channel], m_heights[channel],
+                      time);
+    }
+}
+
+void CVideoWnd::WriteExportFrame(const CSplitFrame& frame) {
     int w = 0;
     int h = 0;
     int topDown = 0;
-    if (!ExportFrameSize(&w, &h, &topDown)) {
+    if (!ExportFrameSize(&w, &h, &topDown) || frame.Width() != w || frame.Height() != h) {
         return;
     }
-    if (m_exportGdi.width() != w || m_exportGdi.height() != h) {
-        m_exportGdi = QImage(w, h, QImage::Format_BGR888);
-        if (m_exportGdi.isNull()) {
-            SetError("Failed to create AVI surface.");
-            return;
-        }
-        m_exportGdi.fill(Qt::black);
-        m_exportMask = 0;
+    if (!topDown) {
+        m_exportSink->WriteVideoFrame(frame.Data(), 1);
+        return;
     }
-    const int bit = 1 << channel;
-    if (m_exportMask & bit) {
-        FlushExportFrame();
-    }
-    RecomputeExportLayout(w, h);
-    const RECT& r = m_exportRects[channel];
-    DrawDibTo(m_exportGdi, r, m_widths[channel], m_heights[channel]);
-    DrawExportLabel(channel, time, r.left + 4, r.top + 2);
-    m_exportMask |= bit;
-}
-
-int CVideoWnd::FlushExportFrame() {
-    m_exportMask = 0;
-    int w = 0;
-    int h = 0;
-    int topDown = 0;
-    if (!ExportFrameSize(&w, &h, &topDown)) {
-        return 0;
-    }
-    uint8_t* dst = m_exportRgb.get();
-    int pitch = w * 3;
-    if (topDown) {
-        dst += ptrdiff_t(pitch) * (h - 1);
-        pitch = -pitch;
-    }
-    if (m_ddActive) {
-        if (m_export.width != w || m_export.height != h) {
-            return 0;
-        }
-        uint8_t* bits = nullptr;
-        DDRESULT result = LockSurface(m_export, &bits);
-        if (result != DD_OK) {
-            SetError(DDErrorText(result));
-            return 0;
-        }
-        SurfaceToDib24(m_export.format, dst, pitch, bits, m_export.pitch, w, h);
-    } else {
-        if (m_exportGdi.width() != w || m_exportGdi.height() != h) {
-            return 0;
-        }
-        SurfaceToDib24(PF_RGB24, dst, pitch, m_exportGdi.constBits(),
-                       static_cast<int>(m_exportGdi.bytesPerLine()), w, h);
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(m_exportRgb.get() + size_t(y) * w * 3, frame.Row(y), size_t(w) * 3);
     }
     m_exportSink->WriteVideoFrame(m_exportRgb.get(), 1);
-    return 1;
 }
 
 // Still image.
@@ -893,12 +837,8 @@ void CVideoWnd::DrawLabel(int channel, const SYSTEMTIME& time, int x, int y) {
 
 void CVideoWnd::DrawExportLabel(int channel, const SYSTEMTIME& time, int x, int y) {
     CsLock lock(m_lock);
-    if (m_ddActive) {
-        if (m_export.live && !m_export.IsLost()) {
-            DrawLabelOn(m_export.image, m_export.format, channel, time, x, y);
-        }
-    } else if (!m_exportGdi.isNull()) {
-        DrawLabelOn(m_exportGdi, PF_RGB24, channel, time, x, y);
+    if (m_composer) {
+        DrawLabelOnFrame(m_composer->Frame(), channel, time, x, y);
     }
 }
 
@@ -907,9 +847,47 @@ void CVideoWnd::DrawLabelOn(QImage& target, int format, int channel, const SYSTE
     if (channel < 0 || channel >= kMaxChannels || target.isNull()) {
         return;
     }
+    const QImage& label = LabelImage(m_labelCache[channel], channel, time, format);
+    QPainter p(&target);
+    p.drawImage(x - 2, y - 2, label);
+}
+
+void CVideoWnd::DrawLabelOnFrame(CSplitFrame& frame, int channel, const SYSTEMTIME& time, int x,
+                                 int y) {
+    if (channel < 0 || channel >= kMaxChannels) {
+        return;
+    }
+    const QImage& label = LabelImage(m_exportLabelCache[channel], channel, time, PF_RGB24);
+    // The frame's rows run bottom-up, which a QImage cannot: the label is
+    // painted on a top-down copy of the pixels under it, then copied back.
+    const QRect area = QRect(x - 2, y - 2, label.width(), label.height())
+                           .intersected(QRect(0, 0, frame.Width(), frame.Height()));
+    if (area.isEmpty()) {
+        return;
+    }
+    QImage patch(area.size(), QImage::Format_BGR888);
+    if (patch.isNull()) {
+        return;
+    }
+    const size_t rowBytes = size_t(area.width()) * 3;
+    for (int r = 0; r < area.height(); ++r) {
+        std::memcpy(patch.scanLine(r), frame.Row(area.top() + r) + size_t(area.left()) * 3,
+                    rowBytes);
+    }
+    {
+        QPainter p(&patch);
+        p.drawImage(x - 2 - area.left(), y - 2 - area.top(), label);
+    }
+    for (int r = 0; r < area.height(); ++r) {
+        std::memcpy(frame.Row(area.top() + r) + size_t(area.left()) * 3, patch.constScanLine(r),
+                    rowBytes);
+    }
+}
+
+const QImage& CVideoWnd::LabelImage(LabelCache& cache, int channel, const SYSTEMTIME& time,
+                                    int format) {
     std::string text =
         MakeLabelText(channel, time, m_showTime != 0, m_hasPicture[channel] != 0, m_timeFormat);
-    LabelCache& cache = m_labelCache[channel];
     const uint32_t textColour = SurfaceColour(m_textColour, format);
     const uint32_t outlineColour = SurfaceColour(m_outlineColour, format);
     if (cache.image.isNull() || cache.text != text || cache.textColour != textColour ||
@@ -942,8 +920,7 @@ void CVideoWnd::DrawLabelOn(QImage& target, int format, int channel, const SYSTE
         cache.fontSerial = m_fontSerial;
         cache.image = std::move(image);
     }
-    QPainter p(&target);
-    p.drawImage(x - 2, y - 2, cache.image);
+    return cache.image;
 }
 
 // Mouse.

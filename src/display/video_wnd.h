@@ -21,6 +21,7 @@
 #include <string>
 
 #include "display/surface_slot.h"
+#include "compose/split_frame.h"
 #include "engine/video_output.h"
 #include "platform/clock.h"
 #include "platform/win_types.h"
@@ -167,13 +168,18 @@ private:
 
     bool ExportFrameSize(int* width, int* height, int* topDown);
     bool Composing() const;
-    void ComposeExportDirect(int channel, const SYSTEMTIME& time);
-    void ComposeExportGdi(int channel, const SYSTEMTIME& time);
-    int FlushExportFrame();
+    // The composer of export frames at the sink's frame size, laid out as the
+    // window; null when the sink describes no frame that fits.
+    CSplitComposer* ExportComposer();
+    void ComposeExport(int channel, const SYSTEMTIME& time);
+    void WriteExportFrame(const CSplitFrame& frame);
     void RecomputeExportLayout(int width, int height);
 
     void DrawLabelOn(QImage& target, int format, int channel, const SYSTEMTIME& time, int x, int y);
-    const QImage& LabelImage(int channel, const std::string& text);
+    void DrawLabelOnFrame(CSplitFrame& frame, int channel, const SYSTEMTIME& time, int x, int y);
+    // The outlined label, anchored at (-2, -2), drawn again only when its
+    // text, colours or font changed.
+    const QImage& LabelImage(LabelCache& cache, int channel, const SYSTEMTIME& time, int format);
     bool RecordMouse(int x, int y, int code, bool setCode);
     void SetError(const std::string& text);
 
@@ -193,12 +199,13 @@ private:
     SurfaceSlot m_primary;
     SurfaceSlot m_back;
     SurfaceSlot m_video;
-    SurfaceSlot m_export;
     bool m_clipper = false;
 
     IExportSink* m_exportSink = nullptr;
-    std::unique_ptr<uint8_t[]> m_exportRgb;
-    int m_exportMask = 0;
+    // Export frames are composed in memory whichever path draws the screen,
+    // so an export holds the decoded colours and not the screen's depth.
+    std::unique_ptr<CSplitComposer> m_composer;
+    std::unique_ptr<uint8_t[]> m_exportRgb; // a frame turned top-down for a writer that wants it
     int m_ddWanted = 1;
 
     std::array<RECT, kMaxChannels> m_windowRects{};
@@ -214,12 +221,12 @@ private:
 
     std::unique_ptr<uint8_t[]> m_rgb;
     int m_exportModeFlag = 0;
-    QImage m_exportGdi; // 24-bit export frame of the plain path
     int m_engineMode = 1;
     int m_ddActive = 0;
     QFont m_labelFont;
     uint32_t m_fontSerial = 1;
     std::array<LabelCache, kMaxChannels> m_labelCache;
+    std::array<LabelCache, kMaxChannels> m_exportLabelCache;
 
     std::array<std::unique_ptr<uint8_t[]>, kMaxChannels> m_pictures;
     std::array<SYSTEMTIME, kMaxChannels> m_times{};

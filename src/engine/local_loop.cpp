@@ -5,6 +5,7 @@
 #include "engine/player_engine.h"
 
 #include "platform/clock.h"
+#include "video/dual_picture.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,6 @@
 #include "engine/playback_rules.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace tv {
 
@@ -83,30 +82,6 @@ uint64_t PacingWaitUs(int frameGap, int framePeriodUs, double speed) {
         return us;
     }
     return static_cast<uint64_t>(static_cast<double>(us) / speed);
-}
-
-void SplitDualPicture(const uint8_t* src, int width, int height, uint8_t* left, uint8_t* right) {
-    const int half = width / 2;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* row = src + static_cast<size_t>(y) * width;
-        std::memcpy(left + static_cast<size_t>(y) * half, row, half);
-        std::memcpy(right + static_cast<size_t>(y) * half, row + half, width - half);
-    }
-    const int cw = width / 2;
-    const int ch = height / 2;
-    const int cq = cw / 2;
-    const size_t srcLuma = static_cast<size_t>(width) * height;
-    const size_t halfLuma = static_cast<size_t>(half) * height;
-    const size_t halfChroma = static_cast<size_t>(cq) * ch;
-    for (int plane = 0; plane < 2; ++plane) {
-        const uint8_t* s = src + srcLuma + static_cast<size_t>(plane) * cw * ch;
-        uint8_t* l = left + halfLuma + plane * halfChroma;
-        uint8_t* r = right + halfLuma + plane * halfChroma;
-        for (int y = 0; y < ch; ++y) {
-            std::memcpy(l + static_cast<size_t>(y) * cq, s + static_cast<size_t>(y) * cw, cq);
-            std::memcpy(r + static_cast<size_t>(y) * cq, s + static_cast<size_t>(y) * cw + cq, cq);
-        }
-    }
 }
 
 bool ChannelGatePasses(const int* enabled, int channel, const DualInfo& dual) {

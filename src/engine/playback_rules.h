@@ -65,10 +65,6 @@ int FramePeriodUs(int height, int decoderMode);
 // millisecond a picture.
 uint64_t PacingWaitUs(int frameGap, int framePeriodUs, double speed);
 
-// Splits a planar 4:2:0 picture holding two channels side by side into two
-// pictures of half the width; each half is width/2 x height, 4:2:0.
-void SplitDualPicture(const uint8_t* src, int width, int height, uint8_t* left, uint8_t* right);
-
 // The dual-picture description the decoder reports after a header parse.
 struct DualInfo {
     int dual = 0;

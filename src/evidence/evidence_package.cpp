@@ -4,11 +4,11 @@
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
-#include "export/split_frame.h"
+#include "compose/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/json_text.h"
-#include "video/color_convert.h"
+#include "video/dual_picture.h"
 #include "video/video_decoder.h"
 
 #include <algorithm>
@@ -785,7 +785,7 @@ private:
         m_split = SmallestSplitFor(m_chosen, &m_page);
 
         // The clock of a frame is the moment its cycle began; of sound, its block.
-        int64_t clockMs = -1, cycleMs = -1, sinceMs = -1;
+        int64_t clockMs = -1, sinceMs = -1;
         CAviWriter writer;
         CompressorOptions copts;
         copts.codec = m_o.codec;
@@ -817,9 +817,8 @@ private:
             }
         }
 
-        CSplitFrame frame(width, height);
         std::vector<std::vector<uint8_t>> slots(kMaxChannels);
-        std::vector<uint8_t> half(kPictureBuffer), rgb(size_t(640) * 272 * 3);
+        std::vector<uint8_t> half(kPictureBuffer);
         struct Shown {
             std::vector<uint8_t> yuv;
             int w = 0, h = 0;
@@ -827,25 +826,33 @@ private:
         };
         std::vector<Shown> shown(kMaxChannels);
         uint32_t stillsDue = m_o.stills ? m_chosen : 0;
-        const COLORREF textColour = 0x80FFFF, outlineColour = 0x050505;
         bool started = false, writeFailed = false, stillFailed = false;
-        uint32_t composed = 0; // channels drawn since the last frame
+        CSplitComposer frame(width, height);
+        frame.SetLayout(m_split, m_page, kMaxChannels);
+        frame.SetFrameSink([&](const CSplitFrame& f, int64_t stamp) {
+            clockMs = stamp;
+            if (m_o.working && writer.WriteVideoFrame(f.Data(), 1) != AVI_WRITTEN) {
+                writeFailed = true;
+            }
+            clockMs = sinceMs;
+        });
+        // A still is the channel alone, as the window shows it in a split of one.
+        CSplitComposer still(width, height);
         auto takeStill = [&](int c) {
             const Shown& s = shown[size_t(c)];
             if (s.w == 0 || stillFailed) {
                 return;
             }
-            CSplitFrame still(width, height);
-            YuvToRgb24(rgb.data(), s.w * 3, s.yuv.data(), s.w, s.h);
-            still.Stretch(rgb.data(), s.w, s.h, SplitCellRect(0, 1, width, height));
-            still.DrawLabel(SplitLabelText(c, s.t), 4, 2, textColour, outlineColour);
+            still.Restart();
+            still.SetLayout(1, c, kMaxChannels);
+            still.Draw(c, s.yuv.data(), s.w, s.h, s.t);
             char name[64];
             std::snprintf(name, sizeof(name), "CH%d-%04u%02u%02u-%02u%02u%02u.bmp", c + 1,
                           s.t.wYear, s.t.wMonth, s.t.wDay, s.t.wHour, s.t.wMinute, s.t.wSecond);
             const std::string temp = In(std::string(".") + name + ".part");
             CHashingFile out;
             std::string error;
-            if (!out.Create(temp, &error) || !WriteStill(out, still, &error)) {
+            if (!out.Create(temp, &error) || !WriteStill(out, still.Frame(), &error)) {
                 out.Discard();
                 stillFailed = !Fail(error);
                 return;
@@ -856,14 +863,6 @@ private:
             }
             stillsDue &= ~(1u << c);
         };
-        auto writeFrame = [&] {
-            clockMs = cycleMs;
-            if (m_o.working && writer.WriteVideoFrame(frame.Data(), 1) != AVI_WRITTEN) {
-                writeFailed = true;
-            }
-            clockMs = sinceMs;
-            composed = 0;
-        };
         auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const SYSTEMTIME& t) {
             if (!(m_chosen & (1u << ch))) {
                 return;
@@ -873,19 +872,12 @@ private:
             s.w = w;
             s.h = h;
             s.t = t;
-            if (ch / m_split == m_page) {
-                if (started && (composed & (1u << ch))) {
-                    writeFrame(); // this channel's second picture: the cycle is complete
-                }
-                if (!composed) {
-                    cycleMs = sinceMs;
-                }
-                const RECT r = SplitCellRect(ch, m_split, width, height);
-                YuvToRgb24(rgb.data(), w * 3, pic, w, h);
-                frame.Stretch(rgb.data(), w, h, r);
-                frame.DrawLabel(SplitLabelText(ch, t), r.left + 4, r.top + 2, textColour,
-                                outlineColour);
-                composed |= started ? 1u << ch : 0;
+            // Before the range a picture is only the ground the first frame
+            // builds on; frames are counted from the range's start.
+            if (started) {
+                frame.Add(ch, pic, w, h, t, sinceMs);
+            } else {
+                frame.Draw(ch, pic, w, h, t);
             }
             if (started && (stillsDue & (1u << ch))) {
                 takeStill(ch);
@@ -942,19 +934,9 @@ private:
             }
             SYSTEMTIME t;
             f.GetBlockTime(&t);
-            const int w = d.GetWidth(), h = d.GetHeight();
-            if (d.IsDualPicture()) {
-                if (!d.IsLeftAbsent()) {
-                    SplitDualHalf(pic.data(), w, h, false, half.data());
-                    deliver(d.GetLeftChannel() & 15, half.data(), w / 2, h, t);
-                }
-                if (!d.IsRightAbsent()) {
-                    SplitDualHalf(pic.data(), w, h, true, half.data());
-                    deliver(d.GetRightChannel() & 15, half.data(), w / 2, h, t);
-                }
-            } else {
-                deliver(d.GetChannel() & 15, pic.data(), w, h, t);
-            }
+            ForEachChannelPicture(
+                PictureChannelsOf(d), pic.data(), d.GetWidth(), d.GetHeight(), half.data(),
+                [&](int ch, const uint8_t* p, int w, int h) { deliver(ch, p, w, h, t); });
             return m_o.working || stillsDue != 0;
         });
         if (!m_r->error.empty()) {
@@ -970,9 +952,7 @@ private:
                 }
             }
         }
-        if (composed) {
-            writeFrame(); // what was drawn since the last frame is the last frame
-        }
+        frame.Flush(); // what was drawn since the last frame is the last frame
         if (!m_o.working) {
             return !stillFailed;
         }

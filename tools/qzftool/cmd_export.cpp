@@ -4,14 +4,13 @@
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
-#include "export/split_frame.h"
+#include "compose/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "qzftool/command.h"
 #include "qzftool/stop_signal.h"
-#include "video/color_convert.h"
 #include "video/parallel_decoder.h"
 #include "video/video_decoder.h"
 
@@ -51,7 +50,6 @@ volatile std::sig_atomic_t& g_interrupted = tv::qzf::g_stopSignal;
 bool g_progressShown = false;
 
 constexpr int kMaxChannels = 16;
-constexpr int kPictureBuffer = 414720;
 
 // The engine's channel count for a recorder of n channels.
 int ChannelCountFor(int n) {
@@ -292,36 +290,19 @@ int RunExport(int argc, char** argv) {
         }
     }
 
-    tv::CSplitFrame frame(width, height);
-    std::vector<uint8_t> half(kPictureBuffer);
-    std::vector<uint8_t> rgb(size_t(640) * 272 * 3);
-    uint32_t composed = 0;
-    int percent = -1;
     bool writeFailed = false;
+    tv::CSplitComposer composer(width, height);
+    composer.SetLayout(split, page, channels);
+    composer.SetFrameSink([&](const tv::CSplitFrame& frame, int64_t stamp) {
+        composing = true;
+        cycleTime = stamp;
+        if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN ||
+            writer.GetWriteError() != 0)
+            writeFailed = true;
+        composing = false;
+    });
+    int percent = -1;
     const uint64_t size = f.GetSize();
-    const tv::COLORREF textColour = 0x80FFFF, outlineColour = 0x050505;
-
-    auto deliver = [&](int ch, const uint8_t* pic, int w, int h, const tv::SYSTEMTIME& t) {
-        if (ch < 0 || ch >= channels || ch / split != page)
-            return;
-        if (composed & (1u << ch)) {
-            // This channel's second picture since the last frame: the cycle is complete.
-            composing = true;
-            if (writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN ||
-                writer.GetWriteError() != 0)
-                writeFailed = true;
-            composing = false;
-            composed = 0;
-        }
-        if (!composed)
-            cycleTime = tv::BlockTimeMs(t);
-        const tv::RECT r = tv::SplitCellRect(ch, split, width, height);
-        tv::YuvToRgb24(rgb.data(), w * 3, pic, w, h);
-        frame.Stretch(rgb.data(), w, h, r);
-        frame.DrawLabel(tv::SplitLabelText(ch, t), r.left + 4, r.top + 2, textColour,
-                        outlineColour);
-        composed |= 1u << ch;
-    };
 
     // Update pictures only redraw part of a channel's picture, so every channel
     // keeps its own buffer from packet to packet, as the player does. Video
@@ -331,8 +312,8 @@ int RunExport(int argc, char** argv) {
     struct Queued {
         std::vector<uint8_t> data; // audio bytes, or the picture once decoded
         bool audio = false;
-        int decoded = 0, w = 0, h = 0, channel = 0, dual = 0, left = 0, right = 0;
-        int leftAbsent = 0, rightAbsent = 0;
+        int decoded = 0, w = 0, h = 0;
+        tv::PictureChannels channels;
         bool timed = false;
         tv::SYSTEMTIME t{};
     };
@@ -346,12 +327,7 @@ int RunExport(int argc, char** argv) {
             q.decoded = result;
             q.w = d.GetWidth();
             q.h = d.GetHeight();
-            q.channel = d.GetChannel();
-            q.dual = d.IsDualPicture();
-            q.left = d.GetLeftChannel();
-            q.right = d.GetRightChannel();
-            q.leftAbsent = d.IsLeftAbsent();
-            q.rightAbsent = d.IsRightAbsent();
+            q.channels = tv::PictureChannelsOf(d);
             if (result)
                 q.data.assign(pic, pic + d.GetPictureBytes());
         });
@@ -365,20 +341,7 @@ int RunExport(int argc, char** argv) {
             }
             if (!q.decoded)
                 continue;
-            const uint8_t* picture = q.data.data();
-            const int w = q.w, h = q.h;
-            if (q.dual) {
-                if (!q.leftAbsent) {
-                    tv::SplitDualHalf(picture, w, h, false, half.data());
-                    deliver(q.left, half.data(), w / 2, h, q.t);
-                }
-                if (!q.rightAbsent) {
-                    tv::SplitDualHalf(picture, w, h, true, half.data());
-                    deliver(q.right, half.data(), w / 2, h, q.t);
-                }
-            } else {
-                deliver(q.channel, picture, w, h, q.t);
-            }
+            composer.AddPicture(q.channels, q.data.data(), q.w, q.h, q.t, tv::BlockTimeMs(q.t));
         }
         queued = 0;
         queuedAt.clear();
@@ -429,9 +392,7 @@ int RunExport(int argc, char** argv) {
         std::fprintf(stderr, "\rexport: 100%%");
         g_progressShown = true;
         // What was composed since the last frame is the export's last frame.
-        composing = true;
-        if (composed && writer.WriteVideoFrame(frame.Data(), 1) != tv::AVI_WRITTEN)
-            writeFailed = true;
+        composer.Flush();
     }
     const int frames = writer.GetVideoFramesWritten();
     writer.Close();

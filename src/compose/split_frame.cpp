@@ -1,4 +1,6 @@
-#include "export/split_frame.h"
+#include "compose/split_frame.h"
+
+#include "video/color_convert.h"
 
 #include <algorithm>
 #include <array>
@@ -54,19 +56,25 @@ void CSplitFrame::Clear() {
 }
 
 void CSplitFrame::Stretch(const uint8_t* rgb, int pw, int ph, const RECT& r) {
+    // The window's own cell stretch, in 16.16 fixed point from the centre of
+    // the first pixel, so that an export shows the very pixels of the screen.
     const int rw = r.right - r.left, rh = r.bottom - r.top;
     if (rw <= 0 || rh <= 0 || pw <= 0 || ph <= 0)
         return;
-    for (int y = 0; y < rh && r.top + y < m_h; ++y) {
-        const int sy = int(int64_t(y) * ph / rh);
+    const int x0 = std::max(int(r.left), 0), x1 = std::min(int(r.right), m_w);
+    const int y0 = std::max(int(r.top), 0), y1 = std::min(int(r.bottom), m_h);
+    const int64_t xStep = (int64_t(pw) << 16) / rw, yStep = (int64_t(ph) << 16) / rh;
+    int64_t yPos = int64_t(y0 - r.top) * yStep + yStep / 2;
+    for (int y = y0; y < y1; ++y, yPos += yStep) {
+        const int sy = std::min(int(yPos >> 16), ph - 1);
         const uint8_t* src = rgb + size_t(sy) * pw * 3;
-        uint8_t* dst = Row(r.top + y) + size_t(r.left) * 3;
-        for (int x = 0; x < rw && r.left + x < m_w; ++x) {
-            const uint8_t* s = src + size_t(int64_t(x) * pw / rw) * 3;
+        uint8_t* dst = Row(y) + size_t(x0) * 3;
+        int64_t xPos = int64_t(x0 - r.left) * xStep + xStep / 2;
+        for (int x = x0; x < x1; ++x, xPos += xStep, dst += 3) {
+            const uint8_t* s = src + size_t(std::min(int(xPos >> 16), pw - 1)) * 3;
             dst[0] = s[0];
             dst[1] = s[1];
             dst[2] = s[2];
-            dst += 3;
         }
     }
 }
@@ -131,21 +139,6 @@ std::string SplitLabelText(int channel, const SYSTEMTIME& t) {
     return buf;
 }
 
-void SplitDualHalf(const uint8_t* src, int w, int h, bool right, uint8_t* dst) {
-    const int hw = w / 2;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(dst + size_t(y) * hw, src + size_t(y) * w + (right ? hw : 0), size_t(hw));
-    const uint8_t* cs = src + size_t(w) * h;
-    uint8_t* cd = dst + size_t(hw) * h;
-    for (int plane = 0; plane < 2; ++plane) {
-        for (int y = 0; y < h / 2; ++y)
-            std::memcpy(cd + size_t(y) * (hw / 2), cs + size_t(y) * (w / 2) + (right ? hw / 2 : 0),
-                        size_t(hw / 2));
-        cs += size_t(w / 2) * (h / 2);
-        cd += size_t(hw / 2) * (h / 2);
-    }
-}
-
 int SmallestSplitFor(uint32_t mask, int* page) {
     *page = 0;
     if (mask == 0)
@@ -163,6 +156,98 @@ int SmallestSplitFor(uint32_t mask, int* page) {
         }
     }
     return 16;
+}
+
+CSplitComposer::CSplitComposer(int width, int height) : m_frame(width, height) {}
+
+void CSplitComposer::SetLayout(int split, int page, int channelCount) {
+    m_split = std::max(split, 1);
+    m_page = page;
+    m_count = std::clamp(channelCount, 0, 32);
+}
+
+bool CSplitComposer::Shows(int channel) const {
+    return channel >= 0 && channel < m_count && channel / m_split == m_page;
+}
+
+RECT CSplitComposer::CellRect(int channel) const {
+    return SplitCellRect(channel, m_split, m_frame.Width(), m_frame.Height());
+}
+
+void CSplitComposer::SetLabelColours(COLORREF text, COLORREF outline) {
+    m_text = text;
+    m_outline = outline;
+}
+
+void CSplitComposer::SetLabelDrawer(SplitLabelDrawer drawer) {
+    m_drawer = std::move(drawer);
+}
+
+void CSplitComposer::SetFrameSink(SplitFrameSink sink) {
+    m_sink = std::move(sink);
+}
+
+bool CSplitComposer::Takes(int w, int h) const {
+    // No recorder picture is larger than a full-resolution frame.
+    return w > 0 && h > 0 && w <= 720 && h <= 576;
+}
+
+int CSplitComposer::Draw(int channel, const uint8_t* yuv, int w, int h, const SYSTEMTIME& time) {
+    if (!Shows(channel) || (yuv != nullptr && !Takes(w, h)))
+        return 0;
+    const RECT r = CellRect(channel);
+    if (yuv != nullptr) {
+        if (m_rgb.size() < size_t(w) * h * 3)
+            m_rgb.resize(size_t(w) * h * 3);
+        YuvToRgb24(m_rgb.data(), w * 3, yuv, w, h);
+        m_frame.Stretch(m_rgb.data(), w, h, r);
+    }
+    if (m_drawer) {
+        m_drawer(m_frame, channel, time, yuv != nullptr, r.left + 4, r.top + 2);
+    } else {
+        m_frame.DrawLabel(SplitLabelText(channel, yuv != nullptr ? time : SYSTEMTIME{}), r.left + 4,
+                          r.top + 2, m_text, m_outline);
+    }
+    return 1;
+}
+
+int CSplitComposer::Add(int channel, const uint8_t* yuv, int w, int h, const SYSTEMTIME& time,
+                        int64_t stamp) {
+    if (yuv == nullptr || !Shows(channel) || !Takes(w, h))
+        return 0;
+    const uint32_t bit = 1u << channel;
+    if (m_pending & bit)
+        Flush();
+    if (!m_pending)
+        m_stamp = stamp;
+    Draw(channel, yuv, w, h, time);
+    m_pending |= bit;
+    return 1;
+}
+
+void CSplitComposer::AddPicture(const PictureChannels& channels, const uint8_t* yuv, int w, int h,
+                                const SYSTEMTIME& time, int64_t stamp) {
+    if (yuv == nullptr || !Takes(w, h))
+        return;
+    if (channels.dual && m_half.size() < size_t(w / 2) * h * 3 / 2)
+        m_half.resize(size_t(w / 2) * h * 3 / 2);
+    ForEachChannelPicture(
+        channels, yuv, w, h, m_half.data(),
+        [&](int c, const uint8_t* p, int pw, int ph) { Add(c, p, pw, ph, time, stamp); });
+}
+
+int CSplitComposer::Flush() {
+    if (!m_pending)
+        return 0;
+    m_pending = 0;
+    if (m_sink)
+        m_sink(m_frame, m_stamp);
+    return 1;
+}
+
+void CSplitComposer::Restart() {
+    m_frame.Clear();
+    m_pending = 0;
 }
 
 } // namespace tv
