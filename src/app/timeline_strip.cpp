@@ -1,12 +1,9 @@
 #include "app/timeline_strip.h"
 
-#include "media/qzf_block.h"
-#include "media/stream_file.h"
+#include "engine/player_engine.h"
 #include "platform/system.h"
 #include "video/color_convert.h"
-#include "video/video_decoder.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -439,60 +436,40 @@ void CTimelineStrip::leaveEvent(QEvent*) {
 
 QImage CTimelineStrip::Thumbnail(uint32_t t, int budgetMs) {
     const int64_t offset = OffsetAt(t);
-    if (offset < 0 || m_path.empty())
+    if (offset < 0 || m_path.empty() || m_engine == nullptr)
         return {};
     std::vector<int> channels;
-    const uint16_t mask = m_index.ChannelMask() & m_visible;
+    uint16_t mask = 0;
+    const uint16_t shown = m_index.ChannelMask() & m_visible;
     for (int c = 0; c < kActivityChannels && channels.size() < 9; ++c)
-        if (mask & (1u << c))
+        if (shown & (1u << c)) {
             channels.push_back(c);
+            mask |= uint16_t(1u << c);
+        }
     if (channels.empty())
         return {};
-    QElapsedTimer clock;
-    clock.start();
-    CStreamFile f;
-    if (!f.Open(m_path, m_disk))
+    // What a click there would show, from each channel's key picture on.
+    if (!m_engine->GetPicturesAt(uint64_t(offset), mask, budgetMs, &m_thumbPictures) ||
+        m_thumbPictures.empty())
         return {};
-    f.SetFormat(m_format);
-    f.SetPosition(uint64_t(offset));
-    CVideoDecoder decoder;
-    decoder.SetMode(m_format);
-    std::vector<uint8_t> packet(kMaxPacketSize);
-    std::vector<uint8_t> yuv(CVideoDecoder::kMaxPictureBytes);
     const int side = channels.size() == 1 ? 1 : channels.size() <= 4 ? 2 : 3;
     const QSize cell(side == 1 ? 200 : 120, side == 1 ? 70 : 42);
     QImage out(cell.width() * side, cell.height() * side, QImage::Format_RGB32);
     out.fill(QColor(10, 10, 12));
-    std::vector<bool> done(channels.size(), false);
-    size_t found = 0;
-    int misses = 0;
-    while (found < channels.size() && clock.elapsed() < budgetMs && misses < 64) {
-        const int n = f.ReadForward(packet.data());
-        if (n <= 0) {
-            if (f.GetPosition() + kQzfBlockSize > f.GetSize())
-                break;
-            ++misses;
+    QPainter p(&out);
+    for (const NavPicture& pic : m_thumbPictures) {
+        const size_t i =
+            size_t(std::find(channels.begin(), channels.end(), pic.channel) - channels.begin());
+        if (i >= channels.size())
             continue;
-        }
-        if (f.IsAudio() || !decoder.ParseHeader(packet.data(), n) || !decoder.IsKeyPicture() ||
-            decoder.IsDualPicture())
-            continue;
-        const auto it = std::find(channels.begin(), channels.end(), decoder.GetChannel());
-        const size_t i = size_t(it - channels.begin());
-        if (it == channels.end() || done[i] ||
-            !decoder.Decode(packet.data(), n, yuv.data(), yuv.size()))
-            continue;
-        QImage picture(decoder.GetWidth(), decoder.GetHeight(), QImage::Format_RGB32);
-        YuvToRgb32(picture.bits(), int(picture.bytesPerLine()), yuv.data(), decoder.GetWidth(),
-                   decoder.GetHeight());
-        QPainter p(&out);
+        QImage picture(pic.width, pic.height, QImage::Format_RGB32);
+        YuvToRgb32(picture.bits(), int(picture.bytesPerLine()), pic.yuv.data(), pic.width,
+                   pic.height);
         p.drawImage(
             QRect(QPoint(int(i % side) * cell.width(), int(i / side) * cell.height()), cell),
             picture);
-        done[i] = true;
-        ++found;
     }
-    return found > 0 ? out : QImage();
+    return out;
 }
 
 void CTimelineStrip::ShowThumbnail() {

@@ -8,6 +8,7 @@
 // The activity index is built on a thread of its own and fills in as it
 // comes (coarse first), so the strip is usable at once.
 
+#include "engine/navigator.h"
 #include "review/activity_builder.h"
 #include "review/activity_index.h"
 
@@ -22,6 +23,8 @@
 class QLabel;
 
 namespace tv {
+
+class CPlayerEngine;
 
 class CTimelineStrip : public QWidget {
     Q_OBJECT
@@ -74,10 +77,12 @@ public:
     // The time under the pointer, or 0 when it is outside the strip.
     uint32_t HoverTime() const { return m_hoverX >= 0 ? TimeAtX(m_hoverX) : 0; }
 
-    // Small pictures of the shown channels at t, decoded from the first key
-    // picture of each after the second's first block; null when none turned
-    // up within budgetMs.
-    QImage Thumbnail(uint32_t t, int budgetMs = 40);
+    // The engine that plays the source; it makes the hover pictures.
+    void SetEngine(CPlayerEngine* engine) { m_engine = engine; }
+    // Small pictures of the shown channels at t, as a click there would show
+    // them; null when there is none, or when they take longer than budgetMs
+    // (the first call after an open also makes the navigator's buffers).
+    QImage Thumbnail(uint32_t t, int budgetMs = 100);
 
 signals:
     void SeekRequested(quint64 offset, quint32 time);
@@ -115,6 +120,8 @@ private:
     std::string m_path;
     int m_disk = 0;
     int m_format = 4;
+    CPlayerEngine* m_engine = nullptr;
+    std::vector<NavPicture> m_thumbPictures;
     QLabel* m_thumb = nullptr;
     QTimer m_thumbTimer;
     uint32_t m_thumbTime = 0;

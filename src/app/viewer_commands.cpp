@@ -15,7 +15,6 @@
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
 #include "media/qzf_block.h"
-#include "media/stream_file.h"
 #include "platform/file_identity.h"
 #include "platform/notifier.h"
 
@@ -783,24 +782,23 @@ void CViewerDlg::GoToTime() {
     if (!m_prompts.goToTime(&when)) {
         return;
     }
-    CStreamFile search;
-    if (!search.Open(m_engine.GetStreamPath(), m_sourceDiskMode)) {
+    TimePlace place;
+    if (!m_engine.FindTime(when, &place)) {
         return;
     }
-    search.SetFormat(m_videoFormat);
-    const long bias = search.GetTimeZoneBias();
+    const long bias = place.timeBias;
     const QString asked = DateTimeText(when);
     // Landing on the recording's first or next picture without a word would
     // pass for the time asked; a user who notes times for evidence must know.
-    uint32_t first = 0;
     const int64_t wanted = LocalToBlockTime(when, bias);
-    if (search.FindTime(0u, &first) >= 0 && wanted < static_cast<int64_t>(first)) {
+    if (place.first >= 0 && wanted < place.first) {
         ShowMessageBox(asked.toStdString() + " is not in this recording: it begins at " +
-                       DateTimeText(BlockTimeToLocal(first, bias)).toStdString() + ".");
+                       DateTimeText(BlockTimeToLocal(uint32_t(place.first), bias)).toStdString() +
+                       ".");
         return;
     }
-    uint32_t found = 0;
-    const int64_t position = search.FindTime(when, &found);
+    const uint32_t found = place.found;
+    const int64_t position = place.offset;
     if (position < 0) {
         ShowMessageBox(asked.toStdString() +
                        " is not in this recording: nothing was recorded at or after that time.");

@@ -12,7 +12,6 @@
 #include "app/timeline_strip.h"
 #include "app/transparent_text.h"
 #include "app/viewer_app.h"
-#include "media/stream_file.h"
 #include "platform/notifier.h"
 
 #include <QApplication>
@@ -71,32 +70,6 @@ QString FormatFrameTime(const SYSTEMTIME& t, const std::string& format) {
     return n == 0 ? QStringLiteral(" ") : QString::fromLocal8Bit(buffer, static_cast<int>(n));
 }
 
-// 1 when some block of the source carries a valid header in its byte order.
-// The first blocks and a spread over the rest are looked at, so a recording
-// whose start is damaged still opens.
-int HoldsRecording(const std::string& path, int diskMode, int videoFormat) {
-    CStreamFile probe;
-    if (!probe.Open(path, diskMode)) {
-        return 0;
-    }
-    probe.SetFormat(videoFormat);
-    const uint64_t blocks = probe.GetBlockCount();
-    constexpr uint64_t kFirst = 16;
-    constexpr uint64_t kSpread = 48;
-    QzfBlockHeader h;
-    for (uint64_t b = 0; b < std::min(blocks, kFirst); ++b) {
-        if (probe.ReadBlockHeaderAt(b, &h) == 1) {
-            return 1;
-        }
-    }
-    for (uint64_t i = 0; blocks > kFirst && i < kSpread; ++i) {
-        if (probe.ReadBlockHeaderAt(kFirst + (blocks - kFirst) * i / kSpread, &h) == 1) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // Why a source cannot be opened as asked, as the user is told; empty when it
 // can. A file that holds no recording would otherwise play as a black window.
 std::string OpenProblem(const std::string& path, int diskMode, int videoFormat) {
@@ -118,10 +91,10 @@ std::string OpenProblem(const std::string& path, int diskMode, int videoFormat) 
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
         return head + "not a file or a disk.";
     }
-    if (diskMode || HoldsRecording(path, 0, videoFormat)) {
+    if (diskMode || CPlayerEngine::HoldsRecording(path, 0, videoFormat)) {
         return {};
     }
-    if (HoldsRecording(path, 1, videoFormat)) {
+    if (CPlayerEngine::HoldsRecording(path, 1, videoFormat)) {
         return head + "this is a recorder disk image; open it with Open Disk Image.";
     }
     return head + "not a recording.";
@@ -464,7 +437,7 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
     SetTimelineSource(path, diskMode, ok != 0);
     if (ok) {
         SetSliderRangeFromStream();
-        ShowFirstRecordedPage(path, diskMode);
+        ShowFirstRecordedPage();
     } else {
         m_position->SetRange(0, 0, true);
     }
@@ -481,30 +454,14 @@ int CViewerDlg::OpenSource(const std::string& path, int diskMode) {
 
 // The split stays as the user chose it, but the page left from the last
 // recording may hold none of this one's channels and show only black cells.
-void CViewerDlg::ShowFirstRecordedPage(const std::string& path, int diskMode) {
+void CViewerDlg::ShowFirstRecordedPage() {
     int split = 0;
     int page = 0;
     m_engine.GetSplit(&split, &page);
     if (split <= 0) {
         return;
     }
-    CStreamFile probe;
-    int mask = 0;
-    if (probe.Open(path, diskMode)) {
-        probe.SetFormat(m_videoFormat);
-        // The first valid block header names the channels; a few bad blocks
-        // at the start are skipped, a long search is not worth it here.
-        QzfBlockHeader header{};
-        for (uint64_t block = 0; block < 64 && mask == 0; ++block) {
-            const int r = probe.ReadBlockHeaderAt(block, &header);
-            if (r < 0) {
-                break;
-            }
-            if (r > 0) {
-                mask = header.channelMask & 0xFFFF;
-            }
-        }
-    }
+    const uint32_t mask = m_engine.GetFirstChannelMask();
     int first = 0;
     while (mask != 0 && (mask & (1 << first)) == 0) {
         ++first;

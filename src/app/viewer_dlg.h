@@ -198,7 +198,7 @@ private:
     friend void RunEvidenceCommand(CViewerDlg& dlg, int id, EvidenceMarks& marks);
     void SetSliderRangeFromStream();
     static int64_t SliderMaximumFor(uint64_t size);
-    void ShowFirstRecordedPage(const std::string& path, int diskMode);
+    void ShowFirstRecordedPage();
     void CloseSource();
     void StopEngineAndDisconnect();
     void EndViewer();
@@ -242,7 +242,6 @@ private:
     bool IsReviewCommandEnabled(int id);
     void ReviewCommand(int id);
     void RefreshTimeline();
-    uint64_t EventPictureOffset(const ActivityEvent& e);
     void JumpToEvent(bool forward);
     void SeekBySeconds(int seconds);
 

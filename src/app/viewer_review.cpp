@@ -9,10 +9,7 @@
 #include "app/timeline_strip.h"
 #include "app/viewer_dlg.h"
 #include "display/video_wnd.h"
-#include "media/qzf_block.h"
-#include "media/stream_file.h"
 #include "platform/system.h"
-#include "video/video_decoder.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -76,6 +73,7 @@ QString KeyHelpText() {
 
 void CViewerDlg::CreateReviewControls() {
     m_timeline = new CTimelineStrip(this);
+    m_timeline->SetEngine(&m_engine);
     m_timeline->hide();
     connect(m_timeline, &CTimelineStrip::SeekRequested, this, [this](quint64 offset, quint32 t) {
         m_jumpTime = t;
@@ -229,46 +227,14 @@ void CViewerDlg::JumpToEvent(bool forward) {
     }
     m_jumpTime = e.start;
     m_timeline->SetCurrentTime(e.start);
-    const uint64_t at = EventPictureOffset(e);
-    m_engine.Seek(at);
+    // The index places a period at the first block of its first second; the
+    // other channels recorded in that second may come first, and landing
+    // there would show the event's channel still at its picture of the
+    // second before. The jump goes to that channel's own first picture of
+    // the second.
+    uint64_t at = e.offset;
+    m_engine.SeekToChannelPicture(e.channel, e.offset, e.start, &at);
     m_position->SetPosition(int64_t(at / 4096));
-}
-
-// The index places a period at the first block of its first second; the other
-// channels recorded in that second may come first, and landing there would
-// show the event's channel still at its picture of the second before. The
-// jump goes to that channel's own first picture of the second.
-uint64_t CViewerDlg::EventPictureOffset(const ActivityEvent& e) {
-    CStreamFile f;
-    if (!f.Open(m_engine.GetStreamPath(), m_sourceDiskMode))
-        return e.offset;
-    f.SetFormat(m_videoFormat);
-    f.SetPosition(e.offset);
-    CVideoDecoder decoder;
-    decoder.SetMode(m_videoFormat);
-    std::vector<uint8_t> packet(kMaxPacketSize);
-    // A second of eight channels is well within this.
-    constexpr uint64_t kReach = 8ull << 20;
-    while (f.GetPosition() < e.offset + kReach) {
-        const uint64_t before = f.GetPosition();
-        const int n = f.ReadForward(packet.data());
-        if (n <= 0) {
-            if (f.GetPosition() == before || f.GetPosition() + kQzfBlockSize > f.GetSize())
-                break;
-            continue;
-        }
-        if (f.GetPacketTimeUtc() > e.start)
-            break;
-        if (f.IsAudio() || f.GetPacketOffset() < e.offset || f.GetPacketTimeUtc() < e.start ||
-            !decoder.ParseHeader(packet.data(), n))
-            continue;
-        const bool ours = decoder.IsDualPicture() ? decoder.GetLeftChannel() == e.channel ||
-                                                        decoder.GetRightChannel() == e.channel
-                                                  : decoder.GetChannel() == e.channel;
-        if (ours)
-            return f.GetPacketOffset();
-    }
-    return e.offset;
 }
 
 void CViewerDlg::SeekBySeconds(int seconds) {
@@ -280,19 +246,18 @@ void CViewerDlg::SeekBySeconds(int seconds) {
     const int64_t target = LocalToBlockTime(t, GetTimeZoneBias()) + seconds;
     if (target < 0 || target > 0xFFFFFFFFll)
         return;
-    int64_t offset = m_timeline != nullptr ? m_timeline->OffsetAt(uint32_t(target)) : -1;
-    if (offset < 0) {
-        CStreamFile search;
-        if (!search.Open(m_engine.GetStreamPath(), m_sourceDiskMode))
-            return;
-        search.SetFormat(m_videoFormat);
-        offset = search.FindTime(uint32_t(target));
-    }
-    if (offset < 0)
+    const int64_t offset = m_timeline != nullptr ? m_timeline->OffsetAt(uint32_t(target)) : -1;
+    if (offset >= 0) {
+        m_jumpTime = 0;
+        m_engine.Seek(uint64_t(offset));
+        m_position->SetPosition(offset / 4096);
         return;
-    m_jumpTime = 0;
-    m_engine.Seek(uint64_t(offset));
-    m_position->SetPosition(offset / 4096);
+    }
+    TimePlace place;
+    if (m_engine.SeekToTime(uint32_t(target), &place)) {
+        m_jumpTime = 0;
+        m_position->SetPosition(place.offset / 4096);
+    }
 }
 
 } // namespace tv

@@ -29,15 +29,9 @@ constexpr uint32_t kSoundStallMs = 500;
 // The most lateness the pacing makes up; more than that is let go rather
 // than shown as a burst of pictures.
 constexpr int64_t kMaxLateUs = 200000;
-// How far back from a jump the loop looks for the key pictures of the
-// channels it has not met yet, and how far for those it has.
-constexpr uint64_t kKeySearchSoft = 4u << 20;
-constexpr uint64_t kKeySearchHard = 48u << 20;
 // At the fast speeds an update is decoded only when its picture is due at
 // least this far ahead; otherwise its stream waits for the next key picture.
 constexpr int64_t kFastUpdateMarginUs = 2000;
-// Unreadable stretches a key-picture search reads past before giving up.
-constexpr int kSearchFailures = 8;
 
 int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(

@@ -39,6 +39,14 @@ constexpr uint32_t kLiveExportFrameSize = 640 * 272 * 2 * 3;
 // Read failures in a row that end forward or backward playback.
 constexpr int kMaxReadFailures = 4;
 
+// How far back from a jump the key pictures are looked for: of the channels
+// not met yet, and of those met. Playback and the navigator's pictures of a
+// place share them, so both find the same key pictures.
+constexpr uint64_t kKeySearchSoft = 4u << 20;
+constexpr uint64_t kKeySearchHard = 48u << 20;
+// Unreadable stretches a key-picture search reads past before giving up.
+constexpr int kSearchFailures = 8;
+
 // The play state a command leads to; an unknown command keeps the state.
 int PlayStateForCommand(int command, int currentState);
 

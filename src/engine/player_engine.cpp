@@ -217,6 +217,7 @@ int CPlayerEngine::OpenStream(const std::string& path, int diskMode) {
         m_streamSize.store(ok ? m_file.GetSize() : 0);
         m_position.store(ok ? m_file.GetPosition() : 0);
     }
+    m_navigator.SetSource(ok ? path : std::string(), diskMode, m_videoFormat);
     if (!ok) {
         return 0;
     }
@@ -328,6 +329,45 @@ int CPlayerEngine::Seek(uint64_t position) {
     m_seekPosition.store(position);
     PostCommand(kCmdSeek);
     return 1;
+}
+
+int CPlayerEngine::HoldsRecording(const std::string& path, int diskMode, int videoFormat) {
+    return CNavigator::HoldsRecording(path, diskMode, videoFormat);
+}
+
+uint32_t CPlayerEngine::GetFirstChannelMask() {
+    return m_navigator.FirstChannelMask();
+}
+
+int CPlayerEngine::FindTime(const SYSTEMTIME& local, TimePlace* out) {
+    return m_navigator.FindTime(local, out);
+}
+
+int CPlayerEngine::SeekToTime(uint32_t utc, TimePlace* out) {
+    TimePlace place;
+    const int ok = m_navigator.FindTime(utc, &place) && place.offset >= 0;
+    if (out != nullptr) {
+        *out = place;
+    }
+    if (!ok) {
+        return 0;
+    }
+    return Seek(static_cast<uint64_t>(place.offset));
+}
+
+int CPlayerEngine::SeekToChannelPicture(int channel, uint64_t offset, uint32_t second,
+                                        uint64_t* sought) {
+    const int64_t at = m_navigator.FindChannelPicture(channel, offset, second);
+    const uint64_t target = at >= 0 ? static_cast<uint64_t>(at) : offset;
+    if (sought != nullptr) {
+        *sought = target;
+    }
+    return Seek(target);
+}
+
+int CPlayerEngine::GetPicturesAt(uint64_t offset, uint16_t mask, int budgetMs,
+                                 std::vector<NavPicture>* out) {
+    return m_navigator.PicturesAt(offset, mask, budgetMs, out);
 }
 
 int CPlayerEngine::SetRepeat(int flag) {

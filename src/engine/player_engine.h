@@ -5,6 +5,7 @@
 #include "engine/avi_export_sink.h"
 #include "engine/channel_pictures.h"
 #include "engine/headless_output.h"
+#include "engine/navigator.h"
 #include "engine/playback_rules.h"
 #include "engine/video_output.h"
 #include "export/avi_writer.h"
@@ -111,6 +112,30 @@ public:
     int GetFrameGap() const { return m_frameGap.load(); }
     int SetChannelEnable(int channel, int enabled);
     int GetChannelEnable(int channel) const;
+
+    // Navigation in the open recording, for the main window while it plays.
+    // They run on the calling (user-interface) thread and lock only the
+    // navigator's own mutex: the navigator reads and decodes with a reader,
+    // a decoder and picture buffers of its own, so the worker's reader,
+    // decoder, pictures and play state are never touched (the seeks among
+    // them only post a seek, as Seek does) and never waited for.
+    //
+    // Whether a file or disk holds a recording in that byte order.
+    static int HoldsRecording(const std::string& path, int diskMode, int videoFormat);
+    // The channels the recording's first valid block names (0: none).
+    uint32_t GetFirstChannelMask();
+    // Where the recording reaches a local standard time, with its earliest
+    // time; 0 when it cannot be searched.
+    int FindTime(const SYSTEMTIME& local, TimePlace* out);
+    // Seeks to the first block at or after a time (seconds since 1970 UTC);
+    // 1 when there is one. out (may be null) tells where.
+    int SeekToTime(uint32_t utc, TimePlace* out);
+    // Seeks to channel's own first picture in the second given, looked for
+    // from offset on, or to offset when there is none; *sought is where.
+    int SeekToChannelPicture(int channel, uint64_t offset, uint32_t second, uint64_t* sought);
+    // What a seek to offset would show of the channels in mask, without
+    // seeking (see CNavigator::PicturesAt).
+    int GetPicturesAt(uint64_t offset, uint16_t mask, int budgetMs, std::vector<NavPicture>* out);
 
     // Audio, both modes.
     int SetVolume(int volume);
@@ -272,6 +297,8 @@ private:
     CWaveOut m_waveOut;
     CStreamRecorder m_recorder;
     CVideoMouseSource m_mouseSource{&m_headless};
+    // Serves the navigation calls above; its mutex is its own.
+    CNavigator m_navigator;
 
     std::atomic<int> m_mode{kEngineModeNetwork};
     // Which loop the worker was started for; it can differ from the mode

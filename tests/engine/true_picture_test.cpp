@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 using namespace tv;
@@ -106,6 +107,9 @@ protected:
             sha[f.GetPacketOffset()] = {Sha256Hex(pic.data(), d.GetPictureBytes()), when,
                                         d.GetChannel() + 1};
             order[d.GetChannel()].push_back(f.GetPacketOffset());
+            if (d.IsKeyPicture()) {
+                keys.insert(f.GetPacketOffset());
+            }
         }
     }
 
@@ -151,6 +155,7 @@ protected:
     std::map<uint64_t, Expected> sha;
     std::map<int, std::vector<uint64_t>> order;
     CVideoWnd window; // outlives the engine
+    std::set<uint64_t> keys;
     std::unique_ptr<CPlayerEngine> engine;
     std::mutex m_lock;
     std::vector<Logged> m_log;
@@ -323,6 +328,100 @@ TEST_F(TruePictureTest, AJumpLeavesNoPictureOfAnotherPlaceOnScreen) {
     }
     for (int c = 0; c < 8; ++c) {
         EXPECT_EQ(wnd->HasPicture(c), 1) << c;
+    }
+}
+
+TEST_F(TruePictureTest, PicturesAtAPlaceAreWhatASeekThereShows) {
+    OpenPaused();
+    for (uint64_t at : {engine->GetStreamSize() / 2 + 12345, engine->GetStreamSize() / 5}) {
+        const size_t mark = Mark();
+        Run([&] { engine->Seek(at); });
+        std::map<int, uint64_t> shown;
+        const auto log = Log();
+        for (size_t i = mark; i < log.size(); ++i) {
+            shown[log[i].channel] = log[i].offset;
+        }
+        std::vector<NavPicture> pictures;
+        ASSERT_EQ(engine->GetPicturesAt(at, 0xFF, 0, &pictures), 1);
+        ASSERT_EQ(pictures.size(), shown.size());
+        for (const NavPicture& p : pictures) {
+            EXPECT_FALSE(p.ahead);
+            EXPECT_EQ(p.offset, shown[p.channel]) << "channel " << p.channel;
+            EXPECT_EQ(Fnv(p.yuv.data(), p.yuv.size()), truth[p.offset]) << "channel " << p.channel;
+        }
+    }
+    // At the start only channel 0 has a picture; the others get the first
+    // one playing on shows.
+    std::vector<NavPicture> first;
+    ASSERT_EQ(engine->GetPicturesAt(0, 0xFF, 0, &first), 1);
+    ASSERT_EQ(first.size(), 8u);
+    for (const NavPicture& p : first) {
+        EXPECT_EQ(p.offset, order[p.channel][0]) << "channel " << p.channel;
+        EXPECT_EQ(p.ahead, p.channel != 0) << "channel " << p.channel;
+        EXPECT_EQ(Fnv(p.yuv.data(), p.yuv.size()), truth[p.offset]) << "channel " << p.channel;
+    }
+    // Between a key picture and its first update the key picture is what
+    // the channel shows; at the update, the update drawn over it.
+    const auto& mine = order[1];
+    size_t k = mine.size() / 2;
+    while (keys.count(mine[k]) == 0 || keys.count(mine[k + 1]) != 0) {
+        ++k;
+    }
+    uint64_t between = 0;
+    for (const auto& [channel, offsets] : order) {
+        for (uint64_t o : offsets) {
+            if (o > mine[k] && o < mine[k + 1]) {
+                between = o;
+            }
+        }
+    }
+    ASSERT_NE(between, 0u);
+    for (auto [place, want] : {std::pair{between, mine[k]}, std::pair{mine[k + 1], mine[k + 1]}}) {
+        std::vector<NavPicture> one;
+        ASSERT_EQ(engine->GetPicturesAt(place, 0x02, 0, &one), 1);
+        ASSERT_EQ(one.size(), 1u);
+        EXPECT_EQ(one[0].offset, want);
+        EXPECT_EQ(Fnv(one[0].yuv.data(), one[0].yuv.size()), truth[want]);
+    }
+}
+
+TEST_F(TruePictureTest, NavigationWhilePlayingLeavesPlaybackAlone) {
+    OpenPaused();
+    Run([&] { engine->Seek(0); });
+    const size_t mark = Mark();
+    const uint64_t taken = engine->GetCommandsTaken();
+    engine->Play(1);
+    std::vector<NavPicture> pictures;
+    SYSTEMTIME noon{};
+    noon.wYear = 2024;
+    noon.wMonth = 6;
+    noon.wDay = 1;
+    noon.wHour = 12;
+    for (int i = 0;
+         i < 5 || engine->GetCommandsTaken() == taken || engine->GetPlayState() == kStatePlay;
+         ++i) {
+        ASSERT_EQ(engine->GetPicturesAt(engine->GetStreamSize() * (i % 5) / 5, 0xFF, 0, &pictures),
+                  1);
+        EXPECT_EQ(engine->GetFirstChannelMask(), 0xFFu);
+        TimePlace place;
+        EXPECT_EQ(engine->FindTime(noon, &place), 1);
+    }
+    ASSERT_TRUE(WaitFor([&] { return engine->GetPlayState() == kStatePause; }));
+    ExpectTrue(mark);
+    // On from the first picture to the end in recording order, every picture once.
+    const auto log = Log();
+    std::map<int, std::vector<uint64_t>> played;
+    for (size_t i = mark; i < log.size(); ++i) {
+        played[log[i].channel].push_back(log[i].offset);
+    }
+    for (auto& [channel, offsets] : order) {
+        std::vector<uint64_t> want;
+        for (uint64_t o : offsets) {
+            if (o > order[0][0]) {
+                want.push_back(o);
+            }
+        }
+        EXPECT_EQ(played[channel], want) << "channel " << channel;
     }
 }
 
