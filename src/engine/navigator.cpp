@@ -1,6 +1,7 @@
 #include "engine/navigator.h"
 
 #include "engine/playback_rules.h"
+#include "video/dual_picture.h"
 
 #include <algorithm>
 #include <chrono>
