@@ -3,11 +3,11 @@
 #ifdef TV_HAVE_ENGINE
 
 #include "engine/player_engine.h"
-#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/clock.h"
 #include "platform/file_identity.h"
+#include "platform/hashing.h"
 #include "qzftool/command.h"
 #include "video/video_decoder.h"
 
@@ -214,7 +214,7 @@ int RunPlay(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();
-        const std::string sha = tv::evidence::Sha256Hex(picture, size_t(width) * height * 3 / 2);
+        const std::string sha = tv::Sha256Hex(picture, size_t(width) * height * 3 / 2);
         std::lock_guard<std::mutex> lock(logLock);
         std::fprintf(log,
                      "{\"channel\": %d, \"offset\": %llu, \"time\": "
