@@ -6,6 +6,7 @@
 // whole life of a connection; remote keys come from the user-interface thread.
 
 #include "net/stream_demuxer.h"
+#include "platform/window_messages.h"
 #include "worker/frame_queue.h"
 #include "worker/worker_thread.h"
 
@@ -16,12 +17,6 @@
 #include <string>
 
 namespace tv {
-
-// Window messages the client posts to the main window (wParam and lParam 0).
-constexpr int kWmNetStatus = 10856;       // a status message (type 7 or 8) arrived
-constexpr int kWmNetDisconnected = 10857; // the recorder sent the disconnect message
-constexpr int kWmNetNoResponse = 10858;   // the receive time-out passed while not logged in
-constexpr int kWmNetLoginRefused = 10859; // the login or the dynamic-IP exchange failed
 
 // Network states read by GetNetworkState.
 enum NetState {

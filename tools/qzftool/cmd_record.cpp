@@ -44,12 +44,12 @@ const char* kHelp =
 class RecordNotifier : public tv::INetNotifier {
 public:
     void PostNetMessage(int msg, intptr_t, intptr_t) override {
-        if (msg == tv::kWmNetLoginRefused || msg == tv::kWmNetNoResponse) {
+        if (msg == tv::kMsgLoginRefused || msg == tv::kMsgNoResponse) {
             m_failed.store(msg);
         }
-        if (msg == tv::kWmNetLoginRefused) {
+        if (msg == tv::kMsgLoginRefused) {
             m_refused.store(1);
-        } else if (msg == tv::kWmNetDisconnected) {
+        } else if (msg == tv::kMsgDisconnected) {
             m_disconnected.fetch_add(1);
         }
     }
