@@ -22,7 +22,7 @@
 
 #include "display/export_sink.h"
 #include "display/surface_slot.h"
-#include "platform/clock.h"
+#include "platform/critical_section.h"
 #include "platform/win_types.h"
 
 namespace tv {

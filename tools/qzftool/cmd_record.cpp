@@ -10,6 +10,7 @@
 
 #include "engine/player_engine.h"
 #include "net/net_client.h"
+#include "platform/clock.h"
 
 #include <QApplication>
 
