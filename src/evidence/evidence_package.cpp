@@ -102,7 +102,7 @@ uint32_t ChannelsOpeningWithUpdate(const PackageOptions& o, uint64_t m, uint64_t
                                    const std::atomic<bool>* cancel) {
     CStreamFile f;
     *seen = 0;
-    if (!f.Open(o.source, o.disk ? 1 : 0)) {
+    if (!f.Open(o.source, o.disk ? kDiskMode : kFileMode)) {
         return 0;
     }
     f.SetFormat(o.videoFormat);
@@ -433,7 +433,7 @@ private:
                         "; the package must go to another disk");
         }
         errno = 0;
-        if (!m_f.Open(m_o.source, m_o.disk ? 1 : 0)) {
+        if (!m_f.Open(m_o.source, m_o.disk ? kDiskMode : kFileMode)) {
             return Fail("cannot open " + m_o.source + ": " +
                         (errno ? std::strerror(errno) : "no size"));
         }
@@ -512,7 +512,7 @@ private:
             const uint64_t w = std::max(floor, s > window ? (s - window) / kBlock * kBlock : 0);
             std::vector<Picture> list;
             CStreamFile f;
-            if (!f.Open(m_o.source, m_o.disk ? 1 : 0)) {
+            if (!f.Open(m_o.source, m_o.disk ? kDiskMode : kFileMode)) {
                 return Fail("cannot open " + m_o.source);
             }
             f.SetFormat(m_o.videoFormat);
@@ -904,8 +904,7 @@ private:
                 if (!shown) {
                     return true;
                 }
-                if (m_o.working && started &&
-                    (m_o.videoFormat != kFormatQza || f.GetChannel() == 0)) {
+                if (m_o.working && started && (m_o.videoFormat != VF_QZA || f.GetChannel() == 0)) {
                     writer.WriteAudio(m_buf.data(), n);
                 }
                 return true;

@@ -63,14 +63,14 @@ int CQzfBlockWriter::Close() {
 }
 
 void CQzfBlockWriter::StartBlock() {
-    if (m_format == kFormatQzf) {
+    if (m_format == VF_QZF) {
         EncodeCalendarHeader(BlockTimeToLocal(m_time, m_bias), m_audioBlock, m_gap, m_block);
     } else {
         QzfBlockHeader h;
         h.time = m_time;
         h.channelMask = m_mask;
         h.frameGap = m_gap;
-        EncodeBlockHeader(h, m_format == kFormatQza, m_block);
+        EncodeBlockHeader(h, m_format == VF_QZA, m_block);
     }
     m_fill = kQzfHeaderSize;
     m_emitted = 0;

@@ -139,7 +139,7 @@ void CStreamFile::Close() {
 
 int CStreamFile::SetFormat(int videoFormat) {
     m_format = videoFormat;
-    m_bigEndian = (videoFormat == kFormatQza) ? 1 : 0;
+    m_bigEndian = (videoFormat == VF_QZA) ? 1 : 0;
     return 1;
 }
 

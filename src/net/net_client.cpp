@@ -18,7 +18,7 @@ namespace tv {
 
 namespace {
 
-std::atomic<int> g_mouseRemoteMode{1};
+std::atomic<int> g_mouseRemoteMode{kMouseRemoteHiddenCursor};
 
 // Size of one receive while waiting for a login or dynamic-IP answer.
 constexpr size_t kAnswerReceiveSize = 32768;
@@ -527,10 +527,10 @@ int CNetClient::SendRemoteKey(int code) {
 
 void CNetClient::SendMouseEvent(const NetMouseEvent& event) {
     const int mode = g_mouseRemoteMode.load();
-    if (mode == 0 || !m_loggedIn.load()) {
+    if (mode == kMouseRemoteOff || !m_loggedIn.load()) {
         return;
     }
-    const int code = mode == 2 ? event.code + 0x100 : event.code;
+    const int code = mode == kMouseRemoteShownCursor ? event.code + 0x100 : event.code;
     uint8_t message[kMouseMessageSize];
     BuildMouseMessage(code, event.width, event.height, event.x, event.y, message);
     if (SendWhole(message, sizeof message)) {

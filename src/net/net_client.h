@@ -18,6 +18,12 @@
 
 namespace tv {
 
+// Mouse remote modes: off, or mouse events sent to the recorder with its
+// cursor hidden, or shown (the codes then carry 0x100).
+constexpr int kMouseRemoteOff = 0;
+constexpr int kMouseRemoteHiddenCursor = 1;
+constexpr int kMouseRemoteShownCursor = 2;
+
 // Network states read by GetNetworkState.
 enum NetState {
     kNetIdle = 0,
@@ -126,8 +132,7 @@ public:
     void SetNotifier(INetNotifier* notifier) { m_notifier.store(notifier); }
     void SetMouseSource(INetMouseSource* source) { m_mouseSource.store(source); }
 
-    // Process-wide mouse remote mode: 0 off, 1 send codes, 2 send codes + 0x100
-    // (the recorder shows its cursor).
+    // Process-wide mouse remote mode, one of kMouseRemote*.
     static void SetMouseRemoteMode(int mode);
     static int GetMouseRemoteMode();
 

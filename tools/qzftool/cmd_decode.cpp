@@ -139,7 +139,7 @@ int RunDecode(int argc, char** argv) {
         return bad("cannot create " + outDir + ": " + std::strerror(errno));
 
     tv::CStreamFile f;
-    if (!f.Open(file, disk ? 1 : 0))
+    if (!f.Open(file, disk ? tv::kDiskMode : tv::kFileMode))
         return bad("cannot open " + file);
     f.SetFormat(format);
     tv::CVideoDecoder decoder;

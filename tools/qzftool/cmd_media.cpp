@@ -31,7 +31,7 @@ struct Options {
     bool utc = false;
     bool help = false;
     bool force = false;
-    int format = tv::kFormatQzb2;
+    int format = tv::VF_QZB2;
 };
 
 // Parses the flags a command allows; positional arguments are kept in order.
@@ -89,7 +89,7 @@ bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
     }
     // A stale errno from an earlier call would name the wrong reason.
     errno = 0;
-    if (!f->Open(path, o.disk ? 1 : 0)) {
+    if (!f->Open(path, o.disk ? tv::kDiskMode : tv::kFileMode)) {
         std::fprintf(stderr, "qzftool %s: cannot open %s: %s\n", cmd, path.c_str(),
                      errno ? std::strerror(errno) : "no size");
         return false;

@@ -151,7 +151,7 @@ int RunPlay(int argc, char** argv) {
     }
 
     tv::CStreamFile probe;
-    if (!probe.Open(file, disk ? 1 : 0)) {
+    if (!probe.Open(file, disk ? tv::kDiskMode : tv::kFileMode)) {
         return bad("cannot open " + file);
     }
     probe.SetFormat(format);
@@ -198,7 +198,7 @@ int RunPlay(int argc, char** argv) {
 
     auto engine = std::make_unique<tv::CPlayerEngine>();
     engine->Init(nullptr, tv::RECT{0, 0, 1280, 960}, format, 5, 8, 8000, 8);
-    engine->SetMode(1, -1);
+    engine->SetMode(tv::kEngineModeLocal, -1);
     engine->GetVideoWindow()->resize(1280, 960);
     engine->SetSplit(int(split), int(page));
     engine->SetUnpaced(unpaced ? 1 : 0);
@@ -237,7 +237,7 @@ int RunPlay(int argc, char** argv) {
     };
 
     t0 = std::chrono::steady_clock::now();
-    if (!engine->OpenStream(file, disk ? 1 : 0)) {
+    if (!engine->OpenStream(file, disk ? tv::kDiskMode : tv::kFileMode)) {
         std::fclose(log);
         return bad("the engine could not open " + file);
     }

@@ -184,7 +184,7 @@ int RunRecord(int argc, char** argv) {
 
     tv::CPlayerEngine engine;
     engine.Init(nullptr, tv::RECT{0, 0, 640, 480}, 4, 5, 8, 8000, 8);
-    engine.SetMode(2, -1);
+    engine.SetMode(tv::kEngineModeNetwork, -1);
     engine.SetPictureSink([](int, const tv::SYSTEMTIME&, const uint8_t*, int, int) {});
     RecordNotifier notifier;
     engine.GetNetClient()->SetNotifier(&notifier);
