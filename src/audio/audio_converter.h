@@ -15,19 +15,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/audio_format.h"
 #include "platform/win_types.h"
 
 namespace tv {
-
-// Audio format codes, the configuration's audio format.
-enum AudioFormat : int {
-    kAudioUpcm8 = 1,  // "QZ_UPCM8": unsigned 8-bit, played as is
-    kAudioSpcm8 = 2,  // "QZ_SPCM8": signed 8-bit, played as unsigned 8-bit
-    kAudioUpcm16 = 3, // "QZ_UPCM16": 16-bit, played as is
-    kAudioSpcm16 = 4, // "QZ_SPCM16": signed 16-bit little-endian, played as is
-    kAudioAlaw = 5,   // "QZ_ALAW": G.711 A-law, expanded to signed 16-bit little-endian
-    kAudioMlaw = 6,   // "QZ_MLAW": G.711 mu-law, expanded to signed 16-bit little-endian
-};
 
 // The code of a configured format name ("QZ_ALAW" -> 5), by exact comparison;
 // 0 for a name outside the table.

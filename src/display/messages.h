@@ -1,21 +1,14 @@
 #pragma once
 
-// Private messages posted to the main window. They keep the numbers the
-// system's windows have always used, so both ends agree without a registry.
+// Posted window messages as Qt events; the numbers are the platform's.
+
+#include "platform/window_messages.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <cstdint>
 
 namespace tv {
-
-constexpr int kMsgSliderMoving = 10449;   // wParam control id, lParam position
-constexpr int kMsgSliderSet = 10450;      // wParam control id, lParam position
-constexpr int kMsgRecorderStatus = 10856; // from the network client
-constexpr int kMsgDisconnected = 10857;   // the recorder closed the session
-constexpr int kMsgNoResponse = 10858;     // the recorder stopped answering
-constexpr int kMsgLoginRefused = 10859;
-constexpr int kMsgSplitChanged = 10966; // the video window changed its split
 
 // A posted window message: the event type is the message number.
 class CPostedMessage : public QEvent {

@@ -24,6 +24,7 @@
 #include "compose/split_frame.h"
 #include "engine/video_output.h"
 #include "platform/clock.h"
+#include "platform/critical_section.h"
 #include "platform/win_types.h"
 
 namespace tv {

@@ -7,6 +7,7 @@
 #include "compose/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/file_io.h"
 #include "platform/json_text.h"
 #include "video/dual_picture.h"
 #include "video/video_decoder.h"
@@ -60,24 +61,6 @@ std::string JsonChannels(uint32_t mask) {
     return s + "]";
 }
 
-bool PreadAll(int fd, uint8_t* p, size_t n, uint64_t off, size_t* got) {
-    *got = 0;
-    while (*got < n) {
-        const ssize_t r = ::pread(fd, p + *got, n - *got, static_cast<off_t>(off + *got));
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r < 0) {
-            return false;
-        }
-        if (r == 0) {
-            break;
-        }
-        *got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
 // The channels a decoded picture shows (two for a dual picture).
 int PictureChannels(const CVideoDecoder& d, int out[2]) {
     if (!d.IsDualPicture()) {
@@ -119,7 +102,7 @@ uint32_t ChannelsOpeningWithUpdate(const PackageOptions& o, uint64_t m, uint64_t
                                    const std::atomic<bool>* cancel) {
     CStreamFile f;
     *seen = 0;
-    if (!f.Open(o.source, o.disk ? 1 : 0)) {
+    if (!f.Open(o.source, o.disk ? kDiskMode : kFileMode)) {
         return 0;
     }
     f.SetFormat(o.videoFormat);
@@ -155,7 +138,7 @@ uint64_t EndOfLastPacket(int fd, bool disk, uint64_t e0, uint64_t size) {
     uint32_t reg = 0xFFFFFFFF;
     for (uint64_t off = e0; off + kBlock <= size && off < e0 + 40 * kBlock; off += kBlock) {
         size_t got = 0;
-        if (!PreadAll(fd, b.data(), kBlock, off, &got) || got < kBlock) {
+        if (PreadFull(fd, b.data(), kBlock, off, &got) < 0 || got < kBlock) {
             return off;
         }
         if (disk) {
@@ -349,7 +332,7 @@ bool AviIsWhole(const std::string& path) {
     while (ok && off < size) {
         uint8_t h[8];
         size_t got = 0;
-        if (!PreadAll(fd, h, 8, off, &got) || got < 8 || std::memcmp(h, "RIFF", 4) != 0) {
+        if (PreadFull(fd, h, 8, off, &got) < 0 || got < 8 || std::memcmp(h, "RIFF", 4) != 0) {
             ok = false;
             break;
         }
@@ -450,7 +433,7 @@ private:
                         "; the package must go to another disk");
         }
         errno = 0;
-        if (!m_f.Open(m_o.source, m_o.disk ? 1 : 0)) {
+        if (!m_f.Open(m_o.source, m_o.disk ? kDiskMode : kFileMode)) {
             return Fail("cannot open " + m_o.source + ": " +
                         (errno ? std::strerror(errno) : "no size"));
         }
@@ -529,7 +512,7 @@ private:
             const uint64_t w = std::max(floor, s > window ? (s - window) / kBlock * kBlock : 0);
             std::vector<Picture> list;
             CStreamFile f;
-            if (!f.Open(m_o.source, m_o.disk ? 1 : 0)) {
+            if (!f.Open(m_o.source, m_o.disk ? kDiskMode : kFileMode)) {
                 return Fail("cannot open " + m_o.source);
             }
             f.SetFormat(m_o.videoFormat);
@@ -683,7 +666,7 @@ private:
                 }
                 const size_t want = size_t(std::min<uint64_t>(buf.size(), piece.end - off));
                 size_t got = 0;
-                if (!PreadAll(m_src, buf.data(), want, off, &got) || got < want) {
+                if (PreadFull(m_src, buf.data(), want, off, &got) < 0 || got < want) {
                     const std::string why =
                         got < want && errno == 0 ? "it ends early" : std::strerror(errno);
                     out.Discard();
@@ -913,8 +896,7 @@ private:
                 if (!shown) {
                     return true;
                 }
-                if (m_o.working && started &&
-                    (m_o.videoFormat != kFormatQza || f.GetChannel() == 0)) {
+                if (m_o.working && started && (m_o.videoFormat != VF_QZA || f.GetChannel() == 0)) {
                     writer.WriteAudio(m_buf.data(), n);
                 }
                 return true;
@@ -1160,10 +1142,7 @@ private:
         kv("files", files);
         // The seal: the SHA-256 of everything above it, so that a change to
         // the manifest itself is found too.
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned int len = 0;
-        EVP_Digest(j.data(), j.size(), md, &len, EVP_sha256(), nullptr);
-        m_r->seal = HexDigest(md, len);
+        m_r->seal = Sha256Hex(j.data(), j.size());
         kv("seal", tv::JsonString(m_r->seal), false);
         j += "}\n";
         if (Cancelled() || !WriteText(kManifestName, j, false)) {

@@ -9,6 +9,9 @@
 // into place: a folder without it is not a package, and a failure or a cancel
 // removes everything that was made. qzftool and the window both call this.
 
+#include "platform/audio_format.h"
+#include "platform/video_format.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -25,8 +28,8 @@ inline constexpr const char* kReportName = "report.txt";
 struct PackageOptions {
     std::string source;
     bool disk = false;
-    int videoFormat = 4; // "QZ_QZB2"
-    int audioFormat = 5; // "QZ_ALAW"
+    int videoFormat = VF_QZB2;
+    int audioFormat = kAudioAlaw;
     // The range as seconds since 1970 UTC: from <= block time < to.
     int64_t fromUtc = 0;
     int64_t toUtc = 0;

@@ -4,29 +4,15 @@
 // hashed as its bytes go out, flushed to the disk and only then given its
 // final name, so a name in the package always means a whole file.
 
-#include <openssl/evp.h>
+#include "platform/hashing.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 namespace tv::evidence {
-
-// Lower-case hex of a digest.
-std::string HexDigest(const unsigned char* md, unsigned int len);
-// Lower-case hex SHA-256 of bytes in memory.
-std::string Sha256Hex(const void* data, size_t n);
-
-// SHA-256 of a whole file (read-only open, so a recorder disk is never
-// opened for writing). progress, when given, gets bytes done and the total;
-// a set cancel flag stops the hash. Result 1, or 0 with *error set.
-int Sha256OfFile(const std::string& path, std::string* hex, std::string* error,
-                 const std::function<void(uint64_t, uint64_t)>& progress = {},
-                 const std::atomic<bool>* cancel = nullptr, uint64_t* size = nullptr);
 
 class CHashingFile {
 public:
@@ -57,7 +43,7 @@ private:
 
     int m_fd = -1;
     std::string m_path;
-    EVP_MD_CTX* m_ctx = nullptr;
+    CSha256 m_sha;
     uint64_t m_size = 0;
     std::string m_hex;
 

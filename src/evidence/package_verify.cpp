@@ -3,9 +3,8 @@
 #include "evidence/evidence_package.h"
 #include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
+#include "platform/file_io.h"
 #include "platform/system.h"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -347,8 +346,7 @@ int ReadHashed(int fd, uint64_t size, std::string* hex, std::string* why,
                const std::function<void(const uint8_t*, size_t, uint64_t)>& scan,
                const std::function<void(uint64_t)>& progress, const std::atomic<bool>* cancel) {
     std::vector<uint8_t> buf(kReadSize);
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    CSha256 sha;
     uint64_t done = 0;
     int ok = 1;
     bool end = false;
@@ -359,27 +357,14 @@ int ReadHashed(int fd, uint64_t size, std::string* hex, std::string* why,
             break;
         }
         size_t have = 0;
-        while (have < buf.size()) {
-            const ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                *why = "cannot read near byte " + std::to_string(done + have) + ": " +
-                       std::strerror(errno);
-                ok = 0;
-                break;
-            }
-            if (n == 0) {
-                end = true;
-                break;
-            }
-            have += size_t(n);
-        }
-        if (!ok) {
+        if (ReadFull(fd, buf.data(), buf.size(), &have) < 0) {
+            *why = "cannot read near byte " + std::to_string(done + have) + ": " +
+                   std::strerror(errno);
+            ok = 0;
             break;
         }
-        EVP_DigestUpdate(ctx, buf.data(), have);
+        end = have < buf.size();
+        sha.Update(buf.data(), have);
         if (scan && have) {
             scan(buf.data(), have, done);
         }
@@ -388,16 +373,13 @@ int ReadHashed(int fd, uint64_t size, std::string* hex, std::string* why,
             progress(done);
         }
     }
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_DigestFinal_ex(ctx, md, &len);
-    EVP_MD_CTX_free(ctx);
+    const std::string digest = sha.FinishHex();
     if (ok && done != size) {
         *why = "changed: its size changed while it was read";
         ok = 0;
     }
     if (ok) {
-        *hex = HexDigest(md, len);
+        *hex = digest;
     }
     return ok;
 }

@@ -175,23 +175,23 @@ WAVEFORMATEX CAviWriter::AudioStreamFormat(int audioFormat, int sampleRate) {
     w.nChannels = 1;
     w.nSamplesPerSec = static_cast<uint32_t>(sampleRate);
     switch (audioFormat) {
-    case 3:
-    case 4:
+    case kAudioUpcm16:
+    case kAudioSpcm16:
         w.wFormatTag = WAVE_FORMAT_PCM;
         w.wBitsPerSample = 16;
         w.nBlockAlign = 2;
         break;
-    case 5:
-        w.wFormatTag = 6; // A-law
+    case kAudioAlaw:
+        w.wFormatTag = WAVE_FORMAT_ALAW;
         w.wBitsPerSample = 8;
         w.nBlockAlign = 1;
         break;
-    case 6:
-        w.wFormatTag = 7; // mu-law
+    case kAudioMlaw:
+        w.wFormatTag = WAVE_FORMAT_MULAW;
         w.wBitsPerSample = 8;
         w.nBlockAlign = 1;
         break;
-    default: // 1, 2 (after its signed-to-unsigned conversion) and anything unknown
+    default: // 8-bit (signed after its conversion to unsigned) and anything unknown
         w.wFormatTag = WAVE_FORMAT_PCM;
         w.wBitsPerSample = 8;
         w.nBlockAlign = 1;

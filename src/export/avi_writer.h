@@ -10,6 +10,8 @@
 #include "audio/audio_converter.h"
 #include "export/compressor_chooser.h"
 #include "export/export_timeline.h"
+#include "platform/audio_format.h"
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 
 struct AVFormatContext;
@@ -169,8 +171,8 @@ private:
     uint16_t m_audioBlockSize = 0;
     std::string m_path;
 
-    int m_videoFormat = 0;
-    int m_audioFormat = 1;
+    int m_videoFormat = VF_QZF;
+    int m_audioFormat = kAudioUpcm8;
     int m_channelCount = 0;
     int m_sampleRate = 8000;
 

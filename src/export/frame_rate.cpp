@@ -1,5 +1,7 @@
 #include "export/frame_rate.h"
 
+#include "platform/video_format.h"
+
 #include <bit>
 
 namespace tv {
@@ -11,9 +13,9 @@ double PlayerCycleRate(uint32_t channelMask, int frameGap, int formatCode, bool 
         return a;
     }
     int b;
-    if (formatCode == 0 || formatCode == 2) {
+    if (formatCode == VF_QZF || formatCode == VF_QZD) {
         b = lines272 ? 25 : 30;
-    } else if (formatCode == 5) {
+    } else if (formatCode == VF_QZB3) {
         b = lines272 ? 100 : 120;
     } else {
         b = lines272 ? 50 : 60;

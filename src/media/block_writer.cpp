@@ -1,5 +1,6 @@
 #include "media/block_writer.h"
 
+#include "platform/file_io.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -62,14 +63,14 @@ int CQzfBlockWriter::Close() {
 }
 
 void CQzfBlockWriter::StartBlock() {
-    if (m_format == kFormatQzf) {
+    if (m_format == VF_QZF) {
         EncodeCalendarHeader(BlockTimeToLocal(m_time, m_bias), m_audioBlock, m_gap, m_block);
     } else {
         QzfBlockHeader h;
         h.time = m_time;
         h.channelMask = m_mask;
         h.frameGap = m_gap;
-        EncodeBlockHeader(h, m_format == kFormatQza, m_block);
+        EncodeBlockHeader(h, m_format == VF_QZA, m_block);
     }
     m_fill = kQzfHeaderSize;
     m_emitted = 0;
@@ -174,23 +175,10 @@ int CQzfBlockWriter::Emit(size_t end) {
 }
 
 int CQzfBlockWriter::WriteFd(const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(m_fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            m_failed = true;
-            m_error = std::strerror(errno);
-            return 0;
-        }
-        if (w == 0) {
-            m_failed = true;
-            m_error = std::strerror(ENOSPC);
-            return 0;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
+    if (WriteFull(m_fd, p, n) < 0) {
+        m_failed = true;
+        m_error = std::strerror(errno);
+        return 0;
     }
     return 1;
 }

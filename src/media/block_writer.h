@@ -107,7 +107,7 @@ private:
     size_t m_fill = 0;    // bytes of the current block made so far
     size_t m_emitted = 0; // bytes of the current block already output
     uint64_t m_blockStart = 0;
-    int m_format = kFormatQzb2;
+    int m_format = VF_QZB2;
     bool m_swap = false;
     long m_bias = 0;
     uint32_t m_time = 0;

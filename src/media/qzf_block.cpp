@@ -37,20 +37,20 @@ int64_t FloorDiv(int64_t a, int64_t b) {
     return q;
 }
 
-const char* const kFormatNames[kFormatCount] = {"QZ_QZF",  "QZ_QZE",  "QZ_QZD", "QZ_QZB",
-                                                "QZ_QZB2", "QZ_QZB3", "QZ_QZA"};
+const char* const kFormatNames[VF_COUNT] = {"QZ_QZF",  "QZ_QZE",  "QZ_QZD", "QZ_QZB",
+                                            "QZ_QZB2", "QZ_QZB3", "QZ_QZA"};
 
 } // namespace
 
 const char* FormatName(int code) {
-    return (code >= 0 && code < kFormatCount) ? kFormatNames[code] : nullptr;
+    return (code >= 0 && code < VF_COUNT) ? kFormatNames[code] : nullptr;
 }
 
 int FormatFromName(const char* name) {
     if (name == nullptr) {
         return -1;
     }
-    for (int i = 0; i < kFormatCount; ++i) {
+    for (int i = 0; i < VF_COUNT; ++i) {
         if (std::strcmp(name, kFormatNames[i]) == 0) {
             return i;
         }
@@ -108,8 +108,8 @@ int DecodeBlockHeader(const uint8_t in[kQzfHeaderSize], bool bigEndian, QzfBlock
 
 int DecodeRecordingHeader(const uint8_t in[kQzfHeaderSize], int videoFormat, long biasSeconds,
                           QzfBlockHeader* out) {
-    const int ok = DecodeBlockHeader(in, videoFormat == kFormatQza, out);
-    if (videoFormat == kFormatQzf) {
+    const int ok = DecodeBlockHeader(in, videoFormat == VF_QZA, out);
+    if (videoFormat == VF_QZF) {
         // Format-0 writers differ: some store the local calendar fields, others
         // seconds since 1970 as every other format does. A seconds value after
         // 1982 cannot pass as a calendar date (its top byte is above 23, the

@@ -4,6 +4,7 @@
 // 4096-byte blocks, each opened by an 8-byte header (time, channel mask,
 // frame gap, checksum), with the frame packet stream running on across blocks.
 
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 
 #include <cstddef>
@@ -16,12 +17,6 @@ constexpr int kQzfBlockSize = 4096;
 constexpr int kQzfHeaderSize = 8;
 constexpr int kQzfPayloadSize = kQzfBlockSize - kQzfHeaderSize; // 4088
 constexpr int kMaxPacketSize = 0x20000;                         // 131,072
-
-// Video format codes ("QZ_QZF" .. "QZ_QZA").
-constexpr int kFormatQzf = 0; // calendar block headers
-constexpr int kFormatQzb2 = 4;
-constexpr int kFormatQza = 6; // big-endian block headers
-constexpr int kFormatCount = 7;
 
 // "QZ_QZF" .. "QZ_QZA" for 0..6, nullptr otherwise.
 const char* FormatName(int code);

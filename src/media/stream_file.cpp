@@ -1,6 +1,7 @@
 #include "media/stream_file.h"
 
 #include "platform/file_identity.h"
+#include "platform/file_io.h"
 #include "platform/notifier.h"
 #include "platform/system.h"
 
@@ -54,43 +55,6 @@ inline bool IsForwardStart(uint32_t r) {
 }
 inline bool IsBackwardStart(uint32_t r) {
     return (r & 0x00FFFFFFu) == 0x00010000u && IsPacketCode(static_cast<uint8_t>(r >> 24));
-}
-
-bool PreadAll(int fd, uint8_t* p, size_t n, uint64_t off, size_t* got) {
-    *got = 0;
-    while (*got < n) {
-        const ssize_t r = ::pread(fd, p + *got, n - *got, static_cast<off_t>(off + *got));
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (r == 0) {
-            break;
-        }
-        *got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (w == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 } // namespace
@@ -175,7 +139,7 @@ void CStreamFile::Close() {
 
 int CStreamFile::SetFormat(int videoFormat) {
     m_format = videoFormat;
-    m_bigEndian = (videoFormat == kFormatQza) ? 1 : 0;
+    m_bigEndian = (videoFormat == VF_QZA) ? 1 : 0;
     return 1;
 }
 
@@ -217,10 +181,11 @@ const uint8_t* CStreamFile::LoadBlock(uint64_t blockStart, bool forward, BlockSt
     const uint64_t len = std::min<uint64_t>(kCacheBytes, lastEnd - start);
     size_t got = 0;
     m_cacheLen = 0;
-    if (!PreadAll(m_fd, m_cache.data(), len, start, &got) || got < blockStart + kBlock - start) {
+    if (PreadFull(m_fd, m_cache.data(), len, start, &got) < 0 ||
+        got < blockStart + kBlock - start) {
         // A bad sector spoils a whole window read: fall back to the one block,
         // and count it as a bad block when even that fails.
-        if (!PreadAll(m_fd, m_cache.data(), kBlock, blockStart, &got)) {
+        if (PreadFull(m_fd, m_cache.data(), kBlock, blockStart, &got) < 0) {
             m_readError = errno != 0 ? errno : EIO;
             *st = kBlockBad;
             return nullptr;
@@ -652,7 +617,7 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
     for (uint64_t off = from; off < to && ok;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - off));
         size_t got = 0;
-        if (!PreadAll(m_fd, buf.data(), want, off, &got)) {
+        if (PreadFull(m_fd, buf.data(), want, off, &got) < 0) {
             m_copyError = "cannot read the recording near byte " + std::to_string(off) + ": " +
                           std::strerror(errno);
             ok = false;
@@ -661,7 +626,7 @@ int CStreamFile::CopyRange(uint64_t start, uint64_t end, const std::string& path
         if (m_diskMode) {
             SwapWords(buf.data(), got & ~static_cast<size_t>(1));
         }
-        if (got > 0 && !WriteAll(out, buf.data(), got)) {
+        if (got > 0 && WriteFull(out, buf.data(), got) < 0) {
             m_copyError = std::string("cannot write it: ") + std::strerror(errno);
             ok = false;
             break;

@@ -14,6 +14,11 @@
 
 namespace tv {
 
+// How Open reads its source: a QZF file as written, or a recorder disk (or
+// an image of one), whose every 16-bit word is swapped.
+constexpr int kFileMode = 0;
+constexpr int kDiskMode = 1;
+
 class CStreamFile {
 public:
     CStreamFile();
@@ -175,7 +180,7 @@ private:
     uint64_t m_cutPacket = kNoCutPacket;
     int m_complete = 0;
     int m_direction = 0;
-    int m_format = kFormatQzb2;
+    int m_format = VF_QZB2;
     int m_diskMode = 0;
     bool m_regularFile = false; // may grow while open; a device keeps its size
     long m_bias = 0;

@@ -8,6 +8,7 @@
 // sparse file are stepped over without reading them.
 
 #include "media/stream_file.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -355,10 +356,7 @@ int CStreamFile::ProbeHeaderAt(uint64_t block, QzfBlockHeader* h) {
         return -1;
     }
     uint8_t head[kQzfHeaderSize];
-    ssize_t got;
-    do {
-        got = ::pread(m_fd, head, sizeof(head), static_cast<off_t>(block * kBlock));
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = PreadFull(m_fd, head, sizeof(head), block * kBlock);
     if (got < 0) {
         m_readError = errno != 0 ? errno : EIO;
         return 0;

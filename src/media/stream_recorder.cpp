@@ -236,7 +236,8 @@ int CStreamRecorder::WriteVideo(uint8_t* p, int n) {
     const int d = m_haveSequence ? static_cast<uint16_t>(m_curSeq - m_prevSeq) : 1;
     m_haveSequence = true;
     m_frameGap = d <= 1 ? 1 : d;
-    if (m_format == 1 || m_format == 3 || m_format == 4 || m_format == 5 || m_format == 6) {
+    if (m_format == VF_QZE || m_format == VF_QZB || m_format == VF_QZB2 || m_format == VF_QZB3 ||
+        m_format == VF_QZA) {
         if (p[4] & 0x80) {
             p[3] = kKeyVideoCode;
         }

@@ -63,7 +63,7 @@ private:
 
     mutable std::mutex m_lock;
     int m_inputKind = 2;
-    int m_format = 1;
+    int m_format = VF_QZE;
     int m_slots = 8;
     uint16_t m_prevSeq = 0;
     uint16_t m_curSeq = 0;

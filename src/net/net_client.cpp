@@ -18,7 +18,7 @@ namespace tv {
 
 namespace {
 
-std::atomic<int> g_mouseRemoteMode{1};
+std::atomic<int> g_mouseRemoteMode{kMouseRemoteHiddenCursor};
 
 // Size of one receive while waiting for a login or dynamic-IP answer.
 constexpr size_t kAnswerReceiveSize = 32768;
@@ -527,10 +527,10 @@ int CNetClient::SendRemoteKey(int code) {
 
 void CNetClient::SendMouseEvent(const NetMouseEvent& event) {
     const int mode = g_mouseRemoteMode.load();
-    if (mode == 0 || !m_loggedIn.load()) {
+    if (mode == kMouseRemoteOff || !m_loggedIn.load()) {
         return;
     }
-    const int code = mode == 2 ? event.code + 0x100 : event.code;
+    const int code = mode == kMouseRemoteShownCursor ? event.code + 0x100 : event.code;
     uint8_t message[kMouseMessageSize];
     BuildMouseMessage(code, event.width, event.height, event.x, event.y, message);
     if (SendWhole(message, sizeof message)) {
@@ -577,16 +577,16 @@ void CNetClient::OnControlMessage(const uint8_t* message, uint32_t length) {
         if (length >= 16) {
             m_statusValue.store(GetHex16(message + 12));
         }
-        Post(kWmNetStatus);
+        Post(kMsgRecorderStatus);
         break;
     case kMsgStatusValues:
         for (uint32_t i = 0; i < 5 && 16 + 4 * i <= length; ++i) {
             m_statusValues[i].store(GetHex16(message + 12 + 4 * i));
         }
-        Post(kWmNetStatus);
+        Post(kMsgRecorderStatus);
         break;
     case kMsgDisconnect:
-        Post(kWmNetDisconnected);
+        Post(kMsgDisconnected);
         break;
     default:
         break;
@@ -609,7 +609,7 @@ void CNetClient::ReceivePass(uint32_t& lastReceive, bool& noResponsePosted) {
             return;
         }
         if (!noResponsePosted) {
-            Post(kWmNetNoResponse);
+            Post(kMsgNoResponse);
             noResponsePosted = true;
         }
     }
@@ -671,7 +671,7 @@ int CNetClient::Run() {
             if (!ExchangeDdns()) {
                 m_state.store(kNetIdle);
                 if (!StopRequested()) {
-                    Post(kWmNetLoginRefused);
+                    Post(kMsgLoginRefused);
                 }
                 break;
             }
@@ -692,7 +692,7 @@ int CNetClient::Run() {
             if (!Login()) {
                 m_state.store(kNetIdle);
                 if (!StopRequested()) {
-                    Post(kWmNetLoginRefused);
+                    Post(kMsgLoginRefused);
                 }
                 break;
             }

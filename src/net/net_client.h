@@ -6,6 +6,7 @@
 // whole life of a connection; remote keys come from the user-interface thread.
 
 #include "net/stream_demuxer.h"
+#include "platform/window_messages.h"
 #include "worker/frame_queue.h"
 #include "worker/worker_thread.h"
 
@@ -17,11 +18,11 @@
 
 namespace tv {
 
-// Window messages the client posts to the main window (wParam and lParam 0).
-constexpr int kWmNetStatus = 10856;       // a status message (type 7 or 8) arrived
-constexpr int kWmNetDisconnected = 10857; // the recorder sent the disconnect message
-constexpr int kWmNetNoResponse = 10858;   // the receive time-out passed while not logged in
-constexpr int kWmNetLoginRefused = 10859; // the login or the dynamic-IP exchange failed
+// Mouse remote modes: off, or mouse events sent to the recorder with its
+// cursor hidden, or shown (the codes then carry 0x100).
+constexpr int kMouseRemoteOff = 0;
+constexpr int kMouseRemoteHiddenCursor = 1;
+constexpr int kMouseRemoteShownCursor = 2;
 
 // Network states read by GetNetworkState.
 enum NetState {
@@ -131,8 +132,7 @@ public:
     void SetNotifier(INetNotifier* notifier) { m_notifier.store(notifier); }
     void SetMouseSource(INetMouseSource* source) { m_mouseSource.store(source); }
 
-    // Process-wide mouse remote mode: 0 off, 1 send codes, 2 send codes + 0x100
-    // (the recorder shows its cursor).
+    // Process-wide mouse remote mode, one of kMouseRemote*.
     static void SetMouseRemoteMode(int mode);
     static int GetMouseRemoteMode();
 

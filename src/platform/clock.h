@@ -1,14 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 namespace tv {
-
-// Re-entrant lock in place of a critical section: the video window takes it
-// again from inside its own drawing calls.
-using CriticalSection = std::recursive_mutex;
-using CsLock = std::lock_guard<std::recursive_mutex>;
 
 void Sleep(uint32_t ms);
 // Milliseconds of a monotonic clock, wrapping at 2^32 like the tick counts they replace.

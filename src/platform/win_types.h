@@ -55,6 +55,8 @@ struct POINT {
 };
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
+constexpr uint16_t WAVE_FORMAT_ALAW = 6;
+constexpr uint16_t WAVE_FORMAT_MULAW = 7;
 
 struct WAVEFORMATEX {
     uint16_t wFormatTag = 0;

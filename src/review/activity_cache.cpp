@@ -2,9 +2,9 @@
 
 #include "media/qzf_block.h"
 #include "platform/file_identity.h"
+#include "platform/file_io.h"
+#include "platform/hashing.h"
 #include "review/source_file.h"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +26,9 @@ namespace {
 // Version 2: a checksum over the whole file and the scanner's state in place
 // of the finished index; caches of version 1 are rebuilt.
 constexpr char kMagic[8] = {'T', 'V', 'A', 'C', 'T', 'C', 'A', '2'};
-constexpr size_t kDigestBytes = 32;
+// SHA-256 rather than a hash of our own: the cache must tell any damage from
+// a valid index.
+constexpr size_t kDigestBytes = kSha256Bytes;
 constexpr size_t kMaxPath = 4096;
 
 uint64_t BlockHash(CSourceFile& f, uint64_t block, bool* ok) {
@@ -34,13 +36,6 @@ uint64_t BlockHash(CSourceFile& f, uint64_t block, bool* ok) {
     size_t got = 0;
     *ok = f.ReadAt(block * kQzfBlockSize, b, sizeof(b), &got) && got == sizeof(b);
     return *ok ? HashBytes(b, sizeof(b)) : 0;
-}
-
-// SHA-256 rather than a hash of our own: the cache must tell any damage from
-// a valid index, and libcrypto is already what the project hashes with.
-bool Digest(const uint8_t* p, size_t n, uint8_t* out) {
-    unsigned len = 0;
-    return EVP_Digest(p, n, out, &len, EVP_sha256(), nullptr) == 1 && len == kDigestBytes;
 }
 
 template <typename T> void Put(std::vector<uint8_t>& out, const T& v) {
@@ -70,17 +65,9 @@ bool ReadBounded(int dir, const std::string& name, uint64_t limit, std::vector<u
         return false;
     }
     out->resize(size_t(st.st_size));
-    size_t done = 0;
-    while (done < out->size()) {
-        const ssize_t n = ::read(fd, out->data() + done, out->size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
+    const ssize_t n = ReadFull(fd, out->data(), out->size());
     ::close(fd);
-    return done == out->size();
+    return n == ssize_t(out->size());
 }
 
 bool MakeDirs(const std::string& dir) {
@@ -152,17 +139,8 @@ bool WriteAtomically(int dir, const std::string& name, const std::vector<uint8_t
     }
     if (fd < 0)
         return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    if (::close(fd) != 0 || done != bytes.size() ||
-        ::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
+    const bool whole = WriteFull(fd, bytes.data(), bytes.size()) >= 0;
+    if (::close(fd) != 0 || !whole || ::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
         ::unlinkat(dir, tmp.c_str(), 0);
         return false;
     }
@@ -182,7 +160,7 @@ bool LoadCache(int dir, const std::string& name, uint64_t recordingBytes, Cached
     if (dir < 0 || !ReadBounded(dir, name, limit, &in) ||
         in.size() < sizeof(kMagic) + kDigestBytes ||
         std::memcmp(in.data(), kMagic, sizeof(kMagic)) != 0 ||
-        !Digest(in.data(), in.size() - kDigestBytes, digest) ||
+        !Sha256(in.data(), in.size() - kDigestBytes, digest) ||
         std::memcmp(digest, in.data() + in.size() - kDigestBytes, kDigestBytes) != 0)
         return false;
     in.resize(in.size() - kDigestBytes);
@@ -222,7 +200,7 @@ std::string SaveCache(int dir, const std::string& name, const RecordingIdentity&
     Put(out, uint64_t(state.size()));
     out.insert(out.end(), state.begin(), state.end());
     uint8_t digest[kDigestBytes];
-    if (!Digest(out.data(), out.size(), digest))
+    if (!Sha256(out.data(), out.size(), digest))
         return "cannot compute its checksum";
     out.insert(out.end(), digest, digest + kDigestBytes);
     if (!WriteAtomically(dir, name, out))

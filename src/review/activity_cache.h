@@ -23,7 +23,7 @@ struct RecordingIdentity {
     int64_t changeTime = 0;
     uint64_t firstHash = 0;
     uint64_t lastHash = 0; // of the last whole block
-    int format = 4;
+    int format = VF_QZB2;
     bool disk = false;
 };
 

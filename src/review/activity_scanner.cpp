@@ -18,8 +18,6 @@ namespace tv {
 
 namespace {
 
-constexpr int kFormatQzd = 2;
-constexpr int kFormatQzb3 = 5;
 constexpr size_t kRun = 4u << 20; // bytes read at a time
 constexpr size_t kMaxCarry = 4u * kMaxPacketSize;
 constexpr char kStateMagic[8] = {'T', 'V', 'S', 'C', 'A', 'N', '0', '1'};
@@ -397,13 +395,13 @@ void CActivityScanner::Picture(const uint8_t* p, size_t n, uint32_t time) {
         n = kMaxPacketSize;
     // Most key pictures need not be read at all: a look at the header byte
     // spares them the search for their slices.
-    if (m_format != kFormatQzb3 && n > 5 && (p[3] == kVideoCode || p[3] == kKeyVideoCode)) {
+    if (m_format != VF_QZB3 && n > 5 && (p[3] == kVideoCode || p[3] == kKeyVideoCode)) {
         const uint8_t b4 = p[4];
         int c;
         bool key;
         int q;
-        if (m_format == kFormatQzf || m_format == kFormatQzd) {
-            c = m_format == kFormatQzd || (b4 & 7) >= 4 ? 0 : (b4 & 7);
+        if (m_format == VF_QZF || m_format == VF_QZD) {
+            c = m_format == VF_QZD || (b4 & 7) >= 4 ? 0 : (b4 & 7);
             key = (b4 & 0x80) != 0;
             q = (b4 >> 3) & 0xF;
         } else {

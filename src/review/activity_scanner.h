@@ -27,8 +27,8 @@ class CBitReader;
 class CSourceFile;
 
 struct ActivityScanOptions {
-    int format = 4;    // video format code, "QZ_QZB2"
-    bool disk = false; // recorder disk (or an image of one): 16-bit words swapped
+    int format = VF_QZB2; // video format code, "QZ_QZB2"
+    bool disk = false;    // recorder disk (or an image of one): 16-bit words swapped
 };
 
 class CActivityScanner {
@@ -133,7 +133,7 @@ private:
                      int mbRows);
 
     CVideoDecoder m_decoder;
-    int m_format = 4;
+    int m_format = VF_QZB2;
     bool m_diskOrder = false;
     long m_bias = 0;
     std::vector<ActivitySecond> m_entries; // file order

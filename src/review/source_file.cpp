@@ -1,5 +1,7 @@
 #include "review/source_file.h"
 
+#include "platform/file_io.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,19 +53,7 @@ void CSourceFile::Close() {
 }
 
 bool CSourceFile::ReadAt(uint64_t off, uint8_t* p, size_t n, size_t* got) {
-    *got = 0;
-    while (*got < n) {
-        const ssize_t r = ::pread(m_fd, p + *got, n - *got, off_t(off + *got));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            break;
-        *got += size_t(r);
-    }
-    return true;
+    return PreadFull(m_fd, p, n, off, got) >= 0;
 }
 
 uint64_t HashBytes(const uint8_t* p, size_t n, uint64_t h) {

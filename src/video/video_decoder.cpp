@@ -50,7 +50,7 @@ int VideoFormatFromName(const char* name) {
 }
 
 CVideoDecoder::CVideoDecoder() {
-    SetMode(0);
+    SetMode(VF_QZF);
     InitColorTables();
 }
 

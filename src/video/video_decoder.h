@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/video_format.h"
 #include "video/idct.h"
 
 #include <cstddef>
@@ -9,17 +10,6 @@ namespace tv {
 
 class CBitReader;
 
-// Video format codes ("QZ_QZF" ... "QZ_QZA"); they select the picture header layout.
-enum VideoFormat {
-    VF_QZF = 0,
-    VF_QZE = 1,
-    VF_QZD = 2,
-    VF_QZB = 3,
-    VF_QZB2 = 4,
-    VF_QZB3 = 5,
-    VF_QZA = 6,
-    VF_COUNT = 7,
-};
 // "QZ_QZF" ... "QZ_QZA" for 0..6, nullptr otherwise.
 const char* VideoFormatName(int code);
 // The code of a format name, -1 if unknown.

@@ -1,5 +1,7 @@
 #include "worker/frame_queue.h"
 
+#include "platform/clock.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/clock.h"
+#include "platform/critical_section.h"
 #include "platform/event.h"
 
 #include <cstdint>

@@ -70,12 +70,12 @@ std::vector<std::string> ReadBlocks(const std::string& path) {
 uint32_t TimeOf(const std::string& block) {
     QzfBlockHeader h;
     const auto* p = reinterpret_cast<const uint8_t*>(block.data());
-    return DecodeRecordingHeader(p, kFormatQzb2, 0, &h) ? h.time : 0;
+    return DecodeRecordingHeader(p, VF_QZB2, 0, &h) ? h.time : 0;
 }
 
 std::string WithTime(std::string block, uint32_t time) {
     QzfBlockHeader h;
-    DecodeRecordingHeader(reinterpret_cast<const uint8_t*>(block.data()), kFormatQzb2, 0, &h);
+    DecodeRecordingHeader(reinterpret_cast<const uint8_t*>(block.data()), VF_QZB2, 0, &h);
     h.time = time;
     EncodeBlockHeader(h, false, reinterpret_cast<uint8_t*>(block.data()));
     return block;
@@ -138,9 +138,9 @@ TEST_F(EvidencePackage, MasterWorkingCopyAndStillsHoldTheRange) {
     // Played from its start, every chosen channel opens with a key picture.
     CStreamFile f;
     ASSERT_EQ(f.Open(o.outDir + "/master.QZF", 0), 1);
-    f.SetFormat(kFormatQzb2);
+    f.SetFormat(VF_QZB2);
     CVideoDecoder d;
-    d.SetMode(kFormatQzb2);
+    d.SetMode(VF_QZB2);
     std::vector<uint8_t> buf(kMaxPacketSize);
     uint32_t seen = 0, keyFirst = 0;
     while (seen != 0xF) {

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include "evidence/evidence_package.h"
-#include "evidence/hashing_file.h"
 #include "export/probe.h"
 #include "media/stream_file.h"
+#include "platform/hashing.h"
 
 namespace tv::evidence {
 namespace {

@@ -180,7 +180,7 @@ TEST(BlockWriter, DiskByteOrderSwapsWholeBlocks) {
 TEST(BlockWriter, CalendarHeadersForFormatZero) {
     std::vector<uint8_t> out;
     CQzfBlockWriter w;
-    w.SetFormat(kFormatQzf);
+    w.SetFormat(VF_QZF);
     w.SetTimeZoneBias(0);
     w.AttachVector(&out);
     w.SetTime(static_cast<time_t>(951827696)); // 2000-02-29 12:34:56
@@ -202,7 +202,7 @@ TEST(QzfBlock, FormatZeroHeadersInCalendarOrSecondsForm) {
     SYSTEMTIME local = BlockTimeToLocal(951827696u, 3600); // 2000-02-29
     uint8_t cal[kQzfHeaderSize];
     EncodeCalendarHeader(local, true, 3, cal);
-    ASSERT_EQ(DecodeRecordingHeader(cal, kFormatQzf, 3600, &h), 1);
+    ASSERT_EQ(DecodeRecordingHeader(cal, VF_QZF, 3600, &h), 1);
     EXPECT_EQ(h.time, 951827696u);
     // Seconds since 1970, as the layout itself has them.
     QzfBlockHeader secs;
@@ -210,11 +210,11 @@ TEST(QzfBlock, FormatZeroHeadersInCalendarOrSecondsForm) {
     secs.channelMask = 1;
     uint8_t raw[kQzfHeaderSize];
     EncodeBlockHeader(secs, false, raw);
-    ASSERT_EQ(DecodeRecordingHeader(raw, kFormatQzf, 3600, &h), 1);
+    ASSERT_EQ(DecodeRecordingHeader(raw, VF_QZF, 3600, &h), 1);
     EXPECT_EQ(h.time, 1700000000u);
     // Calendar bytes that name no day (2001-02-29) are read as seconds.
     const uint8_t noDay[kQzfHeaderSize] = {1, 2, 29, 10, 0, 0, 1, 0};
-    DecodeRecordingHeader(noDay, kFormatQzf, 0, &h);
+    DecodeRecordingHeader(noDay, VF_QZF, 0, &h);
     EXPECT_EQ(h.time, 0x0A1D0201u);
 }
 

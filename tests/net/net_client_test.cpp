@@ -108,7 +108,7 @@ TEST_F(NetClientTest, LoggedInClientQueuesPicturesSoundAndStatus) {
     ASSERT_TRUE(WaitUntil([&] { return m_client.GetAudioSource()->Get(audio) == 1; }));
     EXPECT_EQ(audio.length, 320u);
 
-    ASSERT_TRUE(WaitUntil([&] { return m_notes.Count(kWmNetStatus) >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_notes.Count(kMsgRecorderStatus) >= 5; }));
     EXPECT_GT(m_client.GetStatusValue(), 0);
     uint16_t five[5];
     m_client.GetStatusValues(five);
@@ -119,8 +119,8 @@ TEST_F(NetClientTest, LoggedInClientQueuesPicturesSoundAndStatus) {
     EXPECT_EQ(m_client.GetNetworkState(), kNetIdle);
     EXPECT_EQ(m_client.IsConnected(), 0);
     ASSERT_TRUE(WaitUntil([&] { return CountEvents(*m_sim, "\"logout\"") == 1; }));
-    EXPECT_EQ(m_notes.Count(kWmNetLoginRefused), 0);
-    EXPECT_EQ(m_notes.Count(kWmNetNoResponse), 0);
+    EXPECT_EQ(m_notes.Count(kMsgLoginRefused), 0);
+    EXPECT_EQ(m_notes.Count(kMsgNoResponse), 0);
 }
 
 TEST_F(NetClientTest, RefusalsEndTheThreadWithTheirTexts) {
@@ -153,7 +153,7 @@ TEST_F(NetClientTest, RefusalsEndTheThreadWithTheirTexts) {
         ASSERT_EQ(client.Start(), 1);
         ASSERT_TRUE(WaitUntil([&] { return !client.HasThread(); })) << c.text;
         EXPECT_EQ(client.GetLastErrorText(), c.text);
-        EXPECT_EQ(notes.Count(kWmNetLoginRefused), 1) << c.text;
+        EXPECT_EQ(notes.Count(kMsgLoginRefused), 1) << c.text;
         EXPECT_EQ(client.GetNetworkState(), kNetIdle);
         EXPECT_EQ(client.IsConnected(), 0);
         EXPECT_EQ(client.SendRemoteKey(1), 0);
@@ -177,7 +177,7 @@ TEST_F(NetClientTest, SilentRecorderIsNoResponse) {
     StartClient(300);
     ASSERT_TRUE(WaitThreadEnd());
     EXPECT_EQ(m_client.GetLastErrorText(), "No response from server.");
-    EXPECT_EQ(m_notes.Count(kWmNetLoginRefused), 1);
+    EXPECT_EQ(m_notes.Count(kMsgLoginRefused), 1);
 }
 
 TEST_F(NetClientTest, StalledStreamReconnectsWithoutTellingTheWindow) {
@@ -188,9 +188,9 @@ TEST_F(NetClientTest, StalledStreamReconnectsWithoutTellingTheWindow) {
     ASSERT_TRUE(WaitUntil([&] { return m_sim->GetStats().logins >= 2; }, 30000));
     ASSERT_TRUE(WaitLoggedIn());
     EXPECT_GE(m_client.GetStats().logins, 2u);
-    EXPECT_EQ(m_notes.Count(kWmNetNoResponse), 0);
-    EXPECT_EQ(m_notes.Count(kWmNetLoginRefused), 0);
-    EXPECT_EQ(m_notes.Count(kWmNetDisconnected), 0);
+    EXPECT_EQ(m_notes.Count(kMsgNoResponse), 0);
+    EXPECT_EQ(m_notes.Count(kMsgLoginRefused), 0);
+    EXPECT_EQ(m_notes.Count(kMsgDisconnected), 0);
     // The stalled connection was closed by the client, not left behind.
     EXPECT_TRUE(WaitUntil([&] { return m_sim->ActiveSessions() <= 1; }));
 }
@@ -203,7 +203,7 @@ TEST_F(NetClientTest, ClosedConnectionReconnectsBeforeTheTimeOut) {
     // quick second login.
     StartClient(60000);
     ASSERT_TRUE(WaitUntil([&] { return m_sim->GetStats().logins >= 2; }, 20000));
-    EXPECT_EQ(m_notes.Total(), m_notes.Count(kWmNetStatus) + 0u);
+    EXPECT_EQ(m_notes.Total(), m_notes.Count(kMsgRecorderStatus) + 0u);
 }
 
 TEST_F(NetClientTest, DisconnectMessageIsPosted) {
@@ -211,7 +211,7 @@ TEST_F(NetClientTest, DisconnectMessageIsPosted) {
     o.disconnectAfterMs = 200;
     StartSim(o);
     StartClient(5000);
-    ASSERT_TRUE(WaitUntil([&] { return m_notes.Count(kWmNetDisconnected) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_notes.Count(kMsgDisconnected) == 1; }));
 }
 
 TEST_F(NetClientTest, RemoteKeysReachTheRecorderWhole) {
@@ -298,7 +298,7 @@ TEST_F(NetClientTest, DynamicIpLooksUpTheRecorderOnce) {
     EXPECT_EQ(CountEvents(*m_sim, "\"name\":\"LOBBY-CA\",\"known\":true"), 1);
     EXPECT_EQ(m_sim->GetStats().ddnsRequests, 1u);
     EXPECT_EQ(m_client.GetRecorderPort(), m_sim->GetPort());
-    EXPECT_EQ(m_notes.Count(kWmNetLoginRefused), 0);
+    EXPECT_EQ(m_notes.Count(kMsgLoginRefused), 0);
 }
 
 TEST_F(NetClientTest, DynamicIpFailures) {
@@ -327,7 +327,7 @@ TEST_F(NetClientTest, DynamicIpFailures) {
         ASSERT_EQ(client.Start(), 1);
         ASSERT_TRUE(WaitUntil([&] { return !client.HasThread(); })) << c.text;
         EXPECT_EQ(client.GetLastErrorText(), c.text);
-        EXPECT_EQ(notes.Count(kWmNetLoginRefused), 1);
+        EXPECT_EQ(notes.Count(kMsgLoginRefused), 1);
         EXPECT_EQ(sim.GetStats().connections, 0u);
     }
 }

@@ -157,9 +157,9 @@ TEST(NetClientWire, LoginBytesAndAnswersSplitOrJoined) {
     client.SetTimeout(5000);
     ASSERT_EQ(client.Connect("127.0.0.1", peer.Port(), "", "pw"), 1);
     ASSERT_EQ(client.Start(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return notes.Count(kWmNetDisconnected) == 1; }))
+    ASSERT_TRUE(WaitUntil([&] { return notes.Count(kMsgDisconnected) == 1; }))
         << client.GetLastErrorText();
-    EXPECT_EQ(notes.Count(kWmNetStatus), 1);
+    EXPECT_EQ(notes.Count(kMsgRecorderStatus), 1);
     EXPECT_EQ(client.GetStatusValue(), 0xAB);
     FrameRecord rec(CNetClient::kVideoRecordSize);
     ASSERT_EQ(client.GetVideoQueue().Get(rec), 1);

@@ -104,7 +104,7 @@ TEST(HostilePeer, PictureThatNeverEndsIsCutAtItsRecordAndTheStreamGoesOn) {
     })) << client.GetLastErrorText();
     EXPECT_TRUE(flooded.load());
     EXPECT_EQ(longest, CNetClient::kVideoRecordSize); // the flood was cut, not dropped whole
-    EXPECT_EQ(notes.Count(kWmNetStatus), 1);
+    EXPECT_EQ(notes.Count(kMsgRecorderStatus), 1);
     EXPECT_EQ(client.GetStatusValue(), 0xAB);
     client.Disconnect();
 }
@@ -149,7 +149,7 @@ TEST(HostilePeer, ControlLength0xFFFFAndEveryByteAlone) {
         }
         return got.size() >= 2;
     })) << client.GetLastErrorText();
-    ASSERT_TRUE(WaitUntil([&] { return notes.Count(kWmNetStatus) == 1; })) << [&] {
+    ASSERT_TRUE(WaitUntil([&] { return notes.Count(kMsgRecorderStatus) == 1; })) << [&] {
         std::string t = "controls " + std::to_string(client.GetStats().controlMessages) + ":";
         for (const auto& g : got) {
             t += " [";

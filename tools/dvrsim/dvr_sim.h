@@ -5,6 +5,8 @@
 // layout, embeds status messages, logs what the viewer sends as JSON lines,
 // and can misbehave on request (stall, drop, disconnect, refuse, garbage).
 
+#include "platform/audio_format.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -39,8 +41,9 @@ struct DvrSimOptions {
     bool plain = false;       // made-up pictures even when the encoder is built in
     int quant = 4;            // quantiser scale of encoded pictures (1 finest .. 14)
     int cycle = 25;           // encoded pictures per channel before the animation repeats
-    int audioFormat = 1;      // audio format code of the tone (1 "QZ_UPCM8" .. 6 "QZ_MLAW")
-    int sourceFormat = -1;    // video format code of --source; -1 the reader's default
+    // The audio format code of the tone, kAudioUpcm8 .. kAudioMlaw.
+    int audioFormat = kAudioUpcm8;
+    int sourceFormat = -1; // video format code of --source; -1 the reader's default
     bool audio = true;
     int audioBytes = 320; // samples per audio packet (8 kHz, 8-bit: 40 ms)
     int statusEveryMs = 1000;

@@ -85,7 +85,7 @@ private:
 class FileSource : public PictureSource {
 public:
     explicit FileSource(const DvrSimOptions& opt) : m_buf(kMaxPacketSize) {
-        m_ok = m_file.Open(opt.source, 0) != 0;
+        m_ok = m_file.Open(opt.source, kFileMode) != 0;
         if (m_ok && opt.sourceFormat >= 0) {
             m_file.SetFormat(opt.sourceFormat);
         }
@@ -136,7 +136,7 @@ private:
             return false;
         }
         const int format = m_file.GetFormat();
-        if (format == 0 || format == 2) {
+        if (format == VF_QZF || format == VF_QZD) {
             out.quant = (p[4] >> 3) & 0x0F;
             out.key = (p[4] & 0x80) != 0;
         } else {
@@ -211,7 +211,7 @@ bool CPictureCache::Get(int channel, uint64_t index, SimPicture& out) {
         synth::DrawTestPattern(yuv.data(), synth::CVideoEncoder::kWidth, kLines, channel,
                                static_cast<int>(i), "DVRSIM LIVE");
         synth::PictureHeader h;
-        h.format = 2;
+        h.format = VF_QZD;
         h.quantScale = m_impl->opt.quant;
         h.key = true;
         std::vector<uint8_t> packet;
@@ -274,7 +274,7 @@ bool CheckPictureSource(const DvrSimOptions& opt, std::string& why) {
     }
 #ifdef TV_HAVE_MEDIA
     CStreamFile f;
-    if (!f.Open(opt.source, 0)) {
+    if (!f.Open(opt.source, kFileMode)) {
         why = "cannot open " + opt.source;
         return false;
     }

@@ -13,6 +13,8 @@
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
+#include "platform/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,21 +104,8 @@ int Read(const char*, char* buf, size_t n, off_t off, fuse_file_info*) {
         g_failed.fetch_add(1);
         return -EIO;
     }
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = pread(g_backing, buf + got, n - got, off + static_cast<off_t>(got));
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -errno;
-        }
-        if (r == 0) {
-            break;
-        }
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<int>(got);
+    const ssize_t got = tv::PreadFull(g_backing, buf, n, static_cast<uint64_t>(off));
+    return got < 0 ? -errno : static_cast<int>(got);
 }
 
 void OnSignal(int sig) {

@@ -1,9 +1,9 @@
 // decode: every video packet of a recording through the decoder, pictures and an index out.
 
-#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
+#include "platform/hashing.h"
 #include "qzftool/command.h"
 #include "video/color_convert.h"
 #include "video/parallel_decoder.h"
@@ -139,7 +139,7 @@ int RunDecode(int argc, char** argv) {
         return bad("cannot create " + outDir + ": " + std::strerror(errno));
 
     tv::CStreamFile f;
-    if (!f.Open(file, disk ? 1 : 0))
+    if (!f.Open(file, disk ? tv::kDiskMode : tv::kFileMode))
         return bad("cannot open " + file);
     f.SetFormat(format);
     tv::CVideoDecoder decoder;
@@ -198,7 +198,7 @@ int RunDecode(int argc, char** argv) {
             } else {
                 e.out.assign(pic, pic + outBytes);
             }
-            e.sha = tv::evidence::Sha256Hex(e.out.data(), outBytes);
+            e.sha = tv::Sha256Hex(e.out.data(), outBytes);
         });
         for (size_t k = 0; k < pending; ++k) {
             Entry& e = entries[k];

@@ -206,7 +206,7 @@ int RunExport(int argc, char** argv) {
         return bad(out + " is not a regular file");
 
     tv::CStreamFile f;
-    if (!f.Open(file, disk ? 1 : 0))
+    if (!f.Open(file, disk ? tv::kDiskMode : tv::kFileMode))
         return bad("cannot open " + file);
     f.SetFormat(format);
     tv::CVideoDecoder decoder;

@@ -1,8 +1,9 @@
 // Recording inspection commands: info, packets, verify, copy, repair, find-time.
 
-#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
+#include "platform/file_io.h"
+#include "platform/hashing.h"
 #include "platform/json_text.h"
 #include "qzftool/command.h"
 #include "qzftool/stop_signal.h"
@@ -30,7 +31,7 @@ struct Options {
     bool utc = false;
     bool help = false;
     bool force = false;
-    int format = tv::kFormatQzb2;
+    int format = tv::VF_QZB2;
 };
 
 // Parses the flags a command allows; positional arguments are kept in order.
@@ -88,7 +89,7 @@ bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
     }
     // A stale errno from an earlier call would name the wrong reason.
     errno = 0;
-    if (!f->Open(path, o.disk ? 1 : 0)) {
+    if (!f->Open(path, o.disk ? tv::kDiskMode : tv::kFileMode)) {
         std::fprintf(stderr, "qzftool %s: cannot open %s: %s\n", cmd, path.c_str(),
                      errno ? std::strerror(errno) : "no size");
         return false;
@@ -244,7 +245,7 @@ int RunPackets(int argc, char** argv) {
     const long bias = f.GetTimeZoneBias();
     ForEachPacket(f, o.backward, buf.data(), [&](int n) {
         const char* kind = f.IsAudio() ? "audio" : "video";
-        const std::string sha = tv::evidence::Sha256Hex(buf.data(), static_cast<size_t>(n));
+        const std::string sha = tv::Sha256Hex(buf.data(), static_cast<size_t>(n));
         const std::string t = FormatTime(f.GetBlockTimeUtc(), o.utc, bias);
         if (o.json) {
             std::printf("{\"kind\":\"%s\",\"channel\":%d,\"length\":%d,\"sha256\":\"%s\","
@@ -341,24 +342,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            if (w == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 int RunRepair(int argc, char** argv) {
     static const char* kHelp =
         "usage: qzftool repair FILE OUT [--disk] [--format NAME] [--force]\n"
@@ -428,18 +411,11 @@ int RunRepair(int argc, char** argv) {
         const uint64_t n = std::min(kChunkBlocks, blocks - b);
         const size_t bytes = static_cast<size_t>(n * tv::kQzfBlockSize);
         size_t got = 0;
-        while (got < bytes) {
-            const ssize_t r = ::pread(src, buf.data() + got, bytes - got,
-                                      static_cast<off_t>(b * tv::kQzfBlockSize + got));
-            if (r < 0 && errno == EINTR) {
-                continue;
-            }
-            if (r <= 0) {
-                return abandon(1, "cannot read " + in + " at offset " +
-                                      std::to_string(b * tv::kQzfBlockSize + got) + ": " +
-                                      (r < 0 ? std::strerror(errno) : "the file got shorter"));
-            }
-            got += static_cast<size_t>(r);
+        const ssize_t r = tv::PreadFull(src, buf.data(), bytes, b * tv::kQzfBlockSize, &got);
+        if (r != static_cast<ssize_t>(bytes)) {
+            const char* why = r < 0 ? std::strerror(errno) : "the file got shorter";
+            return abandon(1, "cannot read " + in + " at offset " +
+                                  std::to_string(b * tv::kQzfBlockSize + got) + ": " + why);
         }
         if (o.disk) {
             tv::SwapWords(buf.data(), bytes);
@@ -451,7 +427,7 @@ int RunRepair(int argc, char** argv) {
                 ++bad;
             }
         }
-        if (!WriteAll(dst, buf.data(), bytes)) {
+        if (tv::WriteFull(dst, buf.data(), bytes) < 0) {
             return abandon(1, "cannot write " + out + ": " + std::strerror(errno));
         }
     }

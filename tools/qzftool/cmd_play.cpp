@@ -3,11 +3,11 @@
 #ifdef TV_HAVE_ENGINE
 
 #include "engine/player_engine.h"
-#include "evidence/hashing_file.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/clock.h"
 #include "platform/file_identity.h"
+#include "platform/hashing.h"
 #include "qzftool/command.h"
 #include "video/video_decoder.h"
 
@@ -147,7 +147,7 @@ int RunPlay(int argc, char** argv) {
     }
 
     tv::CStreamFile probe;
-    if (!probe.Open(file, disk ? 1 : 0)) {
+    if (!probe.Open(file, disk ? tv::kDiskMode : tv::kFileMode)) {
         return bad("cannot open " + file);
     }
     probe.SetFormat(format);
@@ -190,7 +190,7 @@ int RunPlay(int argc, char** argv) {
 
     auto engine = std::make_unique<tv::CPlayerEngine>();
     engine->Init(nullptr, nullptr, format, 5, 8, 8000, 8);
-    engine->SetMode(1, -1);
+    engine->SetMode(tv::kEngineModeLocal, -1);
     engine->SetSplit(int(split), int(page));
     engine->SetUnpaced(unpaced ? 1 : 0);
 
@@ -205,7 +205,7 @@ int RunPlay(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();
-        const std::string sha = tv::evidence::Sha256Hex(picture, size_t(width) * height * 3 / 2);
+        const std::string sha = tv::Sha256Hex(picture, size_t(width) * height * 3 / 2);
         std::lock_guard<std::mutex> lock(logLock);
         std::fprintf(log,
                      "{\"channel\": %d, \"offset\": %llu, \"time\": "
@@ -227,7 +227,7 @@ int RunPlay(int argc, char** argv) {
     };
 
     t0 = std::chrono::steady_clock::now();
-    if (!engine->OpenStream(file, disk ? 1 : 0)) {
+    if (!engine->OpenStream(file, disk ? tv::kDiskMode : tv::kFileMode)) {
         std::fclose(log);
         return bad("the engine could not open " + file);
     }

@@ -10,6 +10,7 @@
 
 #include "engine/player_engine.h"
 #include "net/net_client.h"
+#include "platform/clock.h"
 
 #include <atomic>
 #include <cerrno>
@@ -42,12 +43,12 @@ const char* kHelp =
 class RecordNotifier : public tv::INetNotifier {
 public:
     void PostNetMessage(int msg, intptr_t, intptr_t) override {
-        if (msg == tv::kWmNetLoginRefused || msg == tv::kWmNetNoResponse) {
+        if (msg == tv::kMsgLoginRefused || msg == tv::kMsgNoResponse) {
             m_failed.store(msg);
         }
-        if (msg == tv::kWmNetLoginRefused) {
+        if (msg == tv::kMsgLoginRefused) {
             m_refused.store(1);
-        } else if (msg == tv::kWmNetDisconnected) {
+        } else if (msg == tv::kMsgDisconnected) {
             m_disconnected.fetch_add(1);
         }
     }
@@ -177,7 +178,7 @@ int RunRecord(int argc, char** argv) {
     RecordNotifier notifier;
     tv::CPlayerEngine engine;
     engine.Init(nullptr, &notifier, 4, 5, 8, 8000, 8);
-    engine.SetMode(2, -1);
+    engine.SetMode(tv::kEngineModeNetwork, -1);
     engine.SetPictureSink([](int, const tv::SYSTEMTIME&, const uint8_t*, int, int) {});
     engine.SetTimeout(static_cast<int>(timeoutMs));
 

@@ -123,7 +123,7 @@ int RunMakeSample(int argc, char** argv) {
         std::fprintf(stderr, "qzftool make-sample: QZ_QZF carries 4 channels; writing 4\n");
         o.channels = 4;
     }
-    if (o.videoFormat == 2 && o.channels > 1) {
+    if (o.videoFormat == tv::VF_QZD && o.channels > 1) {
         std::fprintf(stderr, "qzftool make-sample: QZ_QZD carries channel 0 only; writing 1\n");
         o.channels = 1;
     }

@@ -60,7 +60,8 @@ void DrawScene(uint8_t* yuv, int lines, int channel, const SceneChannel& c, doub
 int WriteActivityScene(const SceneOptions& o, CQzfBlockWriter& w, std::string* error) {
     const int n = int(o.channels.size());
     if (n < 1 || n > 16 || !(o.seconds > 0) || !(o.fps > 0) || (o.lines != 224 && o.lines != 272) ||
-        o.videoFormat < 1 || o.videoFormat > 6 || o.videoFormat == 2 || o.videoFormat == 5) {
+        o.videoFormat < VF_QZE || o.videoFormat >= VF_COUNT || o.videoFormat == VF_QZD ||
+        o.videoFormat == VF_QZB3) {
         if (error)
             *error = "unusable scene options";
         return 0;

@@ -7,6 +7,7 @@
 // between (with noise, that is most of the picture).
 
 #include "media/block_writer.h"
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 
 #include <string>
@@ -25,7 +26,7 @@ struct SceneOptions {
     std::vector<SceneChannel> channels; // channel n is channels[n]; 1 to 16
     double seconds = 30;
     double fps = 4; // pictures per second per channel
-    int videoFormat = 4;
+    int videoFormat = VF_QZB2;
     int lines = 224;
     bool diskImage = false;
     SYSTEMTIME start{2024, 6, 4, 5, 9, 30, 0, 0}; // local standard time

@@ -1,5 +1,7 @@
 #include "synth/audio_tone.h"
 
+#include "platform/audio_format.h"
+
 #include <cmath>
 #include <numbers>
 #include <string_view>
@@ -37,13 +39,13 @@ int AudioFormatFromName(const char* name) {
 
 int AudioBytesPerSample(int code) {
     switch (code) {
-    case 1:
-    case 2:
-    case 5:
-    case 6:
+    case kAudioUpcm8:
+    case kAudioSpcm8:
+    case kAudioAlaw:
+    case kAudioMlaw:
         return 1;
-    case 3:
-    case 4:
+    case kAudioUpcm16:
+    case kAudioSpcm16:
         return 2;
     default:
         return 0;
@@ -96,21 +98,21 @@ int AppendTone(int format, double frequencyHz, int sampleRate, uint64_t first, i
         const auto s =
             int16_t(std::lround(10000.0 * std::sin(2 * std::numbers::pi * frequencyHz * t)));
         switch (format) {
-        case 1:
+        case kAudioUpcm8:
             out.push_back(uint8_t(128 + (s >> 8)));
             break;
-        case 2:
+        case kAudioSpcm8:
             out.push_back(uint8_t(s >> 8));
             break;
-        case 3:
-        case 4:
+        case kAudioUpcm16:
+        case kAudioSpcm16:
             out.push_back(uint8_t(s & 0xFF));
             out.push_back(uint8_t(uint16_t(s) >> 8));
             break;
-        case 5:
+        case kAudioAlaw:
             out.push_back(LinearToAlaw(s));
             break;
-        case 6:
+        case kAudioMlaw:
             out.push_back(LinearToUlaw(s));
             break;
         }

@@ -46,7 +46,7 @@ int BreakPacketStartCodes(uint8_t* data, size_t n) {
 
 int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSummary* summary,
                          std::string* error) {
-    if (o.videoFormat < 0 || o.videoFormat > 6)
+    if (o.videoFormat < 0 || o.videoFormat >= VF_COUNT)
         return Fail(error, "unknown video format code");
     if (o.lines != 224 && o.lines != 272)
         return Fail(error, "lines must be 224 or 272");
@@ -54,7 +54,7 @@ int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSumma
         return Fail(error, "channels must be 1 to 16");
     if (o.videoFormat == 0 && o.channels > 4)
         return Fail(error, "QZ_QZF pictures carry channels 0 to 3 only");
-    if (o.videoFormat == 2 && o.channels > 1)
+    if (o.videoFormat == VF_QZD && o.channels > 1)
         return Fail(error, "QZ_QZD pictures carry channel 0 only");
     if (!(o.seconds > 0) || o.seconds > 24 * 3600)
         return Fail(error, "seconds must be above 0 and at most a day");
@@ -65,7 +65,7 @@ int WriteSampleRecording(const SampleOptions& o, CQzfBlockWriter& w, SampleSumma
     if (o.quantScale < 1 || o.quantScale > 14)
         return Fail(error, "quantiser scale must be 1 to 14");
 
-    const bool dual = o.videoFormat == 5;
+    const bool dual = o.videoFormat == VF_QZB3;
     const int slots = dual ? (o.channels + 1) / 2 : o.channels; // pictures per round
     const int period = FramePeriodUs(o.lines, o.videoFormat);
     // The engine waits (frame gap + 1) frame periods after each picture; a

@@ -4,6 +4,8 @@
 // used by `qzftool make-sample`, the engine's tests and demos.
 
 #include "media/block_writer.h"
+#include "platform/audio_format.h"
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 
 #include <cstdint>
@@ -12,13 +14,13 @@
 namespace tv::synth {
 
 struct SampleOptions {
-    int channels = 8;       // 1..16 (format 0 carries 4, format 2 one)
-    double seconds = 30;    // length of the recording
-    double fps = 0;         // pictures per second per channel; 0: the recorder's pace
-    int videoFormat = 4;    // "QZ_QZB2"
-    int audioFormat = 5;    // "QZ_ALAW"; 0 for no audio
-    int lines = 224;        // 224 or 272
-    bool diskImage = false; // 16-bit words swapped, as on a recorder's disk
+    int channels = 8;    // 1..16 (format 0 carries 4, format 2 one)
+    double seconds = 30; // length of the recording
+    double fps = 0;      // pictures per second per channel; 0: the recorder's pace
+    int videoFormat = VF_QZB2;
+    int audioFormat = kAudioAlaw;                 // 0 for no audio
+    int lines = 224;                              // 224 or 272
+    bool diskImage = false;                       // 16-bit words swapped, as on a recorder's disk
     SYSTEMTIME start{2024, 6, 6, 1, 12, 0, 0, 0}; // local standard time
     uint32_t seed = 1;
     int quantScale = 4;

@@ -97,7 +97,7 @@ size_t CVideoEncoder::EncodePicture(const uint8_t* yuv, int lines, const Picture
                                     const uint8_t* plan, std::vector<uint8_t>& out) {
     out.clear();
     if (yuv == nullptr || (lines != 224 && lines != 272) || h.quantScale < 1 || h.quantScale > 14 ||
-        h.format < 0 || h.format > 6)
+        h.format < 0 || h.format >= VF_COUNT)
         return 0;
     const int mbRows = lines / 16;
     const bool startKey = h.format != 0 && h.format != 2;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/video_format.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,7 +13,7 @@ class CBitWriter;
 // Header fields of one coded picture. The layout written depends on format
 // (the video format codes 0..6 of the decoder's SetMode).
 struct PictureHeader {
-    int format = 4;       // "QZ_QZB2"
+    int format = VF_QZB2;
     int channel = 0;      // 0..15; format 0 carries 0..3, format 2 always 0
     int quantScale = 4;   // 1..14: 1 is finest, 14 coarsest
     bool key = true;      // key picture (every macroblock) or update picture
