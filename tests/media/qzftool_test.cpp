@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +17,8 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun Tool(const std::string& args) {
+// With errors, out is what the tool wrote to stderr instead of stdout.
+ToolRun Tool(const std::string& args, bool errors = false) {
     // The tool sits in the build tree, two folders above this test.
     std::string root;
     if (const char* bin = std::getenv("TV_BINARY_DIR")) {
@@ -27,7 +29,8 @@ ToolRun Tool(const std::string& args) {
         root = std::string(self, n > 0 ? static_cast<size_t>(n) : 0);
         root = root.substr(0, root.rfind('/')) + "/../..";
     }
-    const std::string cmd = root + "/tools/qzftool/qzftool " + args + " 2>/dev/null";
+    const std::string cmd =
+        root + "/tools/qzftool/qzftool " + args + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null");
     ToolRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) {
@@ -181,6 +184,32 @@ TEST_F(QzfToolTest, BadArgumentsFailWithAStatus) {
     EXPECT_EQ(Tool("info " + m_path + " --bogus").status, 2);
     EXPECT_EQ(Tool("info --help").status, 0);
     EXPECT_EQ(Tool("info " + m_path + " --format QZ_QZA").status, 0);
+}
+
+TEST_F(QzfToolTest, ABadCommandLineIsRefusedInOneLine) {
+    const std::string out = m_dir.File("out.avi");
+    for (const std::string& args :
+         {"info " + m_path + " --bogus", "export " + m_path + " " + out + " --split",
+          "export " + m_path + " " + out + " --split 3", "decode " + m_path,
+          "copy " + m_path + " 0", "verify " + m_path + " " + m_path,
+          "make-sample " + out + " --channels 010x"}) {
+        const ToolRun r = Tool(args, true);
+        EXPECT_EQ(r.status, 2) << args;
+        const std::string command = args.substr(0, args.find(' '));
+        EXPECT_EQ(r.out.rfind("qzftool " + command + ": ", 0), 0u) << args << "\n" << r.out;
+        EXPECT_EQ(Lines(r.out).size(), 1u) << args << "\n" << r.out;
+    }
+    EXPECT_FALSE(std::ifstream(out).good());
+}
+
+TEST_F(QzfToolTest, HelpOfACommandListsEachOptionWithItsHelp) {
+    const ToolRun r = Tool("record --help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* option : {"--ip ADDR", "--port P", "--timeout MS", "--force"}) {
+        EXPECT_NE(r.out.find(std::string("\n  ") + option + "  "), std::string::npos)
+            << option << "\n"
+            << r.out;
+    }
 }
 
 TEST_F(QzfToolTest, ACutTailIsNoBadBlockAndRepairLeavesItOut) {

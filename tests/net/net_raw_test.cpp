@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -216,19 +217,51 @@ TEST(NetClientWire, SilentSessionIsDroppedAndTriedAgainQuietly) {
     EXPECT_EQ(notes.Total(), 0u);
 }
 
-TEST(DvrSimBinary, ServesTheClientAndStopsOnSigterm) {
-    // The build tree's tool, found from this test's own place in it.
-    std::string exe;
+// The build tree's tool, found from this test's own place in it.
+std::string DvrSimPath() {
     if (const char* bin = std::getenv("TV_BINARY_DIR")) {
-        exe = std::string(bin) + "/tools/dvrsim/dvrsim";
-    } else {
-        char self[4096] = {};
-        ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-        std::string dir(self);
-        dir = dir.substr(0, dir.rfind('/')); // tests/net
-        dir = dir.substr(0, dir.rfind('/')); // tests
-        exe = dir.substr(0, dir.rfind('/')) + "/tools/dvrsim/dvrsim";
+        return std::string(bin) + "/tools/dvrsim/dvrsim";
     }
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        return "";
+    }
+    std::string dir(self);
+    dir = dir.substr(0, dir.rfind('/')); // tests/net
+    dir = dir.substr(0, dir.rfind('/')); // tests
+    return dir.substr(0, dir.rfind('/')) + "/tools/dvrsim/dvrsim";
+}
+
+// Runs dvrsim to its end; returns the exit status and what went to stderr.
+int RunDvrSim(const std::string& args, std::string* err) {
+    FILE* p = popen((DvrSimPath() + " " + args + " 2>&1 >/dev/null").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+        err->append(buf, n);
+    }
+    const int st = pclose(p);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+TEST(DvrSimBinary, ABadCommandLineIsRefusedInOneLine) {
+    for (const char* args : {"--fps 0", "--bogus", "--port", "--login-reply maybe", "--ddns-port 0",
+                             "--channels 4 5"}) {
+        std::string err;
+        EXPECT_EQ(RunDvrSim(args, &err), 2) << args;
+        EXPECT_EQ(err.rfind("dvrsim: ", 0), 0u) << args << "\n" << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << "\n" << err;
+    }
+    std::string err;
+    EXPECT_EQ(RunDvrSim("--help", &err), 0);
+    EXPECT_EQ(err, "");
+}
+
+TEST(DvrSimBinary, ServesTheClientAndStopsOnSigterm) {
+    const std::string exe = DvrSimPath();
     ASSERT_EQ(access(exe.c_str(), X_OK), 0) << exe;
     int out[2];
     ASSERT_EQ(pipe(out), 0);

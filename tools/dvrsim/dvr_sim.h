@@ -145,7 +145,8 @@ private:
     std::unique_ptr<CPictureCache> m_cache;
 };
 
-// Parses dvrsim's command line into options; false with a message on bad input.
-bool ParseDvrSimArgs(int argc, char** argv, DvrSimOptions& opt, std::string& message);
+// Parses dvrsim's command line into options. Returns -1 to go on; otherwise
+// the exit status, after the help text (0) or one line saying what is wrong (2).
+int ParseDvrSimArgs(int argc, char** argv, DvrSimOptions& opt);
 
 } // namespace tv

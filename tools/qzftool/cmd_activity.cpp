@@ -5,11 +5,13 @@
 #include "platform/json_text.h"
 #include "platform/system.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "review/activity_cache.h"
 #include "review/activity_index.h"
 #include "review/activity_scanner.h"
 #include "synth/activity_scene.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,70 +27,41 @@ std::string Time(uint32_t t, bool utc) {
 
 int RunActivity(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool activity FILE [--disk] [--format NAME] [--utc] [--threshold X] [--json]\n"
-        "                        [--no-cache]\n"
         "Periods of activity per channel: when more than the fraction X (default 0.01) of a\n"
         "channel's picture changed within each second, times in local standard time (UTC with\n"
         "--utc). --json prints the periods as \"events\" and the share of each channel's picture\n"
         "that changed in every recorded second as \"seconds\". The index is cached under\n"
         "$XDG_CACHE_HOME/tessavin-viewer/ (a folder of the user's own, mode 0700) unless\n"
         "--no-cache.\n";
-    std::vector<std::string> args;
+    std::vector<std::string> args(1);
     tv::ActivityScanOptions opt;
     bool utc = false;
     bool json = false;
-    bool cache = true;
+    bool noCache = false;
     double threshold = tv::kDefaultActivityThreshold;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--disk") {
-            opt.disk = true;
-        } else if (a == "--utc") {
-            utc = true;
-        } else if (a == "--json") {
-            json = true;
-        } else if (a == "--no-cache") {
-            cache = false;
-        } else if (a == "--format" || a == "--threshold") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "qzftool activity: %s needs a value\n", a.c_str());
-                return 2;
-            }
-            const char* v = argv[++i];
-            if (a == "--format") {
-                opt.format = tv::FormatFromName(v);
-                if (opt.format < 0) {
-                    std::fprintf(stderr,
-                                 "qzftool activity: unknown format '%s' (QZ_QZF, QZ_QZE, QZ_QZD, "
-                                 "QZ_QZB, QZ_QZB2, QZ_QZB3, QZ_QZA)\n",
-                                 v);
-                    return 2;
-                }
-            } else {
-                char* end = nullptr;
-                threshold = std::strtod(v, &end);
-                if (end == v || *end != '\0' || !(threshold > 0) || threshold > 1) {
-                    std::fprintf(stderr,
-                                 "qzftool activity: --threshold needs a number above 0 and at "
-                                 "most 1, not '%s'\n",
-                                 v);
-                    return 2;
-                }
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "qzftool activity: unknown option '%s'\n", a.c_str());
-            return 2;
-        } else {
-            args.push_back(a);
-        }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool activity", kHelp);
+    cli.add_option("FILE", args[0], "the recording")->required();
+    tv::qzf::AddDisk(cli, &opt.disk);
+    tv::qzf::AddFormat(cli, &opt.format);
+    tv::qzf::AddUtc(cli, &utc);
+    tv::cli::AddValue(cli, "--threshold", "X", "the share of a picture that counts as activity",
+                      [&threshold](const std::string& v) {
+                          char* end = nullptr;
+                          const double t = std::strtod(v.c_str(), &end);
+                          if (end == v.c_str() || *end != '\0' || !(t > 0) || t > 1) {
+                              return "--threshold needs a number above 0 and at most 1, not '" + v +
+                                     "'";
+                          }
+                          threshold = t;
+                          return std::string();
+                      });
+    cli.add_flag("--json", json, "one JSON object with the periods and every second's levels");
+    cli.add_flag("--no-cache", noCache, "index afresh and keep nothing");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
-    if (args.size() != 1) {
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
+    const bool cache = !noCache;
     tv::CActivityIndex index;
     std::string error;
     // On a terminal, how far the scan has come.
@@ -180,37 +153,22 @@ int RunActivity(int argc, char** argv) {
 
 int RunMakeScene(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool make-scene OUT [--channels N] [--seconds S] [--disk]\n"
         "A recording with known motion: channel 1 still, the last channel noisy and still,\n"
         "the others with an object that moves for a few seconds at planned times.\n";
-    std::vector<std::string> args;
+    std::vector<std::string> args(1);
     int channels = 8;
     double seconds = 120;
     bool disk = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--disk") {
-            disk = true;
-        } else if ((a == "--channels" || a == "--seconds") && i + 1 < argc) {
-            const double v = std::strtod(argv[++i], nullptr);
-            if (a == "--channels")
-                channels = int(v);
-            else
-                seconds = v;
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "qzftool make-scene: unknown option '%s'\n", a.c_str());
-            return 2;
-        } else {
-            args.push_back(a);
-        }
-    }
-    if (args.size() != 1 || channels < 1 || channels > 16 || !(seconds > 0) ||
-        seconds > 24 * 3600) {
-        std::fputs(kHelp, stderr);
-        return 2;
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool make-scene", kHelp);
+    cli.add_option("OUT", args[0], "the new recording")->required();
+    tv::cli::AddInt(cli, "--channels", "N", &channels, 1, 16,
+                    "--channels must be a whole number from 1 to 16", "channels (default 8)");
+    tv::cli::AddReal(cli, "--seconds", "S", &seconds, std::nextafter(0.0, 1.0), 24 * 3600,
+                     "--seconds must be above 0 and at most 86400", "length (default 120)");
+    cli.add_flag("--disk", disk, "every 16-bit word swapped, as on a recorder's disk");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     tv::synth::SceneOptions o = tv::synth::PlannedScene(channels, seconds);
     o.diskImage = disk;

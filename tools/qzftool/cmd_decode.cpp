@@ -5,6 +5,7 @@
 #include "platform/file_identity.h"
 #include "platform/hashing.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "video/color_convert.h"
 #include "video/parallel_decoder.h"
 #include "video/pixel_format.h"
@@ -24,9 +25,6 @@
 namespace {
 
 const char* kHelp =
-    "usage: qzftool decode FILE [--disk] [--format NAME] [--idct generic|simd]\n"
-    "                      [--pixel-format yuv|rgb555|rgb565|bgr565|rgb24|rgb32|dib24]\n"
-    "                      [--threads N] --out DIR\n"
     "Decodes every video packet in file order into one picture buffer per channel (kept\n"
     "from packet to packet, as the player does), appends each decoded picture in the\n"
     "chosen pixel format to DIR/ch<N>.<format> and writes DIR/index.jsonl with one line\n"
@@ -73,63 +71,36 @@ int RunDecode(int argc, char** argv) {
     int format = tv::VF_QZB2;
     int variant = -1;
     int threads = 0;
+    std::string idct;
     const OutputFormat* output = &kOutputs[0];
     auto bad = [](const std::string& why) {
         std::fprintf(stderr, "qzftool decode: %s\n", why.c_str());
         return 2;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--disk") {
-            disk = true;
-        } else if ((a == "--format" || a == "--idct" || a == "--pixel-format" || a == "--out" ||
-                    a == "--threads") &&
-                   i + 1 >= argc) {
-            return bad(a + " needs a value");
-        } else if (a == "--threads") {
-            char* end = nullptr;
-            errno = 0;
-            const long t = std::strtol(argv[++i], &end, 10);
-            if (errno || end == argv[i] || *end || t < 1 || t > 256)
-                return bad("--threads must be 1 to 256");
-            threads = int(t);
-        } else if (a == "--format") {
-            format = tv::VideoFormatFromName(argv[++i]);
-            if (format < 0)
-                return bad(std::string("unknown format '") + argv[i] +
-                           "' (QZ_QZF, QZ_QZE, QZ_QZD, QZ_QZB, QZ_QZB2, QZ_QZB3, QZ_QZA)");
-        } else if (a == "--idct") {
-            const std::string v = argv[++i];
-            if (v != "generic" && v != "simd")
-                return bad("--idct must be generic or simd");
-            variant = tv::IdctVariantFromName(v.c_str());
-        } else if (a == "--pixel-format") {
-            output = nullptr;
-            for (const OutputFormat& f : kOutputs) {
-                if (f.name == std::string(argv[i + 1]))
-                    output = &f;
-            }
-            ++i;
-            if (!output)
-                return bad(std::string("unknown pixel format '") + argv[i] +
-                           "' (yuv, rgb555, rgb565, bgr565, rgb24, rgb32, dib24)");
-        } else if (a == "--out") {
-            outDir = argv[++i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            return bad("unknown option '" + a + "'");
-        } else if (file.empty()) {
-            file = a;
-        } else {
-            return bad("more than one input file given");
-        }
-    }
-    if (file.empty() || outDir.empty()) {
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool decode", kHelp);
+    cli.add_option("FILE", file, "the recording")->required();
+    tv::qzf::AddDisk(cli, &disk);
+    tv::qzf::AddFormat(cli, &format);
+    tv::cli::AddChoice<std::string>(cli, "--idct", &idct,
+                                    {{"generic", "generic"}, {"simd", "simd"}},
+                                    "--idct must be generic or simd",
+                                    "the inverse DCT (default: the fastest this processor runs)");
+    std::vector<std::pair<std::string, const OutputFormat*>> pixelFormats;
+    for (const OutputFormat& f : kOutputs)
+        pixelFormats.emplace_back(f.name, &f);
+    tv::cli::AddChoice(
+        cli, "--pixel-format", &output, pixelFormats,
+        "unknown pixel format '{}' (yuv, rgb555, rgb565, bgr565, rgb24, rgb32, dib24)",
+        "the pictures' pixel format (default yuv, planar 4:2:0)");
+    tv::cli::AddInt(cli, "--threads", "N", &threads, 1, 256, "--threads must be 1 to 256",
+                    "decoding threads (default: one per processor)");
+    tv::cli::AddText(cli, "--out", "DIR", &outDir, "the folder for the pictures and index.jsonl")
+        ->required();
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0)
+        return status;
+    if (!idct.empty())
+        variant = tv::IdctVariantFromName(idct.c_str());
     struct stat st;
     if (::stat(file.c_str(), &st) != 0)
         return bad("cannot open " + file + ": " + std::strerror(errno));

@@ -10,6 +10,7 @@
 #include "platform/file_identity.h"
 #include "platform/notifier.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "qzftool/stop_signal.h"
 #include "video/parallel_decoder.h"
 #include "video/video_decoder.h"
@@ -29,9 +30,6 @@
 namespace {
 
 const char* kHelp =
-    "usage: qzftool export FILE OUT.avi [--disk] [--format NAME] [--audio NAME] [--codec NAME]\n"
-    "                      [--split 1|4|9|16] [--page P] [--channel N] [--threads N]\n"
-    "                      [--list-codecs]\n"
     "Decodes every channel of a recording and writes what the player shows in that split\n"
     "to an AVI file: the visible channels composed into a 640 x 448 (544 for 272-line\n"
     "pictures) frame with their labels, one frame per cycle of the playing channels, each\n"
@@ -129,66 +127,32 @@ int RunExport(int argc, char** argv) {
         std::fprintf(stderr, "qzftool export: %s\n", why.c_str());
         return 2;
     };
-    auto number = [](const char* s, int lo, int hi, int* v) {
-        char* end = nullptr;
-        errno = 0;
-        const long n = std::strtol(s, &end, 10);
-        if (errno || end == s || *end || n < lo || n > hi)
-            return false;
-        *v = int(n);
-        return true;
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool takesValue = a == "--format" || a == "--audio" || a == "--codec" ||
-                                a == "--split" || a == "--page" || a == "--channel" ||
-                                a == "--threads";
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--list-codecs") {
-            return ListCodecs();
-        } else if (a == "--disk") {
-            disk = true;
-        } else if (takesValue && i + 1 >= argc) {
-            return bad(a + " needs a value");
-        } else if (a == "--format") {
-            format = tv::VideoFormatFromName(argv[++i]);
-            if (format < 0)
-                return bad(std::string("unknown format '") + argv[i] + "'");
-        } else if (a == "--audio") {
-            audioFormat = tv::AudioFormatFromName(argv[++i]);
-            if (audioFormat == 0)
-                return bad(std::string("unknown audio format '") + argv[i] + "'");
-        } else if (a == "--codec") {
-            codec = argv[++i];
-        } else if (a == "--split") {
-            if (!number(argv[++i], 1, 16, &split) ||
-                (split != 1 && split != 4 && split != 9 && split != 16))
-                return bad("--split must be 1, 4, 9 or 16");
-        } else if (a == "--page") {
-            if (!number(argv[++i], 0, 15, &page))
-                return bad("--page must be 0 to 15");
-        } else if (a == "--channel") {
-            if (!number(argv[++i], 1, kMaxChannels, &channel))
-                return bad("--channel must be 1 to 16");
-        } else if (a == "--threads") {
-            if (!number(argv[++i], 1, 256, &threads))
-                return bad("--threads must be 1 to 256");
-        } else if (a.size() > 1 && a[0] == '-') {
-            return bad("unknown option '" + a + "'");
-        } else if (file.empty()) {
-            file = a;
-        } else if (out.empty()) {
-            out = a;
-        } else {
-            return bad("more than two files given");
-        }
-    }
-    if (file.empty() || out.empty()) {
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool export", kHelp);
+    cli.add_option("FILE", file, "the recording")->required();
+    cli.add_option("OUT.avi", out, "the AVI file to write")->required();
+    tv::qzf::AddDisk(cli, &disk);
+    tv::qzf::AddFormat(cli, &format);
+    tv::qzf::AddAudio(cli, &audioFormat);
+    tv::cli::AddText(cli, "--codec", "NAME", &codec, "the video encoder (default mjpeg)");
+    tv::cli::AddIntOf(cli, "--split", &split, {1, 4, 9, 16}, "--split must be 1, 4, 9 or 16",
+                      "channels in view (default 9)");
+    tv::cli::AddInt(cli, "--page", "P", &page, 0, 15, "--page must be 0 to 15",
+                    "the page of the split (default 0)");
+    tv::cli::AddInt(cli, "--channel", "N", &channel, 1, kMaxChannels, "--channel must be 1 to 16",
+                    "channel N alone, full size");
+    tv::cli::AddInt(cli, "--threads", "N", &threads, 1, 256, "--threads must be 1 to 256",
+                    "decoding threads (default: one per processor)");
+    cli.add_flag_callback(
+           "--list-codecs",
+           [] {
+               ListCodecs();
+               throw CLI::Success();
+           },
+           "list the encoders that open here, and do nothing else")
+        ->trigger_on_parse();
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0)
+        return status;
     if (channel > 0) {
         split = 1;
         page = channel - 1;

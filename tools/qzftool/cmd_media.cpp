@@ -6,6 +6,7 @@
 #include "platform/hashing.h"
 #include "platform/json_text.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "qzftool/stop_signal.h"
 
 #include <cerrno>
@@ -29,50 +30,21 @@ struct Options {
     bool json = false;
     bool backward = false;
     bool utc = false;
-    bool help = false;
     bool force = false;
     int format = tv::VF_QZB2;
 };
 
-// Parses the flags a command allows; positional arguments are kept in order.
-bool ParseOptions(int argc, char** argv, const char* allowed, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto allows = [&](const char* flag) { return std::strstr(allowed, flag) != nullptr; };
-        if (a == "--help" || a == "-h") {
-            o->help = true;
-        } else if (a == "--disk" && allows("disk")) {
-            o->disk = true;
-        } else if (a == "--json" && allows("json")) {
-            o->json = true;
-        } else if (a == "--backward" && allows("backward")) {
-            o->backward = true;
-        } else if (a == "--utc" && allows("utc")) {
-            o->utc = true;
-        } else if (a == "--force" && allows("force")) {
-            o->force = true;
-        } else if (a == "--format" && allows("format")) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "qzftool %s: --format needs a name such as QZ_QZB2\n",
-                             argv[0]);
-                return false;
-            }
-            o->format = tv::FormatFromName(argv[++i]);
-            if (o->format < 0) {
-                std::fprintf(stderr,
-                             "qzftool %s: unknown format '%s' (QZ_QZF, QZ_QZE, QZ_QZD, QZ_QZB, "
-                             "QZ_QZB2, QZ_QZB3, QZ_QZA)\n",
-                             argv[0], argv[i]);
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "qzftool %s: unknown option '%s'\n", argv[0], a.c_str());
-            return false;
-        } else {
-            o->args.push_back(a);
-        }
+// The command line of a command that reads the recording FILE; further
+// positional arguments land in o->args after it, in their order.
+void Declare(CLI::App& cli, const char* name, const char* help, Options* o,
+             std::vector<std::pair<const char*, const char*>> more = {}) {
+    tv::cli::Prepare(cli, std::string("qzftool ") + name, help);
+    o->args.resize(1 + more.size());
+    cli.add_option("FILE", o->args[0], "the recording")->required();
+    for (size_t i = 0; i < more.size(); ++i) {
+        cli.add_option(more[i].first, o->args[i + 1], more[i].second)->required();
     }
-    return true;
+    tv::qzf::AddDisk(cli, &o->disk);
 }
 
 bool OpenRecording(const char* cmd, const Options& o, CStreamFile* f) {
@@ -124,29 +96,17 @@ template <typename Fn> void ForEachPacket(CStreamFile& f, bool backward, uint8_t
     }
 }
 
-bool Usage(const Options& o, const char* text, size_t needArgs) {
-    if (o.help) {
-        std::fputs(text, stdout);
-        return false;
-    }
-    if (o.args.size() != needArgs) {
-        std::fputs(text, stderr);
-        return false;
-    }
-    return true;
-}
-
 int RunInfo(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool info FILE [--disk] [--format NAME] [--json]\n"
         "Size, blocks, blocks with bad checksums, channel masks, first and last block time,\n"
         "and video and audio packet counts per channel.\n";
     Options o;
-    if (!ParseOptions(argc, argv, "disk format json", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 1)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "info", kHelp, &o);
+    tv::qzf::AddFormat(cli, &o.format);
+    cli.add_flag("--json", o.json, "one JSON object instead of lines");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     CStreamFile f;
     if (!OpenRecording(argv[0], o, &f)) {
@@ -227,15 +187,17 @@ int RunInfo(int argc, char** argv) {
 
 int RunPackets(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool packets FILE [--disk] [--format NAME] [--backward] [--utc] [--json]\n"
         "One line per packet in read order: kind, channel, length, sha256 of the delivered\n"
         "bytes and block time (local standard time, or UTC with --utc).\n";
     Options o;
-    if (!ParseOptions(argc, argv, "disk format backward utc json", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 1)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "packets", kHelp, &o);
+    tv::qzf::AddFormat(cli, &o.format);
+    cli.add_flag("--backward", o.backward, "read from the end to the start, as reverse play does");
+    tv::qzf::AddUtc(cli, &o.utc);
+    cli.add_flag("--json", o.json, "one JSON object per packet");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     CStreamFile f;
     if (!OpenRecording(argv[0], o, &f)) {
@@ -281,7 +243,6 @@ bool IsRecording(CStreamFile& f, const std::string& path) {
 
 int RunVerify(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool verify FILE [--disk] [--format NAME]\n"
         "Checks the checksum of every block header and lists the offsets of bad blocks.\n"
         "A block checksum covers the block's 8-byte header only, not the stream bytes\n"
         "after it; the SHA-256 of an evidence package covers every byte.\n"
@@ -291,11 +252,11 @@ int RunVerify(int argc, char** argv) {
         "Exit status 0 when every whole block's checksum holds, 1 when any fails or the\n"
         "file is no recording (empty, or not one block header holds).\n";
     Options o;
-    if (!ParseOptions(argc, argv, "disk format", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 1)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "verify", kHelp, &o);
+    tv::qzf::AddFormat(cli, &o.format);
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     CStreamFile f;
     if (!OpenRecording(argv[0], o, &f)) {
@@ -344,7 +305,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 int RunRepair(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool repair FILE OUT [--disk] [--format NAME] [--force]\n"
         "Writes every whole block of FILE, in file byte order, to a new QZF file OUT and\n"
         "leaves out a cut tail (the bytes after the last whole block that a recording cut\n"
         "off by a crash or a kill ends with). Bad blocks are kept as they are and listed:\n"
@@ -352,11 +312,12 @@ int RunRepair(int argc, char** argv) {
         "either side into packets that never were. OUT appears only once it is complete\n"
         "and on the disk; an existing OUT is replaced only with --force.\n";
     Options o;
-    if (!ParseOptions(argc, argv, "disk format force", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 2)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "repair", kHelp, &o, {{"OUT", "the new QZF file"}});
+    tv::qzf::AddFormat(cli, &o.format);
+    cli.add_flag("--force", o.force, "replace an existing OUT");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     const std::string& in = o.args[0];
     const std::string& out = o.args[1];
@@ -478,16 +439,17 @@ bool ParseOffset(const std::string& s, uint64_t* out) {
 
 int RunCopy(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool copy FILE START END OUT [--disk]\n"
         "Copies the whole blocks covering byte offsets START to END (at most 1 GiB) into a\n"
         "new QZF file OUT, in file byte order. A cut tail (the bytes after the last whole\n"
         "block) is never copied.\n";
     Options o;
-    if (!ParseOptions(argc, argv, "disk", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 4)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "copy", kHelp, &o,
+            {{"START", "the first byte offset"},
+             {"END", "the last byte offset"},
+             {"OUT", "the new QZF file"}});
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     uint64_t start = 0;
     uint64_t end = 0;
@@ -533,17 +495,17 @@ bool ParseTime(const std::string& s, tv::SYSTEMTIME* t) {
 
 int RunFindTime(int argc, char** argv) {
     static const char* kHelp =
-        "usage: qzftool find-time FILE \"YYYY-MM-DD hh:mm:ss\" [--utc] [--disk] [--format NAME]\n"
         "Prints the byte offset of the block with the earliest time at or after the given\n"
         "time (local standard time, or UTC with --utc), and that block's time. Where the\n"
         "recorder's clock was changed and the time was recorded more than once, one such\n"
         "line for each place, the earliest first.\n";
     Options o;
-    if (!ParseOptions(argc, argv, "utc disk format", &o)) {
-        return 2;
-    }
-    if (!Usage(o, kHelp, 2)) {
-        return o.help ? 0 : 2;
+    CLI::App cli;
+    Declare(cli, "find-time", kHelp, &o, {{"TIME", "\"YYYY-MM-DD hh:mm:ss\""}});
+    tv::qzf::AddUtc(cli, &o.utc);
+    tv::qzf::AddFormat(cli, &o.format);
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     tv::SYSTEMTIME t;
     if (!ParseTime(o.args[1], &t)) {

@@ -7,6 +7,7 @@
 #include "platform/notifier.h"
 #include "platform/system.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "qzftool/stop_signal.h"
 
 #include <atomic>
@@ -26,10 +27,6 @@ namespace {
 std::atomic<bool> g_cancel{false};
 
 const char* kPackageHelp =
-    "usage: qzftool package FILE [--disk] [--format NAME] [--audio NAME]\n"
-    "         --from \"YYYY-MM-DD hh:mm:ss\" --to \"YYYY-MM-DD hh:mm:ss\" [--utc]\n"
-    "         [--channels 1,2,...] [--working avi|none] [--codec NAME] [--stills]\n"
-    "         [--hash-source] --out DIR\n"
     "Makes an evidence package of the range in DIR (new, or empty): master.QZF, the\n"
     "recording's own blocks covering the range byte for byte, starting where every\n"
     "chosen channel opens with a key picture; working.avi, the chosen channels (all\n"
@@ -40,7 +37,6 @@ const char* kPackageHelp =
     "UTC with --utc. Ctrl+C cancels and removes what was made.\n";
 
 const char* kVerifyHelp =
-    "usage: qzftool verify-package DIR [--seal HEX]\n"
     "Recomputes every hash of an evidence package and checks the master's\n"
     "blocks; one line per file, then the manifest's seal; exit status 0 only\n"
     "when all hold. The seal lives in the folder and is rewritten with it: keep\n"
@@ -75,60 +71,33 @@ int RunPackage(int argc, char** argv) {
         std::fprintf(stderr, "qzftool package: %s\n", why.c_str());
         return 2;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool takesValue = a == "--format" || a == "--audio" || a == "--from" || a == "--to" ||
-                                a == "--channels" || a == "--working" || a == "--out" ||
-                                a == "--codec";
-        if (a == "--help" || a == "-h") {
-            std::fputs(kPackageHelp, stdout);
-            return 0;
-        } else if (takesValue && i + 1 >= argc) {
-            return bad(a + " needs a value");
-        } else if (a == "--disk") {
-            o.disk = true;
-        } else if (a == "--utc") {
-            o.utc = true;
-        } else if (a == "--stills") {
-            o.stills = true;
-        } else if (a == "--hash-source") {
-            o.hashSource = true;
-        } else if (a == "--format") {
-            o.videoFormat = tv::FormatFromName(argv[++i]);
-            if (o.videoFormat < 0)
-                return bad(std::string("unknown format '") + argv[i] + "'");
-        } else if (a == "--audio") {
-            o.audioFormat = tv::AudioFormatFromName(argv[++i]);
-            if (o.audioFormat == 0)
-                return bad(std::string("unknown audio format '") + argv[i] + "'");
-        } else if (a == "--from") {
-            from = argv[++i];
-        } else if (a == "--to") {
-            to = argv[++i];
-        } else if (a == "--channels") {
-            if (!ParseChannels(argv[++i], &o.channels))
-                return bad("--channels takes channel numbers 1 to 16, such as 1,2,5");
-        } else if (a == "--working") {
-            const std::string w = argv[++i];
-            if (w != "avi" && w != "none")
-                return bad("--working takes avi or none");
-            o.working = w == "avi";
-        } else if (a == "--codec") {
-            o.codec = argv[++i];
-        } else if (a == "--out") {
-            o.outDir = argv[++i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            return bad("unknown option '" + a + "'");
-        } else if (o.source.empty()) {
-            o.source = a;
-        } else {
-            return bad("more than one recording given");
-        }
-    }
-    if (o.source.empty() || from.empty() || to.empty() || o.outDir.empty()) {
-        std::fputs(kPackageHelp, stderr);
-        return 2;
-    }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool package", kPackageHelp);
+    cli.add_option("FILE", o.source, "the recording")->required();
+    tv::qzf::AddDisk(cli, &o.disk);
+    tv::qzf::AddFormat(cli, &o.videoFormat);
+    tv::qzf::AddAudio(cli, &o.audioFormat);
+    tv::cli::AddText(cli, "--from", "\"YYYY-MM-DD hh:mm:ss\"", &from, "the start of the range")
+        ->required();
+    tv::cli::AddText(cli, "--to", "\"YYYY-MM-DD hh:mm:ss\"", &to, "the end of the range")
+        ->required();
+    tv::qzf::AddUtc(cli, &o.utc);
+    tv::cli::AddValue(cli, "--channels", "1,2,...",
+                      "the channels of the working copy (default all)",
+                      [&o](const std::string& list) {
+                          return ParseChannels(list, &o.channels)
+                                     ? std::string()
+                                     : "--channels takes channel numbers 1 to 16, such as 1,2,5";
+                      });
+    tv::cli::AddChoice(cli, "--working", &o.working, {{"avi", true}, {"none", false}},
+                       "--working takes avi or none", "the working copy (default avi)");
+    tv::cli::AddText(cli, "--codec", "NAME", &o.codec, "the working copy's video encoder");
+    cli.add_flag("--stills", o.stills, "a bitmap per channel at the start of the range");
+    cli.add_flag("--hash-source", o.hashSource, "the SHA-256 of the whole recording too");
+    tv::cli::AddText(cli, "--out", "DIR", &o.outDir, "the package's folder, new or empty")
+        ->required();
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0)
+        return status;
     const long bias = o.utc ? 0 : tv::GetTimeZoneBias();
     o.fromUtc = tv::evidence::ParsePackageTime(from, bias);
     o.toUtc = tv::evidence::ParsePackageTime(to, bias);
@@ -180,31 +149,18 @@ int RunPackage(int argc, char** argv) {
 
 int RunVerifyPackage(int argc, char** argv) {
     std::string dir, kept;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kVerifyHelp, stdout);
-            return 0;
-        }
-        if (a == "--seal") {
-            if (i + 1 >= argc || !tv::evidence::IsSealText(argv[i + 1])) {
-                std::fputs("qzftool verify-package: --seal takes the 64 hex digits of the seal\n",
-                           stderr);
-                return 2;
-            }
-            kept = argv[++i];
-            continue;
-        }
-        if (!dir.empty() || (a.size() > 1 && a[0] == '-')) {
-            std::fputs(kVerifyHelp, stderr);
-            return 2;
-        }
-        dir = a;
-    }
-    if (dir.empty()) {
-        std::fputs(kVerifyHelp, stderr);
-        return 2;
-    }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool verify-package", kVerifyHelp);
+    cli.add_option("DIR", dir, "the package's folder")->required();
+    tv::cli::AddValue(cli, "--seal", "HEX", "the seal kept apart, to compare",
+                      [&kept](const std::string& seal) {
+                          if (!tv::evidence::IsSealText(seal))
+                              return std::string("--seal takes the 64 hex digits of the seal");
+                          kept = seal;
+                          return std::string();
+                      });
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0)
+        return status;
     std::vector<tv::evidence::VerifyLine> lines;
     std::string seal;
     const int ok = tv::evidence::VerifyPackage(dir, kept, &seal, &lines);

@@ -9,10 +9,12 @@
 #include "platform/file_identity.h"
 #include "platform/hashing.h"
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "video/video_decoder.h"
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,26 +26,12 @@
 namespace {
 
 const char* kHelp =
-    "usage: qzftool play FILE [--disk] [--format NAME] [--split 1|4|9|16] [--page P]\n"
-    "                    [--seek-offset BYTES | --seek-time \"YYYY-MM-DD hh:mm:ss\" [--utc]]\n"
-    "                    [--speed 1|2|4|8|16|32] [--reverse] [--step N | --step-back N]\n"
-    "                    [--seconds S] [--unpaced] --log OUT.jsonl\n"
     "Runs the viewer's player engine on FILE with no screen (a headless video output) and\n"
     "no sound device: opens it, seeks if asked, then plays forward (or backward with\n"
     "--reverse) for S seconds (default 10), or with --unpaced without pacing waits until\n"
     "the end (or the beginning), or makes N steps. Writes one JSON line per picture given\n"
-    "to the video window: channel (1-based), offset of the packet, time (the label's; UTC\n"
+    "to the video output: channel (1-based), offset of the packet, time (the label's; UTC\n"
     "with --utc), sha256 of the planar 4:2:0 picture and wall_ms since the file opened.\n";
-
-bool ParseNumber(const char* s, double lo, double hi, double* out) {
-    char* end = nullptr;
-    const double v = std::strtod(s, &end);
-    if (end == s || *end != '\0' || !(v >= lo && v <= hi)) {
-        return false;
-    }
-    *out = v;
-    return true;
-}
 
 bool ParseTime(const char* s, tv::SYSTEMTIME* t) {
     return tv::ParseBlockTime(s, t);
@@ -70,73 +58,55 @@ int RunPlay(int argc, char** argv) {
         std::fprintf(stderr, "qzftool play: %s\n", why.c_str());
         return 2;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool valued = a == "--format" || a == "--split" || a == "--page" ||
-                            a == "--seek-offset" || a == "--seek-time" || a == "--speed" ||
-                            a == "--step" || a == "--step-back" || a == "--seconds" || a == "--log";
-        if (valued && i + 1 >= argc) {
-            return bad(a + " needs a value");
-        }
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--disk") {
-            disk = true;
-        } else if (a == "--utc") {
-            utc = true;
-        } else if (a == "--reverse") {
-            reverse = true;
-        } else if (a == "--unpaced") {
-            unpaced = true;
-        } else if (a == "--format") {
-            format = tv::VideoFormatFromName(argv[++i]);
-            if (format < 0) {
-                return bad(std::string("unknown format '") + argv[i] + "'");
-            }
-        } else if (a == "--split") {
-            if (!ParseNumber(argv[++i], 1, 16, &split) ||
-                (split != 1 && split != 4 && split != 9 && split != 16)) {
-                return bad("--split must be 1, 4, 9 or 16");
-            }
-        } else if (a == "--page") {
-            if (!ParseNumber(argv[++i], 0, 15, &page) || page != int(page)) {
-                return bad("--page must be 0 to 15");
-            }
-        } else if (a == "--seek-offset") {
-            if (!ParseNumber(argv[++i], 0, 1.8e19, &seekOffset)) {
-                return bad("--seek-offset must be a byte offset");
-            }
-            haveSeekOffset = true;
-        } else if (a == "--seek-time") {
-            seekTime = argv[++i];
-        } else if (a == "--speed") {
-            if (!ParseNumber(argv[++i], 1, 32, &speed) ||
-                (speed != 1 && speed != 2 && speed != 4 && speed != 8 && speed != 16 &&
-                 speed != 32)) {
-                return bad("--speed must be 1, 2, 4, 8, 16 or 32");
-            }
-        } else if (a == "--step" || a == "--step-back") {
-            if (!ParseNumber(argv[++i], 1, 1e7, &steps) || steps != int(steps)) {
-                return bad(a + " must be a count of steps");
-            }
-            stepDir = a == "--step" ? 1 : -1;
-        } else if (a == "--seconds") {
-            if (!ParseNumber(argv[++i], 0, 86400, &seconds)) {
-                return bad("--seconds must be 0 to 86400");
-            }
-        } else if (a == "--log") {
-            logPath = argv[++i];
-        } else if (!a.empty() && a[0] == '-') {
-            return bad("unknown option " + a);
-        } else if (file.empty()) {
-            file = a;
-        } else {
-            return bad("one file only");
-        }
-    }
-    if (file.empty() || logPath.empty()) {
-        return bad("needs FILE and --log OUT.jsonl (qzftool play --help)");
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool play", kHelp);
+    cli.add_option("FILE", file, "the recording")->required();
+    tv::qzf::AddDisk(cli, &disk);
+    tv::qzf::AddFormat(cli, &format);
+    tv::cli::AddIntOf(cli, "--split", &split, {1, 4, 9, 16}, "--split must be 1, 4, 9 or 16",
+                      "channels in view (default 9)");
+    tv::cli::AddInt(cli, "--page", "P", &page, 0, 15, "--page must be 0 to 15",
+                    "the page of the split (default 0)");
+    tv::cli::AddValue(cli, "--seek-offset", "BYTES", "start at this byte offset",
+                      [&](const std::string& v) {
+                          long long at = 0;
+                          if (!tv::cli::ParseWhole(v, 0, LLONG_MAX, &at))
+                              return std::string("--seek-offset must be a byte offset");
+                          seekOffset = double(at);
+                          haveSeekOffset = true;
+                          return std::string();
+                      });
+    tv::cli::AddText(cli, "--seek-time", "\"YYYY-MM-DD hh:mm:ss\"", &seekTime,
+                     "start at the first block at or after this time");
+    tv::qzf::AddUtc(cli, &utc);
+    tv::cli::AddIntOf(cli, "--speed", &speed, {1, 2, 4, 8, 16, 32},
+                      "--speed must be 1, 2, 4, 8, 16 or 32", "play speed (default 1)");
+    cli.add_flag("--reverse", reverse, "play backward");
+    tv::cli::AddValue(cli, "--step", "N", "make N steps forward instead of playing",
+                      [&](const std::string& v) {
+                          long long n = 0;
+                          if (!tv::cli::ParseWhole(v, 1, 10000000, &n))
+                              return std::string("--step must be a count of steps");
+                          steps = double(n);
+                          stepDir = 1;
+                          return std::string();
+                      });
+    tv::cli::AddValue(cli, "--step-back", "N", "make N steps backward instead of playing",
+                      [&](const std::string& v) {
+                          long long n = 0;
+                          if (!tv::cli::ParseWhole(v, 1, 10000000, &n))
+                              return std::string("--step-back must be a count of steps");
+                          steps = double(n);
+                          stepDir = -1;
+                          return std::string();
+                      });
+    tv::cli::AddReal(cli, "--seconds", "S", &seconds, 0, 86400, "--seconds must be 0 to 86400",
+                     "how long to play (default 10)");
+    cli.add_flag("--unpaced", unpaced, "no pacing waits: play to the end (or the beginning)");
+    tv::cli::AddText(cli, "--log", "OUT.jsonl", &logPath, "the log of the pictures shown")
+        ->required();
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     if (haveSeekOffset && !seekTime.empty()) {
         return bad("--seek-offset and --seek-time exclude each other");

@@ -2,6 +2,7 @@
 // player engine's network path (pictures are decoded, not drawn).
 
 #include "qzftool/command.h"
+#include "qzftool/options.h"
 #include "qzftool/stop_signal.h"
 
 #include <cstdio>
@@ -25,19 +26,15 @@
 namespace {
 
 const char* kHelp =
-    "usage: qzftool record --ip ADDR --port P [--password PW] [--seconds S] [--force] OUT.QZF\n"
-    "       qzftool record --dynamic --ddns-ip ADDR --ddns-port Q --name NAME\n"
-    "                      [--password PW] [--seconds S] [--force] OUT.QZF\n"
-    "Logs in to a recorder and records its live stream into OUT.QZF until S seconds\n"
-    "have passed (default: until SIGINT, SIGTERM or SIGHUP). Progress goes to stderr once\n"
-    "a second. The file is closed and padded to a whole block on every way out, and its\n"
-    "whole blocks are put on the disk twice a second while it records. An existing\n"
-    "OUT.QZF is left alone unless --force is given.\n"
+    "Logs in to a recorder at --ip and --port (or, with --dynamic, at the address the\n"
+    "dynamic-IP service at --ddns-ip and --ddns-port gives for --name) and records its\n"
+    "live stream into OUT.QZF until S seconds have passed (default: until SIGINT, SIGTERM\n"
+    "or SIGHUP). Progress goes to stderr once a second. The file is closed and padded to\n"
+    "a whole block on every way out, and its whole blocks are put on the disk twice a\n"
+    "second while it records. An existing OUT.QZF is left alone unless --force is given.\n"
     "Exit status 0 when the recording covers the whole time; 1, with the recorder's\n"
     "reason and the seconds recorded, when the recorder sent nothing, broke the session\n"
-    "off or refused to log in again.\n"
-    "--timeout MS is the session's receive time-out (default 5000). With --dynamic\n"
-    "the recorder's address is asked from the dynamic-IP service first.\n";
+    "off or refused to log in again.\n";
 
 // Remembers the session's failures; the client calls it on its own thread.
 class RecordNotifier : public tv::INetNotifier {
@@ -62,16 +59,6 @@ private:
     std::atomic<int> m_disconnected{0};
 };
 
-bool ParseInt(const char* text, long lo, long hi, long* out) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < lo || v > hi) {
-        return false;
-    }
-    *out = v;
-    return true;
-}
-
 void PrintProgress(tv::CPlayerEngine& engine, double seconds) {
     std::fprintf(stderr, "%.0f s: %llu bytes, %llu pictures, %llu audio packets\n", seconds,
                  static_cast<unsigned long long>(engine.GetBytesRecorded()),
@@ -95,47 +82,27 @@ int RunRecord(int argc, char** argv) {
         std::fprintf(stderr, "qzftool record: %s\n", why.c_str());
         return 2;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--dynamic") {
-            dynamic = true;
-        } else if (a == "--force") {
-            force = true;
-        } else if (a == "--ip" && hasValue) {
-            ip = argv[++i];
-        } else if (a == "--ddns-ip" && hasValue) {
-            ddnsIp = argv[++i];
-        } else if (a == "--name" && hasValue) {
-            name = argv[++i];
-        } else if (a == "--password" && hasValue) {
-            password = argv[++i];
-        } else if (a == "--port" && hasValue) {
-            if (!ParseInt(argv[++i], 1, 65535, &port)) {
-                return bad("--port takes 1 to 65535");
-            }
-        } else if (a == "--ddns-port" && hasValue) {
-            if (!ParseInt(argv[++i], 1, 65535, &ddnsPort)) {
-                return bad("--ddns-port takes 1 to 65535");
-            }
-        } else if (a == "--seconds" && hasValue) {
-            if (!ParseInt(argv[++i], 1, 100L * 24 * 3600, &seconds)) {
-                return bad("--seconds takes a whole number of seconds, at least 1");
-            }
-        } else if (a == "--timeout" && hasValue) {
-            if (!ParseInt(argv[++i], 100, 600000, &timeoutMs)) {
-                return bad("--timeout takes 100 to 600000 milliseconds");
-            }
-        } else if (!a.empty() && a[0] == '-') {
-            return bad("unknown option " + a + " (see --help)");
-        } else if (out.empty()) {
-            out = a;
-        } else {
-            return bad("one output file only");
-        }
+    CLI::App cli;
+    tv::cli::Prepare(cli, "qzftool record", kHelp);
+    cli.add_option("OUT.QZF", out, "the recording to write")->required();
+    tv::cli::AddText(cli, "--ip", "ADDR", &ip, "the recorder's address");
+    tv::cli::AddInt(cli, "--port", "P", &port, 1, 65535, "--port takes 1 to 65535",
+                    "the recorder's port");
+    cli.add_flag("--dynamic", dynamic, "ask the dynamic-IP service for the recorder's address");
+    tv::cli::AddText(cli, "--ddns-ip", "ADDR", &ddnsIp, "the dynamic-IP service's address");
+    tv::cli::AddInt(cli, "--ddns-port", "Q", &ddnsPort, 1, 65535, "--ddns-port takes 1 to 65535",
+                    "the dynamic-IP service's port");
+    tv::cli::AddText(cli, "--name", "NAME", &name, "the recorder's name at the service");
+    tv::cli::AddText(cli, "--password", "PW", &password, "the login password");
+    tv::cli::AddInt(cli, "--seconds", "S", &seconds, 1, 100L * 24 * 3600,
+                    "--seconds takes a whole number of seconds, at least 1",
+                    "how long to record (default: until stopped)");
+    tv::cli::AddInt(cli, "--timeout", "MS", &timeoutMs, 100, 600000,
+                    "--timeout takes 100 to 600000 milliseconds",
+                    "the session's receive time-out (default 5000)");
+    cli.add_flag("--force", force, "replace an existing OUT.QZF");
+    if (const int status = tv::cli::Parse(cli, argc, argv); status >= 0) {
+        return status;
     }
     if (out.empty()) {
         return bad("no output file given (see --help)");
