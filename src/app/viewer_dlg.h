@@ -2,8 +2,8 @@
 
 #include "app/evidence_dialog.h"
 #include "app/net_window_notifier.h"
-#include "app/settings.h"
-#include "app/skin_dialog.h"
+#include "skin/settings.h"
+#include "skin/skin_dialog.h"
 #include "display/video_wnd.h"
 #include "engine/player_engine.h"
 

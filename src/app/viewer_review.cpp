@@ -3,9 +3,9 @@
 // users (only in player mode: in client mode the keys go to the recorder).
 
 #include "app/commands.h"
-#include "app/profile.h"
-#include "app/settings.h"
-#include "app/skin_slider.h"
+#include "skin/profile.h"
+#include "skin/settings.h"
+#include "skin/skin_slider.h"
 #include "app/timeline_strip.h"
 #include "app/viewer_dlg.h"
 #include "display/video_wnd.h"
