@@ -271,7 +271,7 @@ private:
     int m_videoHeight = 448;
     int m_videoFormat = 0;
     int m_audioFormat = 0;
-    int m_viewMode = 1;
+    int m_viewMode = kEngineModeLocal;
     int m_lastPlayState = -1;
     bool m_lastPlayBackward = false;
     int m_lastConnectionState = -1;
