@@ -1,8 +1,8 @@
 // Arbitrary profile text through the reader, the eighteen settings, a write
 // back and a second read: nothing outside buffers, and what was written reads
 // back as written.
-#include "app/profile.h"
-#include "app/settings.h"
+#include "skin/profile.h"
+#include "skin/settings.h"
 
 #include <cstddef>
 #include <cstdint>

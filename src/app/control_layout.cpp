@@ -1,5 +1,7 @@
 #include "app/control_layout.h"
 
+#include "engine/playback_rules.h"
+
 namespace tv {
 
 const ControlLayoutRecord kControlLayout[kControlLayoutCount] = {
@@ -30,7 +32,7 @@ Placement PlaceControl(const ControlLayoutRecord& r, int w, int h, QSize current
         break;
     case kAnchorBottomRight:
         p.pos = QPoint(r.x + w - 608, r.y + h - 300);
-        if (!(viewMode == 1 ? w > 517 : w > 635)) {
+        if (!(viewMode == kEngineModeLocal ? w > 517 : w > 635)) {
             p.visible = false;
         }
         break;

@@ -1,6 +1,6 @@
 #include "app/dialogs.h"
 
-#include "app/skin_resources.h"
+#include "skin/skin_resources.h"
 #include "app/viewer_dlg.h"
 #include "media/qzf_block.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings.h"
+#include "skin/settings.h"
 #include "platform/win_types.h"
 
 #include <QDialog>

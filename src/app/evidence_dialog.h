@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "evidence/evidence_package.h"
+#include "platform/audio_format.h"
+#include "platform/video_format.h"
 
 class QCheckBox;
 class QComboBox;
@@ -39,8 +41,8 @@ struct EvidenceMarks {
 struct EvidenceRequest {
     std::string source;
     bool disk = false;
-    int videoFormat = 4;
-    int audioFormat = 5;
+    int videoFormat = VF_QZB2;
+    int audioFormat = kAudioAlaw;
     uint32_t recordingChannels = 0xFF; // the channels offered
     uint32_t shownChannels = 0xFF;     // the ones ticked
     uint32_t fromUtc = 0;

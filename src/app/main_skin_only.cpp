@@ -1,7 +1,7 @@
 // The viewer's window while the player engine is not part of the build: the
 // skinned frame alone, so that the application still starts.
-#include "app/skin_dialog.h"
-#include "app/skin_resources.h"
+#include "skin/skin_dialog.h"
+#include "skin/skin_resources.h"
 
 #include <QApplication>
 

@@ -9,6 +9,7 @@
 // comes (coarse first), so the strip is usable at once.
 
 #include "engine/navigator.h"
+#include "platform/video_format.h"
 #include "review/activity_builder.h"
 #include "review/activity_index.h"
 
@@ -119,7 +120,7 @@ private:
     QTimer m_poll;
     std::string m_path;
     int m_disk = 0;
-    int m_format = 4;
+    int m_format = VF_QZB2;
     CPlayerEngine* m_engine = nullptr;
     std::vector<NavPicture> m_thumbPictures;
     QLabel* m_thumb = nullptr;

@@ -8,15 +8,15 @@
 #include "app/dialogs.h"
 #include "app/disk_select_dlg.h"
 #include "app/evidence_dialog.h"
-#include "app/skin_button.h"
-#include "app/skin_resources.h"
-#include "app/skin_slider.h"
-#include "app/status_panel.h"
 #include "app/viewer_dlg.h"
 #include "export/frame_rate.h"
 #include "media/qzf_block.h"
 #include "platform/file_identity.h"
 #include "platform/notifier.h"
+#include "skin/skin_button.h"
+#include "skin/skin_resources.h"
+#include "skin/skin_slider.h"
+#include "skin/status_panel.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -263,9 +263,9 @@ bool CViewerDlg::IsCommandEnabled(int id) {
 bool CViewerDlg::IsCommandChecked(int id) {
     switch (id) {
     case kCommandPlayerMode:
-        return m_engine.GetMode() == 1;
+        return m_engine.GetMode() == kEngineModeLocal;
     case kCommandClientMode:
-        return m_engine.GetMode() != 1;
+        return m_engine.GetMode() != kEngineModeLocal;
     case kCommandShowTime:
         return m_engine.GetShowTime() != 0;
     case kCommandAlwaysOnTop:
@@ -367,13 +367,13 @@ void CViewerDlg::OnCommand(int id) {
         RunEvidenceCommand(*this, id, m_evidenceMarks);
         break;
     case kCommandOpen:
-        OpenWithPrompt(m_prompts.openFile, 0);
+        OpenWithPrompt(m_prompts.openFile, kFileMode);
         break;
     case kCommandOpenDisk:
-        OpenWithPrompt(m_prompts.openDisk, 1);
+        OpenWithPrompt(m_prompts.openDisk, kDiskMode);
         break;
     case kCommandOpenDiskImage:
-        OpenWithPrompt(m_prompts.openDiskImage, 1);
+        OpenWithPrompt(m_prompts.openDiskImage, kDiskMode);
         break;
     case kCommandClose:
         if (m_engine.IsStreamOpen()) {
@@ -482,7 +482,7 @@ void CViewerDlg::SaveAvi() {
     }
     m_engine.Pause();
     m_saveDialogOpen = true;
-    if (m_viewMode == 2 && m_prompts.askYesNo) {
+    if (m_viewMode == kEngineModeNetwork && m_prompts.askYesNo) {
         m_lowSpeedYes = m_prompts.askYesNo(LoadResString(32886)) != 0;
     }
     const std::string path = m_prompts.saveAvi ? m_prompts.saveAvi(m_aviPath) : std::string();
@@ -519,8 +519,9 @@ void CViewerDlg::SaveAvi() {
     header.biBitCount = 24;
     header.biCompression = 0;
     header.biSizeImage = static_cast<uint32_t>(3 * header.biWidth * header.biHeight);
-    const int rate = m_viewMode == 1 ? PlayerExportFrameRate(lines272)
-                                     : ClientExportFrameRate(lines272, m_lowSpeedYes);
+    const int rate = m_viewMode == kEngineModeLocal
+                         ? PlayerExportFrameRate(lines272)
+                         : ClientExportFrameRate(lines272, m_lowSpeedYes);
     CAviWriter* writer = m_engine.GetAviWriter();
     writer->SetCompressorChooser(m_prompts.compressor);
     writer->Open(path, 24, 6750, header.biWidth, header.biHeight, 300, &header, rate);

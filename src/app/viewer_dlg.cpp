@@ -3,16 +3,16 @@
 #include "app/app_message.h"
 #include "app/commands.h"
 #include "app/control_layout.h"
-#include "app/profile.h"
-#include "app/skin_button.h"
-#include "app/skin_draw.h"
-#include "app/skin_resources.h"
-#include "app/skin_slider.h"
-#include "app/status_panel.h"
 #include "app/timeline_strip.h"
-#include "app/transparent_text.h"
 #include "app/viewer_app.h"
 #include "platform/notifier.h"
+#include "skin/profile.h"
+#include "skin/skin_button.h"
+#include "skin/skin_draw.h"
+#include "skin/skin_resources.h"
+#include "skin/skin_slider.h"
+#include "skin/status_panel.h"
+#include "skin/transparent_text.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -268,7 +268,7 @@ int CViewerDlg::InitDialog() {
     m_timers[2].start(40);
     SetViewMode(1);
     if (!m_commandLinePath.empty()) {
-        OpenSource(m_commandLinePath, 0);
+        OpenSource(m_commandLinePath, kFileMode);
     }
     m_aviRunning = false;
     m_lowSpeedYes = false;
@@ -491,16 +491,16 @@ void CViewerDlg::OpenDroppedFiles(const QStringList& paths) {
     if (path.size() > 260) {
         return;
     }
-    if (m_viewMode != 1) {
-        m_engine.SetMode(1, -1);
+    if (m_viewMode != kEngineModeLocal) {
+        m_engine.SetMode(kEngineModeLocal, -1);
         ForgetSession();
-        m_viewMode = 1;
+        m_viewMode = kEngineModeLocal;
         m_status->SetPanelMode(1);
         m_title->SetText(QString::fromLatin1(kProductTitle));
         m_engine.SetSplit(9, 0);
         Layout(false, m_videoWidth, m_videoHeight);
     }
-    OpenSource(path, 0);
+    OpenSource(path, kFileMode);
 }
 
 void CViewerDlg::dragEnterEvent(QDragEnterEvent* event) {
@@ -525,9 +525,9 @@ void CViewerDlg::HandleConnectionRequest() {
         return;
     }
     m_connectOnFirstTick = false;
-    if (m_viewMode != 2) {
-        m_engine.SetMode(2, -1);
-        m_viewMode = 2;
+    if (m_viewMode != kEngineModeNetwork) {
+        m_engine.SetMode(kEngineModeNetwork, -1);
+        m_viewMode = kEngineModeNetwork;
         m_status->SetPanelMode(2);
         m_title->SetText(QString::fromLatin1(kProductTitle));
         m_engine.SetSplit(1, 0);
@@ -577,7 +577,7 @@ void CViewerDlg::RefreshStatus() {
     if (cutEnds != m_cutEndsSaid) {
         m_cutEndsSaid = cutEnds;
         const std::string cut = m_engine.GetCutEndText();
-        if (!cut.empty() && m_viewMode == 1) {
+        if (!cut.empty() && m_viewMode == kEngineModeLocal) {
             ShowNote(QString::fromStdString(m_engine.GetCutEndBrief()));
             // The whole finding, as qzftool verify gives it, under the pointer.
             m_status->setToolTip(QStringLiteral("Recording cut short: ") +
@@ -591,7 +591,7 @@ void CViewerDlg::RefreshStatus() {
     if (state == 2 || state == 3) {
         m_lastPlayBackward = state == 3;
     }
-    if (m_viewMode == 1) {
+    if (m_viewMode == kEngineModeLocal) {
         // Closed, the recording stays open in the engine but the slider is
         // left at 0 .. 0.
         if (state != 0 && m_engine.IsStreamOpen() &&
@@ -614,7 +614,7 @@ void CViewerDlg::ShowRecorderLost(const QString& reason) {
 }
 
 void CViewerDlg::FollowConnection(int connection) {
-    if (m_viewMode != 2) {
+    if (m_viewMode != kEngineModeNetwork) {
         return;
     }
     if (connection == kNetLoggedIn) {
@@ -735,7 +735,7 @@ QPoint CViewerDlg::KeyboardMenuPoint() const {
 }
 
 bool CViewerDlg::RightButtonIsRecorders() const {
-    return m_viewMode == 2 && CNetClient::GetMouseRemoteMode() != 0;
+    return m_viewMode == kEngineModeNetwork && CNetClient::GetMouseRemoteMode() != 0;
 }
 
 bool CViewerDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -855,7 +855,7 @@ void CViewerDlg::QuitOnRequest(void (CViewerDlg::*way)()) {
 // The Escape key. In client mode it is the recorder's own key (its menus
 // back out with it), sent on by the key forwarding; it never ends the viewer.
 void CViewerDlg::reject() {
-    if (m_viewMode == 2) {
+    if (m_viewMode == kEngineModeNetwork) {
         return;
     }
     QuitOnRequest(&CViewerDlg::ExitViewer);

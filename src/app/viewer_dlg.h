@@ -2,8 +2,8 @@
 
 #include "app/evidence_dialog.h"
 #include "app/net_window_notifier.h"
-#include "app/settings.h"
-#include "app/skin_dialog.h"
+#include "skin/settings.h"
+#include "skin/skin_dialog.h"
 #include "display/video_wnd.h"
 #include "engine/player_engine.h"
 
@@ -271,7 +271,7 @@ private:
     int m_videoHeight = 448;
     int m_videoFormat = 0;
     int m_audioFormat = 0;
-    int m_viewMode = 1;
+    int m_viewMode = kEngineModeLocal;
     int m_lastPlayState = -1;
     bool m_lastPlayBackward = false;
     int m_lastConnectionState = -1;

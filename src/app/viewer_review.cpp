@@ -3,13 +3,13 @@
 // users (only in player mode: in client mode the keys go to the recorder).
 
 #include "app/commands.h"
-#include "app/profile.h"
-#include "app/settings.h"
-#include "app/skin_slider.h"
 #include "app/timeline_strip.h"
 #include "app/viewer_dlg.h"
 #include "display/video_wnd.h"
 #include "platform/system.h"
+#include "skin/profile.h"
+#include "skin/settings.h"
+#include "skin/skin_slider.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -85,7 +85,7 @@ void CViewerDlg::CreateReviewControls() {
         shortcut->setContext(Qt::WindowShortcut);
         const PlayerKey key = k;
         connect(shortcut, &QShortcut::activated, this, [this, key] {
-            if (m_viewMode != 1)
+            if (m_viewMode != kEngineModeLocal)
                 return;
             if (key.id == kCommandPlayPause) {
                 PlayOrPause();
@@ -120,7 +120,7 @@ void CViewerDlg::SaveReviewSettings(CProfile* profile) {
 }
 
 bool CViewerDlg::TimelineShown() const {
-    return m_showTimeline && m_viewMode == 1;
+    return m_showTimeline && m_viewMode == kEngineModeLocal;
 }
 
 int CViewerDlg::TimelineHeight() const {
@@ -129,7 +129,7 @@ int CViewerDlg::TimelineHeight() const {
 
 void CViewerDlg::LayoutTimeline() {
     for (QShortcut* s : m_playerKeys)
-        s->setEnabled(m_viewMode == 1);
+        s->setEnabled(m_viewMode == kEngineModeLocal);
     if (m_timeline == nullptr)
         return;
     const int h = TimelineHeight();
@@ -154,7 +154,7 @@ bool CViewerDlg::IsReviewCommand(int id) const {
 
 bool CViewerDlg::IsReviewCommandEnabled(int id) {
     if (id == kCommandNextEvent || id == kCommandPrevEvent)
-        return m_engine.GetPlayState() != 0 && m_viewMode == 1;
+        return m_engine.GetPlayState() != 0 && m_viewMode == kEngineModeLocal;
     return true;
 }
 
@@ -193,7 +193,7 @@ uint16_t CViewerDlg::VisibleChannelMask() {
 }
 
 void CViewerDlg::RefreshTimeline() {
-    if (m_timeline == nullptr || m_viewMode != 1)
+    if (m_timeline == nullptr || m_viewMode != kEngineModeLocal)
         return;
     m_timeline->SetVisibleChannels(VisibleChannelMask());
     m_timeline->SetMarks(m_evidenceMarks.hasIn, m_evidenceMarks.in, m_evidenceMarks.hasOut,

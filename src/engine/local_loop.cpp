@@ -506,7 +506,7 @@ void CPlayerEngine::PlayForward(int state, LocalBuffers& b, LocalPlace& place) {
             if (PlayLocalAudio(packet, length, b)) {
                 m_audioPlayed.fetch_add(1);
             }
-            if (m_exportActive.load() && (m_videoFormat != 6 || m_file.GetChannel() == 0)) {
+            if (m_exportActive.load() && (m_videoFormat != VF_QZA || m_file.GetChannel() == 0)) {
                 m_aviWriter.WriteAudio(packet, length);
             }
         }

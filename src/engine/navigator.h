@@ -9,6 +9,7 @@
 
 #include "engine/channel_pictures.h"
 #include "media/stream_file.h"
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 #include "video/video_decoder.h"
 
@@ -94,7 +95,7 @@ private:
     std::mutex m_lock;
     std::string m_path;
     int m_diskMode = 0;
-    int m_format = 4;
+    int m_format = VF_QZB2;
     CStreamFile m_file;
     CVideoDecoder m_decoder;
     CChannelPictures m_pictures;

@@ -69,7 +69,7 @@ int ChannelSlotsFor(int channels) {
 }
 
 int FramePeriodUs(int height, int decoderMode) {
-    const bool fullRate = decoderMode == 0 || decoderMode == 2;
+    const bool fullRate = decoderMode == VF_QZF || decoderMode == VF_QZD;
     if (height == 224) {
         return fullRate ? 33333 : 16666;
     }

@@ -194,7 +194,7 @@ int CPlayerEngine::SetMode(int mode, int slotCount) {
         m_output->SetChannelCount(m_slotCount.load());
         m_output->SetShowLabels(1);
     } else {
-        m_decoder.SetMode(2);
+        m_decoder.SetMode(VF_QZD);
         m_output->SetChannelCount(1);
         m_output->SetShowLabels(0);
     }
@@ -536,7 +536,7 @@ void CPlayerEngine::RenderPicture(int channel, const SYSTEMTIME& time, const uin
 
 int CPlayerEngine::Connect(const std::string& host, int port, const std::string& user,
                            const std::string& password) {
-    m_decoder.SetMode(2);
+    m_decoder.SetMode(VF_QZD);
     if (!m_netClient.Connect(host, static_cast<uint16_t>(port), user, password)) {
         return 0;
     }
@@ -546,7 +546,7 @@ int CPlayerEngine::Connect(const std::string& host, int port, const std::string&
 
 int CPlayerEngine::ConnectDynamic(const std::string& server, int serverPort,
                                   const std::string& name, const std::string& password) {
-    m_decoder.SetMode(2);
+    m_decoder.SetMode(VF_QZD);
     if (!m_netClient.ConnectDynamic(server, static_cast<uint16_t>(serverPort), name, password)) {
         return 0;
     }

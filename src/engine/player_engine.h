@@ -12,7 +12,9 @@
 #include "media/stream_file.h"
 #include "media/stream_recorder.h"
 #include "net/net_client.h"
+#include "platform/audio_format.h"
 #include "platform/event.h"
+#include "platform/video_format.h"
 #include "platform/win_types.h"
 #include "video/video_decoder.h"
 #include "worker/frame_queue.h"
@@ -313,8 +315,8 @@ private:
     std::atomic<int> m_slotCount{4};
     std::atomic<int> m_channelEnable[16];
 
-    int m_videoFormat = 4;
-    int m_audioFormat = 5;
+    int m_videoFormat = VF_QZB2;
+    int m_audioFormat = kAudioAlaw;
     int m_channels = 8;
     int m_sampleRate = 8000;
     int m_reserved = 8;

@@ -1,5 +1,5 @@
-#include "app/profile.h"
-#include "app/settings.h"
+#include "skin/profile.h"
+#include "skin/settings.h"
 
 #include <QDir>
 #include <QFile>

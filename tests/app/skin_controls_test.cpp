@@ -1,9 +1,9 @@
-#include "app/skin_button.h"
-#include "app/skin_dialog.h"
-#include "app/skin_draw.h"
-#include "app/skin_resources.h"
-#include "app/skin_slider.h"
-#include "app/status_panel.h"
+#include "skin/skin_button.h"
+#include "skin/skin_dialog.h"
+#include "skin/skin_draw.h"
+#include "skin/skin_resources.h"
+#include "skin/skin_slider.h"
+#include "skin/status_panel.h"
 #include "app_test_util.h"
 
 #include <QSignalSpy>

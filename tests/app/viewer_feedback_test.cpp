@@ -3,8 +3,8 @@
 // why a source does not open, and where captures and recordings went.
 
 #include "app/dialogs.h"
-#include "app/skin_button.h"
-#include "app/status_panel.h"
+#include "skin/skin_button.h"
+#include "skin/status_panel.h"
 #include "viewer_fixture.h"
 
 #include "media/qzf_block.h"

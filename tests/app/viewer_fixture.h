@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/commands.h"
-#include "app/profile.h"
+#include "skin/profile.h"
 #include "app/viewer_app.h"
 #include "app/viewer_dlg.h"
 #include "app_test_util.h"

@@ -1,7 +1,7 @@
 // The main window's own behaviour around its modal loop, its ways out and the
 // exports it runs.
 #include "app/commands.h"
-#include "app/skin_button.h"
+#include "skin/skin_button.h"
 #include "app/viewer_app.h"
 #include "app/viewer_dlg.h"
 #include "viewer_fixture.h"

@@ -10,7 +10,7 @@
 
 #include "app/commands.h"
 #include "app/evidence_dialog.h"
-#include "app/status_panel.h"
+#include "skin/status_panel.h"
 #include "app/viewer_dlg.h"
 #include "media/stream_file.h"
 

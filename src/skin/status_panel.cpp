@@ -1,7 +1,7 @@
-#include "app/status_panel.h"
+#include "skin/status_panel.h"
 
-#include "app/skin_draw.h"
-#include "app/skin_resources.h"
+#include "skin/skin_draw.h"
+#include "skin/skin_resources.h"
 
 #include <QFontMetrics>
 #include <QPainter>

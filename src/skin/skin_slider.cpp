@@ -1,10 +1,10 @@
-#include "app/skin_slider.h"
+#include "skin/skin_slider.h"
 
 #include "app/app_message.h"
-#include "app/skin_button.h"
-#include "app/skin_dialog.h"
-#include "app/skin_draw.h"
-#include "app/skin_resources.h"
+#include "skin/skin_button.h"
+#include "skin/skin_dialog.h"
+#include "skin/skin_draw.h"
+#include "skin/skin_resources.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "app/skin_resources.h"
+#include "skin/skin_resources.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "skin/settings.h"
 
-#include "app/profile.h"
+#include "skin/profile.h"
 
 #include <QDir>
 #include <QStandardPaths>

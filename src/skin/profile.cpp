@@ -1,4 +1,4 @@
-#include "app/profile.h"
+#include "skin/profile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "app/skin_dialog.h"
+#include "skin/skin_dialog.h"
 
-#include "app/skin_draw.h"
-#include "app/skin_resources.h"
+#include "skin/skin_draw.h"
+#include "skin/skin_resources.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/skin_draw.h"
+#include "skin/skin_draw.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
-#include "app/transparent_text.h"
+#include "skin/transparent_text.h"
 
-#include "app/skin_dialog.h"
+#include "skin/skin_dialog.h"
 
 #include <QPainter>
 
