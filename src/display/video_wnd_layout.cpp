@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "display/label_text.h"
+#include "engine/split_rules.h"
 #include "video/pixel_format.h"
 
 namespace tv {
@@ -57,19 +58,9 @@ int CVideoWnd::GetSplit(int* split, int* page) const {
 
 int CVideoWnd::SetSplit(int split, int page) {
     CsLock lock(m_lock);
-    // A split of 0 has no cells and no pages; it is refused like a negative one.
-    if (split <= 0 || split > m_channelCount) {
+    if (!ApplySplitRule(m_channelCount, split, page, &m_split, &m_page)) {
         return 0;
     }
-    if (page >= 0) {
-        m_page = page;
-    } else if (split == m_split) {
-        int pages = (m_channelCount + split - 1) / split;
-        m_page = m_page + 1 >= pages ? 0 : m_page + 1;
-    } else {
-        m_page = 0;
-    }
-    m_split = split;
     if (split != 1) {
         m_rememberedSplit = split;
         m_rememberedPage = m_page;
