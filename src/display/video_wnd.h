@@ -20,8 +20,8 @@
 #include <mutex>
 #include <string>
 
-#include "display/surface_slot.h"
 #include "compose/split_frame.h"
+#include "display/surface_slot.h"
 #include "engine/video_output.h"
 #include "platform/clock.h"
 #include "platform/critical_section.h"
@@ -181,6 +181,8 @@ private:
     // The outlined label, anchored at (-2, -2), drawn again only when its
     // text, colours or font changed.
     const QImage& LabelImage(LabelCache& cache, int channel, const SYSTEMTIME& time, int format);
+    static QFont MakeLabelFont(int height, int width, int weight, int italic,
+                               const std::string& face);
     bool RecordMouse(int x, int y, int code, bool setCode);
     void SetError(const std::string& text);
 

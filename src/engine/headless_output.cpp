@@ -1,5 +1,7 @@
 #include "engine/headless_output.h"
 
+#include "engine/split_rules.h"
+
 namespace tv {
 
 int CHeadlessOutput::Render(int channel, const SYSTEMTIME&, const uint8_t* picture, int width,
@@ -24,19 +26,7 @@ int CHeadlessOutput::GetChannelCount() const {
 
 int CHeadlessOutput::SetSplit(int split, int page) {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (split <= 0 || split > m_channelCount) {
-        return 0;
-    }
-    if (page >= 0) {
-        m_page = page;
-    } else if (split == m_split) {
-        const int pages = (m_channelCount + split - 1) / split;
-        m_page = m_page + 1 >= pages ? 0 : m_page + 1;
-    } else {
-        m_page = 0;
-    }
-    m_split = split;
-    return 1;
+    return ApplySplitRule(m_channelCount, split, page, &m_split, &m_page);
 }
 
 int CHeadlessOutput::GetSplit(int* split, int* page) const {
