@@ -1,5 +1,7 @@
 #include "engine/playback_rules.h"
 
+#include "platform/video_format.h"
+
 #include <cmath>
 
 namespace tv {
