@@ -2,11 +2,6 @@
 #include "app/capture_names.h"
 #include "app/commands.h"
 #include "app/control_layout.h"
-#include "skin/profile.h"
-#include "skin/skin_button.h"
-#include "skin/skin_slider.h"
-#include "skin/status_panel.h"
-#include "skin/transparent_text.h"
 #include "app/viewer_app.h"
 #include "app/viewer_dlg.h"
 #include "app_test_util.h"
@@ -15,6 +10,11 @@
 #include "export/probe.h"
 #include "media/block_writer.h"
 #include "platform/notifier.h"
+#include "skin/profile.h"
+#include "skin/skin_button.h"
+#include "skin/skin_slider.h"
+#include "skin/status_panel.h"
+#include "skin/transparent_text.h"
 #include "synth/sample_recording.h"
 #include "viewer_fixture.h"
 
@@ -550,7 +550,12 @@ TEST_F(Viewer, SaveAviKeepsTheRecordingsTime) {
     ASSERT_EQ(s.size(), 2u);
     const double video = std::stod(s[0].at("duration"));
     const double span = (BlockTimeMs(last) - BlockTimeMs(first)) / 1000.0;
-    EXPECT_NEAR(video, span, 1.0);
+    // The label times are whole seconds, so the span read from them may be a
+    // second short of what was played between the two reads; and a frame is
+    // handed on only when its split cycle ends, so each end may hold one
+    // cycle (a quarter second here) more. A fault of the export's clock (held
+    // frames padded at the wrong pace, a gap squeezed out) is seconds off.
+    EXPECT_NEAR(video, span, 1.0 + 2 / 3.75);
     EXPECT_NEAR(video, std::stoi(s[1].at("nb_frames")) / 8000.0, 0.5);
 }
 
