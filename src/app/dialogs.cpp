@@ -1,8 +1,8 @@
 #include "app/dialogs.h"
 
-#include "skin/skin_resources.h"
 #include "app/viewer_dlg.h"
 #include "media/qzf_block.h"
+#include "skin/skin_resources.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "skin/settings.h"
 #include "platform/win_types.h"
+#include "skin/settings.h"
 
 #include <QDialog>
 #include <QString>

@@ -2,10 +2,10 @@
 
 #include "app/evidence_dialog.h"
 #include "app/net_window_notifier.h"
-#include "skin/settings.h"
-#include "skin/skin_dialog.h"
 #include "display/video_wnd.h"
 #include "engine/player_engine.h"
+#include "skin/settings.h"
+#include "skin/skin_dialog.h"
 
 #include <QElapsedTimer>
 #include <QString>

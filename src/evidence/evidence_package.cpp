@@ -1,10 +1,10 @@
 #include "evidence/evidence_package.h"
 
+#include "compose/split_frame.h"
 #include "evidence/hashing_file.h"
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
-#include "compose/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_io.h"

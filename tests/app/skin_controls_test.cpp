@@ -1,10 +1,10 @@
+#include "app_test_util.h"
 #include "skin/skin_button.h"
 #include "skin/skin_dialog.h"
 #include "skin/skin_draw.h"
 #include "skin/skin_resources.h"
 #include "skin/skin_slider.h"
 #include "skin/status_panel.h"
-#include "app_test_util.h"
 
 #include <QSignalSpy>
 #include <QTest>

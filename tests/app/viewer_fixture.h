@@ -4,7 +4,6 @@
 #pragma once
 
 #include "app/commands.h"
-#include "skin/profile.h"
 #include "app/viewer_app.h"
 #include "app/viewer_dlg.h"
 #include "app_test_util.h"
@@ -12,6 +11,7 @@
 #include "export/compressor_chooser.h"
 #include "media/block_writer.h"
 #include "platform/notifier.h"
+#include "skin/profile.h"
 #include "synth/sample_recording.h"
 
 #include <QCoreApplication>

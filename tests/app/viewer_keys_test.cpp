@@ -1,11 +1,11 @@
 // The window's keys, mouse buttons, menus and small texts as a user meets them.
 #include "app/capture_names.h"
 #include "app/commands.h"
-#include "skin/skin_button.h"
-#include "skin/skin_slider.h"
 #include "app/viewer_dlg.h"
 #include "display/video_wnd.h"
 #include "net/net_client.h"
+#include "skin/skin_button.h"
+#include "skin/skin_slider.h"
 #include "viewer_fixture.h"
 
 #include <QApplication>

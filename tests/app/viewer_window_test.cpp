@@ -1,9 +1,9 @@
 // The main window's own behaviour around its modal loop, its ways out and the
 // exports it runs.
 #include "app/commands.h"
-#include "skin/skin_button.h"
 #include "app/viewer_app.h"
 #include "app/viewer_dlg.h"
+#include "skin/skin_button.h"
 #include "viewer_fixture.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "display_test_util.h"
 #include "compose/split_frame.h"
+#include "display_test_util.h"
 #include "video/pixel_format.h"
 
 #include <cstring>

@@ -10,9 +10,9 @@
 
 #include "app/commands.h"
 #include "app/evidence_dialog.h"
-#include "skin/status_panel.h"
 #include "app/viewer_dlg.h"
 #include "media/stream_file.h"
+#include "skin/status_panel.h"
 
 namespace tv {
 namespace {

@@ -1,10 +1,10 @@
 // export: a whole recording to an AVI file, composed as the player's split view.
 
 #include "audio/audio_converter.h"
+#include "compose/split_frame.h"
 #include "export/avi_writer.h"
 #include "export/compressor_chooser.h"
 #include "export/frame_rate.h"
-#include "compose/split_frame.h"
 #include "media/qzf_block.h"
 #include "media/stream_file.h"
 #include "platform/file_identity.h"
